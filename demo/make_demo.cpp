@@ -1,0 +1,144 @@
+// labeler-demo: writes the demo clip, its meta file and its label names into a folder.
+// Usage: labeler-demo OUTPUT_DIR
+//
+// The clip is a synthetic street scene worth labelling: sky, tree line, grass, a road with moving lane
+// markings, two textured vehicles driving in opposite directions and a person walking along the verge.
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+#include <string>
+
+namespace {
+
+constexpr int kWidth = 640;
+constexpr int kHeight = 480;
+constexpr int kFrames = 60;
+constexpr int kHorizon = 190;
+
+void DrawBackground(cv::Mat& frame, cv::RNG& rng) {
+  for (int y = 0; y < kHorizon; ++y) {  // sky: a vertical gradient
+    double t = static_cast<double>(y) / kHorizon;
+    frame.row(y).setTo(cv::Scalar(235 - 40 * t, 190 - 20 * t, 120 + 60 * t));
+  }
+  frame.rowRange(kHorizon, kHeight).setTo(cv::Scalar(60, 150, 80));  // grass
+  for (int x = -20; x < kWidth + 20; x += 38) {  // tree line: overlapping crowns on trunks
+    int crown = 28 + (x * 7919 % 17);
+    cv::rectangle(frame, cv::Rect(x - 4, kHorizon - 30, 8, 30), cv::Scalar(30, 60, 90), cv::FILLED);
+    cv::circle(frame, cv::Point(x, kHorizon - 30 - crown / 2), crown, cv::Scalar(40, 110 + x % 40, 50), cv::FILLED);
+  }
+  for (int i = 0; i < 900; ++i) {  // leaves
+    int x = rng.uniform(0, kWidth);
+    int y = rng.uniform(kHorizon - 110, kHorizon - 25);
+    cv::Vec3b& pixel = frame.at<cv::Vec3b>(y, x);
+    if (pixel[1] > pixel[0] + 40) pixel = cv::Vec3b(30, static_cast<uchar>(rng.uniform(80, 170)), 40);
+  }
+  std::vector<cv::Point> road = {{270, kHorizon}, {370, kHorizon}, {kWidth, kHeight}, {0, kHeight}};
+  cv::fillConvexPoly(frame, road, cv::Scalar(95, 90, 90));
+}
+
+void DrawLaneMarkings(cv::Mat& frame, int t) {
+  for (int k = 0; k < 8; ++k) {  // dashes move towards the viewer
+    double d = std::fmod(k * 0.125 + t * 0.01, 1.0);
+    double near = d * d;
+    int y0 = kHorizon + static_cast<int>(near * (kHeight - kHorizon));
+    int y1 = y0 + 4 + static_cast<int>(24 * near);
+    int halfWidth = 1 + static_cast<int>(5 * near);
+    cv::rectangle(frame, cv::Rect(kWidth / 2 - halfWidth, y0, 2 * halfWidth, y1 - y0), cv::Scalar(235, 235, 235),
+                  cv::FILLED);
+  }
+}
+
+void DrawVehicle(cv::Mat& frame, cv::Point at, cv::Size size, cv::Scalar paint, cv::RNG& rng) {
+  cv::Rect body(at.x, at.y, size.width, size.height);
+  cv::rectangle(frame, body, paint, cv::FILLED);
+  for (int i = 0; i < size.width * size.height / 20; ++i) {  // paint texture
+    cv::Point p(at.x + rng.uniform(0, size.width), at.y + rng.uniform(0, size.height));
+    cv::circle(frame, p, 1, paint * (0.8 + 0.4 * rng.uniform(0.0, 1.0)), cv::FILLED);
+  }
+  cv::Rect cabin(at.x + size.width / 5, at.y - size.height / 2, size.width * 3 / 5, size.height / 2);
+  cv::rectangle(frame, cabin, paint * 0.85, cv::FILLED);
+  cv::rectangle(frame, cv::Rect(cabin.x + 4, cabin.y + 4, cabin.width / 2 - 6, cabin.height - 6),
+                cv::Scalar(120, 90, 60), cv::FILLED);
+  cv::rectangle(frame, cv::Rect(cabin.x + cabin.width / 2 + 2, cabin.y + 4, cabin.width / 2 - 6, cabin.height - 6),
+                cv::Scalar(120, 90, 60), cv::FILLED);
+  int wheel = size.height / 3;
+  cv::circle(frame, cv::Point(at.x + wheel + 4, at.y + size.height), wheel, cv::Scalar(20, 20, 20), cv::FILLED);
+  cv::circle(frame, cv::Point(at.x + size.width - wheel - 4, at.y + size.height), wheel, cv::Scalar(20, 20, 20),
+             cv::FILLED);
+}
+
+void DrawPerson(cv::Mat& frame, cv::Point feet, int t) {
+  int swing = static_cast<int>(8 * std::sin(t * 0.6));
+  cv::Scalar skin(140, 170, 220), shirt(40, 40, 170), trousers(90, 50, 30);
+  cv::line(frame, feet + cv::Point(-swing, 0), feet + cv::Point(0, -38), trousers, 6);
+  cv::line(frame, feet + cv::Point(swing, 0), feet + cv::Point(0, -38), trousers, 6);
+  cv::rectangle(frame, cv::Rect(feet.x - 9, feet.y - 78, 18, 42), shirt, cv::FILLED);
+  cv::line(frame, feet + cv::Point(-8, -74), feet + cv::Point(-12 + swing, -44), shirt, 5);
+  cv::line(frame, feet + cv::Point(8, -74), feet + cv::Point(12 - swing, -44), shirt, 5);
+  cv::circle(frame, feet + cv::Point(0, -88), 10, skin, cv::FILLED);
+}
+
+void AddSensorNoise(cv::Mat& frame, cv::RNG& rng) {
+  cv::Mat noise(frame.size(), CV_16SC3);
+  rng.fill(noise, cv::RNG::NORMAL, 0, 4);
+  cv::Mat widened;
+  frame.convertTo(widened, CV_16SC3);
+  widened += noise;
+  widened.convertTo(frame, CV_8UC3);
+}
+
+bool WriteClip(const std::string& path) {
+  cv::VideoWriter writer(path, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10, cv::Size(kWidth, kHeight));
+  if (!writer.isOpened()) return false;
+  cv::RNG rng(20261207);
+  for (int t = 0; t < kFrames; ++t) {
+    cv::RNG texture(7);  // the same leaves and paint texture in every frame
+    cv::Mat frame(kHeight, kWidth, CV_8UC3);
+    DrawBackground(frame, texture);
+    DrawLaneMarkings(frame, t);
+    DrawVehicle(frame, cv::Point(60 + t * 6, 330), cv::Size(150, 54), cv::Scalar(40, 40, 190), texture);
+    DrawVehicle(frame, cv::Point(350 - t * 2, 245), cv::Size(90, 32), cv::Scalar(170, 120, 30), texture);
+    DrawPerson(frame, cv::Point(40 + t * 2, 455), t);
+    AddSensorNoise(frame, rng);
+    writer.write(frame);
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: labeler-demo OUTPUT_DIR\n");
+    return 2;
+  }
+  const std::filesystem::path dir = argv[1];
+  std::filesystem::create_directories(dir / "labels");
+  const std::string clip = (dir / "demo.avi").string();
+  if (!WriteClip(clip)) {
+    std::fprintf(stderr, "labeler-demo: error: cannot write %s\n", clip.c_str());
+    return 1;
+  }
+  std::ofstream labels(dir / "labels.txt");
+  labels << "// Demo label names. '= <hot key> <name> <red> <green> <blue>', or '<name> <red> <green> <blue>'.\n"
+            "= 1 sky 70 130 180\n"
+            "= 2 road 128 64 128\n"
+            "= 3 car 0 0 142\n"
+            "= 4 tree 107 142 35\n"
+            "= 5 person 220 20 60\n"
+            "= 6 grass 152 251 152\n"
+            "lane_marking 255 255 255\n";
+  std::ofstream meta(dir / "demo.meta");
+  meta << "# Demo meta file: the clip, the label names and where label images go.\n"
+          "LABELER_VERSION 1\n"
+          "FILE_TIMELINE " << clip << "\n"
+          "FILE_LABEL_NAMES " << (dir / "labels.txt").string() << "\n"
+          "DIR_LABEL_IMGS " << (dir / "labels").string() << "\n"
+          "FILE_TIMELINE_JUMPBY 10\n"
+          "MAX_WINDOW_DIM 400\n";
+  std::printf("Wrote %s, %s and %s\n", clip.c_str(), (dir / "labels.txt").c_str(), (dir / "demo.meta").c_str());
+  return labels && meta ? 0 : 1;
+}

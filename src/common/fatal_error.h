@@ -1,0 +1,34 @@
+// FatalError: the one way deep code ends the run on bad input.
+//
+// Code that meets input it cannot go on with throws a FatalError carrying the complete text to print; main()
+// prints it and ends the process with status 1. Nothing below main() calls exit(). The stream says where the
+// text goes: the system's own historical messages go to standard output, the errors this tool adds go to
+// standard error.
+#ifndef LABELER_COMMON_FATAL_ERROR_H_
+#define LABELER_COMMON_FATAL_ERROR_H_
+
+#include <stdexcept>
+#include <string>
+
+namespace labeler {
+
+class FatalError : public std::runtime_error {
+ public:
+  enum class Stream { kStandardOutput, kStandardError };
+
+  // `message` is printed as it stands (it carries its own line ends).
+  explicit FatalError(const std::string& message, Stream stream = Stream::kStandardError)
+      : std::runtime_error(message), stream_(stream) {}
+
+  Stream stream() const { return stream_; }
+
+ private:
+  Stream stream_;
+};
+
+// Builds the one-line error text this tool uses for its own errors: "labeler: error: <what>\n".
+inline std::string ErrorLine(const std::string& what) { return "labeler: error: " + what + "\n"; }
+
+}  // namespace labeler
+
+#endif  // LABELER_COMMON_FATAL_ERROR_H_

@@ -1,0 +1,70 @@
+// Timeline: the frames to be labelled, from a movie or from a list of still images.
+//
+// The kind is decided from the name: a name containing ".avi" is a movie (read with OpenCV's videoio), else a
+// name containing ".txt" is a still list (one image file name per line). The timeline owns the current frame
+// image, always 8-bit BGR with the first row at the top and of the first frame's size. Every input error throws
+// FatalError.
+#ifndef LABELER_TIMELINE_TIMELINE_H_
+#define LABELER_TIMELINE_TIMELINE_H_
+
+#include <opencv2/core.hpp>
+#include <opencv2/videoio.hpp>
+#include <string>
+#include <vector>
+
+namespace labeler {
+
+enum class TimelineKind { kMovie = 1, kStillList = 2 };
+
+class Timeline {
+ public:
+  // Decides the kind from `path`; opens nothing. A still list is announced on standard output.
+  explicit Timeline(const std::string& path);
+
+  // Opens the input, learns frame size and count, and fetches the current frame.
+  void ReloadMovie();
+
+  // Moves by `delta` frames, clamped to the timeline, and returns the frame reached. A movie prints
+  // "Frame #%d\n". A move that can't go anywhere still fetches the frame.
+  const cv::Mat& GoToRelativeFrame(int delta);
+  const cv::Mat& GoToFrame(int frame) { return GoToRelativeFrame(frame - currentFrame_); }
+
+  TimelineKind kind() const { return kind_; }
+  int width() const { return width_; }
+  int height() const { return height_; }
+  int frameCount() const { return frameCount_; }
+  int currentFrame() const { return currentFrame_; }
+  const cv::Mat& frame() const { return frame_; }
+  const std::vector<std::string>& stillNames() const { return stillNames_; }
+
+ private:
+  void OpenMovie();
+  void OpenStillList();
+  void FetchMovieFrame();
+  void LoadStill();
+  bool SeekTo(int frame);
+  void ReadSequentiallyTo(int frame);
+  void ReadNextMovieFrame();
+
+  TimelineKind kind_;
+  std::string moviePath_;
+  std::string stillListPath_;
+  int width_ = 0;
+  int height_ = 0;
+  int frameCount_ = 0;
+  int currentFrame_ = 0;
+  cv::VideoCapture capture_;
+  int nextMovieFrame_ = 0;  // the frame the capture delivers at its next read
+  int decodedFrame_ = -1;   // the movie frame held in frame_, -1 for none
+  std::vector<std::string> stillNames_;
+  cv::Mat frame_;
+};
+
+// Reads a still list: one name per line, line ends of one ("\n") or two ("\r\n") characters; lines shorter
+// than 3 characters counting their line end are skipped; names keep their blanks. Throws FatalError when the
+// file can't be opened.
+std::vector<std::string> ReadStillList(const std::string& path);
+
+}  // namespace labeler
+
+#endif  // LABELER_TIMELINE_TIMELINE_H_

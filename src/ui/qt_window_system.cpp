@@ -1,0 +1,286 @@
+#include "ui/qt_window_system.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QHBoxLayout>
+#include <QImage>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QSlider>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+#include <cmath>
+#include <stdexcept>
+
+namespace labeler::ui {
+
+// The picture of a window, at image scale, reporting mouse events in image pixels.
+class ImageView : public QWidget {
+ public:
+  explicit ImageView(QWidget* parent) : QWidget(parent) {
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+  }
+
+  void SetImage(QImage image) {
+    if (image.size() != image_.size()) setFixedSize(image.size());
+    image_ = std::move(image);
+    update();
+  }
+  void SetMouseCallback(MouseCallback onMouse) { onMouse_ = std::move(onMouse); }
+  bool hasImage() const { return !image_.isNull(); }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.drawImage(0, 0, image_);
+  }
+  void mouseMoveEvent(QMouseEvent* event) override { Report(kMouseMove, event); }
+  void mousePressEvent(QMouseEvent* event) override { Report(ButtonEvent(event->button(), kLeftPress), event); }
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    Report(ButtonEvent(event->button(), kLeftRelease), event);
+  }
+  void mouseDoubleClickEvent(QMouseEvent* event) override {
+    Report(ButtonEvent(event->button(), kLeftDoubleClick), event);
+  }
+  void wheelEvent(QWheelEvent* event) override {
+    int delta = event->angleDelta().y();
+    if (delta == 0 || !onMouse_) return;
+    QPointF at = event->position();
+    onMouse_(delta > 0 ? kWheelForward : kWheelBack, static_cast<int>(std::floor(at.x())),
+             static_cast<int>(std::floor(at.y())), Flags(event->buttons(), event->modifiers()));
+  }
+
+ private:
+  // Left, right and middle events are numbered in that order from the left button's code.
+  static int ButtonEvent(Qt::MouseButton button, int leftCode) {
+    switch (button) {
+      case Qt::LeftButton: return leftCode;
+      case Qt::RightButton: return leftCode + 1;
+      case Qt::MiddleButton: return leftCode + 2;
+      default: return -1;
+    }
+  }
+  static int Flags(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
+    int flags = 0;
+    if (buttons & Qt::LeftButton) flags |= kFlagLeft;
+    if (buttons & Qt::RightButton) flags |= kFlagRight;
+    if (buttons & Qt::MiddleButton) flags |= kFlagMiddle;
+    if (modifiers & Qt::ControlModifier) flags |= kFlagCtrl;
+    if (modifiers & Qt::ShiftModifier) flags |= kFlagShift;
+    if (modifiers & Qt::AltModifier) flags |= kFlagAlt;
+    return flags;
+  }
+  void Report(int code, QMouseEvent* event) {
+    if (code < 0 || !onMouse_) return;
+    QPointF at = event->position();
+    onMouse_(code, static_cast<int>(std::floor(at.x())), static_cast<int>(std::floor(at.y())),
+             Flags(event->buttons(), event->modifiers()));
+  }
+
+  QImage image_;
+  MouseCallback onMouse_;
+};
+
+// A top-level window: the picture, then the trackbars. Closing it counts as the Escape key.
+class LabelerWindow : public QWidget {
+ public:
+  LabelerWindow(const std::string& name, std::function<void()> onClose) : onClose_(std::move(onClose)) {
+    setWindowTitle(QString::fromStdString(name));
+    layout_ = new QVBoxLayout(this);
+    layout_->setContentsMargins(0, 0, 0, 0);
+    layout_->setSpacing(0);
+    layout_->setSizeConstraint(QLayout::SetFixedSize);
+    view_ = new ImageView(this);
+    layout_->addWidget(view_, 0, Qt::AlignLeft | Qt::AlignTop);
+  }
+
+  ImageView& view() { return *view_; }
+  bool placed = false;
+
+  void AddTrackbar(const std::string& name, int* value, int max, TrackbarCallback onChange) {
+    auto* row = new QWidget(this);
+    auto* rowLayout = new QHBoxLayout(row);
+    rowLayout->setContentsMargins(4, 2, 4, 2);
+    auto* caption = new QLabel(QString::fromStdString(name), row);
+    auto* slider = new QSlider(Qt::Horizontal, row);
+    auto* shown = new QLabel(QString::number(*value), row);
+    slider->setObjectName(QString::fromStdString(name));
+    slider->setRange(0, max);
+    slider->setValue(*value);
+    slider->setFocusPolicy(Qt::NoFocus);  // keys belong to the labeller, not to the slider
+    shown->setMinimumWidth(shown->fontMetrics().horizontalAdvance(QStringLiteral("0000")));
+    rowLayout->addWidget(caption);
+    rowLayout->addWidget(slider, 1);
+    rowLayout->addWidget(shown);
+    layout_->addWidget(row);
+    QObject::connect(slider, &QSlider::valueChanged, row, [value, shown, onChange](int position) {
+      *value = position;
+      shown->setNum(position);
+      if (onChange) onChange(position);
+    });
+  }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override {
+    event->accept();
+    onClose_();
+  }
+
+ private:
+  std::function<void()> onClose_;
+  QVBoxLayout* layout_;
+  ImageView* view_;
+};
+
+namespace {
+
+QImage ToQImage(const cv::Mat& image) {
+  QImage::Format format;
+  switch (image.type()) {
+    case CV_8UC3: format = QImage::Format_BGR888; break;
+    case CV_8UC1: format = QImage::Format_Grayscale8; break;
+    default: throw std::invalid_argument("ShowImage takes 8-bit BGR or grey images");
+  }
+  QImage result(image.cols, image.rows, format);
+  const size_t rowBytes = static_cast<size_t>(image.cols) * image.elemSize();
+  for (int y = 0; y < image.rows; ++y) std::memcpy(result.scanLine(y), image.ptr(y), rowBytes);
+  return result;
+}
+
+}  // namespace
+
+QtWindowSystem::QtWindowSystem(int& argc, char** argv) {
+  if (QApplication::instance() == nullptr) application_ = std::make_unique<QApplication>(argc, argv);
+  qApp->installEventFilter(this);
+}
+
+QtWindowSystem::~QtWindowSystem() {
+  qApp->removeEventFilter(this);
+  for (auto& [name, window] : windows_) delete window;
+}
+
+void QtWindowSystem::CreateWindow(const std::string& name) {
+  if (windows_.count(name) != 0) return;
+  windows_[name] = new LabelerWindow(name, [this] { PushKey(kKeyEscape); });
+  creationOrder_.push_back(name);
+}
+
+void QtWindowSystem::DestroyWindow(const std::string& name) {
+  auto it = windows_.find(name);
+  if (it == windows_.end()) return;
+  delete it->second;
+  windows_.erase(it);
+}
+
+LabelerWindow& QtWindowSystem::Window(const std::string& name) {
+  auto it = windows_.find(name);
+  if (it == windows_.end()) throw std::invalid_argument("no window named " + name);
+  return *it->second;
+}
+
+void QtWindowSystem::ShowImage(const std::string& name, const cv::Mat& image) {
+  LabelerWindow& window = Window(name);
+  window.view().SetImage(ToQImage(image));
+  if (started_) PlaceNewWindows();
+}
+
+// Windows appear when the key wait first runs, so that all of them have their pictures and sizes and can be
+// laid out in the order they were created; a window that gets its first picture later appears at once.
+void QtWindowSystem::PlaceNewWindows() {
+  for (const std::string& name : creationOrder_) {
+    auto it = windows_.find(name);
+    if (it == windows_.end() || it->second->placed || !it->second->view().hasImage()) continue;
+    LabelerWindow& window = *it->second;
+    window.adjustSize();
+    PlaceOnScreen(window);
+    window.show();
+    window.placed = true;
+  }
+}
+
+// Side by side from the top-left corner, wrapping to a new row when the screen is too narrow.
+void QtWindowSystem::PlaceOnScreen(LabelerWindow& window) {
+  constexpr int kGap = 8;
+  constexpr int kDecoration = 32;  // room for a window manager's title bar
+  QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  if (placedCount_ == 0) {
+    nextX_ = screen.left();
+    rowTop_ = rowBottom_ = screen.top();
+  } else if (nextX_ + window.width() > screen.right()) {
+    nextX_ = screen.left();
+    rowTop_ = rowBottom_;
+  }
+  window.move(nextX_, rowTop_);
+  nextX_ += window.width() + kGap;
+  rowBottom_ = std::max(rowBottom_, rowTop_ + window.height() + kDecoration + kGap);
+  ++placedCount_;
+}
+
+void QtWindowSystem::CreateTrackbar(const std::string& trackbar, const std::string& window, int* value, int max,
+                                    TrackbarCallback onChange) {
+  Window(window).AddTrackbar(trackbar, value, max, std::move(onChange));
+}
+
+void QtWindowSystem::SetMouseCallback(const std::string& window, MouseCallback onMouse) {
+  Window(window).view().SetMouseCallback(std::move(onMouse));
+}
+
+int QtWindowSystem::WaitKey() {
+  started_ = true;
+  PlaceNewWindows();
+  while (keys_.empty()) {
+    QEventLoop loop;
+    waitLoop_ = &loop;
+    loop.exec();
+    waitLoop_ = nullptr;
+  }
+  int code = keys_.front();
+  keys_.pop_front();
+  return code;
+}
+
+void QtWindowSystem::ShowMessageBox(const std::string& text, const std::string& caption) {
+  QMessageBox box(QMessageBox::Information, QString::fromStdString(caption), QString::fromStdString(text),
+                  QMessageBox::Ok);
+  box.exec();
+}
+
+void QtWindowSystem::PushKey(int code) {
+  keys_.push_back(code);
+  if (waitLoop_ != nullptr) waitLoop_->quit();
+}
+
+int QtWindowSystem::KeyCode(int qtKey, const QString& text, Qt::KeyboardModifiers modifiers) {
+  if ((modifiers & Qt::ControlModifier) && qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z) return qtKey - Qt::Key_A + 1;
+  switch (qtKey) {
+    case Qt::Key_Backspace: return kKeyBackspace;
+    case Qt::Key_Escape: return kKeyEscape;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return 13;
+    case Qt::Key_Tab: return 9;
+    default: break;
+  }
+  if (text.size() == 1 && text[0].unicode() >= 32 && text[0].unicode() < 127) return text[0].unicode();
+  return -1;
+}
+
+// Keys pressed in any of the labeller's windows reach WaitKey, whichever child widget has the focus.
+bool QtWindowSystem::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
+  QWidget* topLevel = static_cast<QWidget*>(watched)->window();
+  bool ours = false;
+  for (auto& [name, window] : windows_) ours = ours || window == topLevel;
+  if (!ours) return false;
+  auto* keyEvent = static_cast<QKeyEvent*>(event);
+  int code = KeyCode(keyEvent->key(), keyEvent->text(), keyEvent->modifiers());
+  if (code >= 0) PushKey(code);
+  return true;
+}
+
+}  // namespace labeler::ui

@@ -1,0 +1,66 @@
+// QtWindowSystem: the WindowSystem on Qt 6 Widgets.
+//
+// Each window shows its picture at the top-left of its client area with no margin, so a window pixel is an
+// image pixel; trackbars sit under the picture. Windows are placed side by side, in the order their first
+// they were created, where the screen allows. The object owns its QApplication (unless one exists already) and
+// its windows.
+#ifndef LABELER_UI_QT_WINDOW_SYSTEM_H_
+#define LABELER_UI_QT_WINDOW_SYSTEM_H_
+
+#include <QObject>
+#include <deque>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "ui/window_system.h"
+
+class QApplication;
+class QEventLoop;
+
+namespace labeler::ui {
+
+class LabelerWindow;
+
+class QtWindowSystem : public QObject, public WindowSystem {
+ public:
+  QtWindowSystem(int& argc, char** argv);
+  ~QtWindowSystem() override;
+
+  void CreateWindow(const std::string& name) override;
+  void DestroyWindow(const std::string& name) override;
+  void ShowImage(const std::string& window, const cv::Mat& image) override;
+  void CreateTrackbar(const std::string& trackbar, const std::string& window, int* value, int max,
+                      TrackbarCallback onChange) override;
+  void SetMouseCallback(const std::string& window, MouseCallback onMouse) override;
+  int WaitKey() override;
+  void ShowMessageBox(const std::string& text, const std::string& caption) override;
+
+  // Translates a Qt key press into the key code WaitKey returns, or -1 for keys that have none (a lone
+  // modifier, function keys).
+  static int KeyCode(int qtKey, const QString& text, Qt::KeyboardModifiers modifiers);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  LabelerWindow& Window(const std::string& name);
+  void PlaceNewWindows();
+  void PlaceOnScreen(LabelerWindow& window);
+  void PushKey(int code);
+
+  std::unique_ptr<QApplication> application_;
+  std::map<std::string, LabelerWindow*> windows_;
+  std::vector<std::string> creationOrder_;
+  bool started_ = false;  // the key wait has run: windows are shown as soon as they have a picture
+  std::deque<int> keys_;
+  QEventLoop* waitLoop_ = nullptr;
+  int placedCount_ = 0;
+  int nextX_ = 0;
+  int rowTop_ = 0;
+  int rowBottom_ = 0;
+};
+
+}  // namespace labeler::ui
+
+#endif  // LABELER_UI_QT_WINDOW_SYSTEM_H_

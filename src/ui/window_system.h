@@ -1,0 +1,63 @@
+// WindowSystem: the windows, trackbars, mouse, keyboard and message box the labeller talks to.
+//
+// The labeller sees the desktop only through this interface, so that whole sessions can run against a
+// recording test double. The Qt implementation is QtWindowSystem. Everything happens on one thread: mouse and
+// trackbar callbacks run from inside WaitKey.
+#ifndef LABELER_UI_WINDOW_SYSTEM_H_
+#define LABELER_UI_WINDOW_SYSTEM_H_
+
+#include <functional>
+#include <opencv2/core.hpp>
+#include <string>
+
+namespace labeler::ui {
+
+// Mouse event codes and flag bits passed to a MouseCallback.
+enum MouseEvent {
+  kMouseMove = 0,
+  kLeftPress = 1,
+  kRightPress = 2,
+  kMiddlePress = 3,
+  kLeftRelease = 4,
+  kRightRelease = 5,
+  kMiddleRelease = 6,
+  kLeftDoubleClick = 7,
+  kRightDoubleClick = 8,
+  kMiddleDoubleClick = 9,
+  kWheelForward = 10,
+  kWheelBack = 11,
+};
+enum MouseFlag { kFlagLeft = 1, kFlagRight = 2, kFlagMiddle = 4, kFlagCtrl = 8, kFlagShift = 16, kFlagAlt = 32 };
+
+// Key codes returned by WaitKey besides printable characters, which come as themselves. Ctrl with a letter
+// comes as 1..26.
+inline constexpr int kKeyBackspace = 8;
+inline constexpr int kKeyEscape = 27;
+
+// (event, x, y, flags), x and y in image pixels of the window's picture.
+using MouseCallback = std::function<void(int event, int x, int y, int flags)>;
+// The new position; it has already been stored in the bound int.
+using TrackbarCallback = std::function<void(int position)>;
+
+class WindowSystem {
+ public:
+  virtual ~WindowSystem() = default;
+
+  // Creates a window titled `name` that takes the size of the picture shown in it.
+  virtual void CreateWindow(const std::string& name) = 0;
+  virtual void DestroyWindow(const std::string& name) = 0;
+  // Shows an 8-bit BGR or grey image; the picture is copied.
+  virtual void ShowImage(const std::string& window, const cv::Mat& image) = 0;
+  // A trackbar under the window's picture, editing `*value` in 0..max; `value` must outlive the window.
+  virtual void CreateTrackbar(const std::string& trackbar, const std::string& window, int* value, int max,
+                              TrackbarCallback onChange) = 0;
+  virtual void SetMouseCallback(const std::string& window, MouseCallback onMouse) = 0;
+  // Waits, without time-out, for a key and returns its code; closing any window returns kKeyEscape.
+  virtual int WaitKey() = 0;
+  // A modal box with the text, the caption and one OK button.
+  virtual void ShowMessageBox(const std::string& text, const std::string& caption) = 0;
+};
+
+}  // namespace labeler::ui
+
+#endif  // LABELER_UI_WINDOW_SYSTEM_H_
