@@ -97,6 +97,7 @@ class LabelerWindow : public QWidget {
     layout_->setSpacing(0);
     layout_->setSizeConstraint(QLayout::SetFixedSize);
     view_ = new ImageView(this);
+    view_->setObjectName(QStringLiteral("picture"));
     layout_->addWidget(view_, 0, Qt::AlignLeft | Qt::AlignTop);
   }
 

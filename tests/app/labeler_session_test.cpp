@@ -1,0 +1,129 @@
+// Whole sessions of the labeller through the test double: start-up, keys, shutdown.
+#include <gtest/gtest.h>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include "app/labeler.h"
+#include "common/fatal_error.h"
+#include "support/fake_window_system.h"
+#include "support/temp_dir.h"
+#include "support/test_media.h"
+
+namespace labeler {
+namespace {
+
+using testing::FakeWindowSystem;
+using testing::TempDir;
+
+class LabelerSession : public ::testing::Test {
+ protected:
+  // A 100-frame indexed movie of `size`, a label set and a meta file.
+  std::string MakeMovieProject(cv::Size size = {160, 120}, int jumpBy = 10, int maxWindowDim = 400) {
+    std::string movie = dir_.File("clip.avi");
+    testing::WriteIndexedMovie(movie, 100, size);
+    std::string labels = dir_.Write("labels.txt", "= 1 road 128 64 128\n= 5 car 0 0 142\n= 5 bus 0 60 100\n");
+    return dir_.Write("run.meta", testing::MetaText(movie, labels, dir_.File("labels"), jumpBy, maxWindowDim));
+  }
+
+  // Runs the labeller on `meta` through the scripted windows; returns its status and what it printed.
+  int Run(const std::string& meta, std::string* printed = nullptr) {
+    std::string argument = meta;
+    char program[] = "labeler";
+    char* argv[] = {program, argument.data(), nullptr};
+    Labeler app(windows_);
+    ::testing::internal::CaptureStdout();
+    int status = 0;
+    try {
+      status = app.Run(meta.empty() ? 1 : 2, argv);
+    } catch (...) {
+      ::testing::internal::GetCapturedStdout();
+      throw;
+    }
+    std::fflush(stdout);
+    std::string output = ::testing::internal::GetCapturedStdout();
+    if (printed != nullptr) *printed = output;
+    return status;
+  }
+
+  TempDir dir_;
+  FakeWindowSystem windows_;
+};
+
+TEST_F(LabelerSession, MissingArgumentShowsTheBoxAfterCreatingTheWindowsAndReturnsMinusOne) {
+  EXPECT_EQ(Run(""), -1);
+  EXPECT_EQ(windows_.created, (std::vector<std::string>{"Click Me!", "Rescaled PreSeg", "Labeled Map"}));
+  ASSERT_EQ(windows_.messageBoxes.size(), 1u);
+  EXPECT_EQ(windows_.messageBoxes[0].first, "Needed 1 input argument: a .meta file. Crashing.");
+  EXPECT_EQ(windows_.messageBoxes[0].second, "SHUTDOWN ERROR");
+  EXPECT_EQ(windows_.waits, 0);
+}
+
+TEST_F(LabelerSession, StartsUpShowsTheThreeWindowsAndShutsDownOnEscape) {
+  std::string meta = MakeMovieProject({640, 480});
+  std::string printed;
+  EXPECT_EQ(Run(meta, &printed), 0);
+  EXPECT_EQ(windows_.lastShown["Click Me!"].size(), cv::Size(640, 480));
+  EXPECT_EQ(windows_.lastShown["Rescaled PreSeg"].size(), cv::Size(400, 300));
+  EXPECT_EQ(windows_.lastShown["Labeled Map"].size(), cv::Size(640, 480));
+  EXPECT_EQ(testing::ReadFrameIndex(windows_.lastShown["Click Me!"]), 0);
+  EXPECT_EQ(windows_.destroyed, (std::vector<std::string>{"Click Me!", "Rescaled PreSeg", "Labeled Map"}));
+  EXPECT_EQ(printed, "Loading movie: " + dir_.File("clip.avi") + "\nOpened " + dir_.File("clip.avi") +
+                         " correctly.\nFrame #0\nFrame #0\n");
+}
+
+TEST_F(LabelerSession, SmallFramesAreEnlargedInTheRescaledWindow) {
+  Run(MakeMovieProject({160, 120}, 10, 400));
+  EXPECT_EQ(windows_.lastShown["Rescaled PreSeg"].size(), cv::Size(400, 300));
+}
+
+TEST_F(LabelerSession, FrameKeysMoveThroughTheTimelineClampedAtBothEnds) {
+  std::string meta = MakeMovieProject();
+  for (int key : std::initializer_list<int>{' ', ' ', '+', '-', 8, 8, 8, 8, 8, 'c'}) windows_.Key(key);
+  for (int i = 0; i < 10; ++i) windows_.Key('+');
+  windows_.Key(' ');
+  std::string printed;
+  Run(meta, &printed);
+  std::string expected = "Frame #0\nFrame #0\nFrame #1\nFrame #2\nFrame #12\nFrame #2\nFrame #1\nFrame #0\n"
+                         "Frame #0\nFrame #0\nFrame #0\nFrame #0\n";
+  for (int frame = 10; frame <= 90; frame += 10) expected += "Frame #" + std::to_string(frame) + "\n";
+  expected += "Frame #99\nFrame #99\n";
+  EXPECT_NE(printed.find(expected), std::string::npos) << printed;
+  EXPECT_EQ(testing::ReadFrameIndex(windows_.lastShown["Click Me!"]), 99);
+}
+
+TEST_F(LabelerSession, DigitKeysPickTheFirstLabelWithThatHotKey) {
+  std::string meta = MakeMovieProject();
+  for (int key : {'5', '7', '1', 'G', 'C'}) windows_.Key(key);
+  std::string printed;
+  Run(meta, &printed);
+  EXPECT_NE(printed.find("Frame #0\nFrame #0\nLabelInfo changed to car.\nLabelInfo changed to road.\n"),
+            std::string::npos)
+      << printed;
+  EXPECT_EQ(printed.find("bus"), std::string::npos);
+}
+
+TEST_F(LabelerSession, CurrentLabelFollowsTheDigitKeys) {
+  std::string meta = MakeMovieProject();
+  std::string argument = meta;
+  char program[] = "labeler";
+  char* argv[] = {program, argument.data(), nullptr};
+  Labeler app(windows_);
+  windows_.Do([&] { EXPECT_EQ(app.currentLabel(), 0); });
+  windows_.Key('5');
+  windows_.Do([&] { EXPECT_EQ(app.currentLabel(), 1); });
+  windows_.Key('9');
+  windows_.Do([&] { EXPECT_EQ(app.currentLabel(), 1); });
+  ::testing::internal::CaptureStdout();
+  app.Run(2, argv);
+  ::testing::internal::GetCapturedStdout();
+}
+
+TEST_F(LabelerSession, UnusableInputThrowsBeforeTheKeyLoop) {
+  std::string labels = dir_.Write("labels.txt", "road 1 2 3\n");
+  std::string meta = dir_.Write("bad.meta", testing::MetaText(dir_.File("frames.png"), labels, dir_.File("out")));
+  EXPECT_THROW(Run(meta), FatalError);
+  EXPECT_EQ(windows_.waits, 0);
+}
+
+}  // namespace
+}  // namespace labeler

@@ -1,0 +1,27 @@
+// Synthetic frames and movies for tests: every frame carries its own index, so a test can tell which frame a
+// seek really delivered.
+#ifndef LABELER_TESTS_SUPPORT_TEST_MEDIA_H_
+#define LABELER_TESTS_SUPPORT_TEST_MEDIA_H_
+
+#include <opencv2/core.hpp>
+#include <string>
+
+namespace labeler::testing {
+
+// A frame of `size` showing `index` as ten black or white bars (bit 0 leftmost) over a gradient.
+cv::Mat IndexedFrame(int index, cv::Size size);
+// Reads the index back from a (possibly lossy-compressed) IndexedFrame.
+int ReadFrameIndex(const cv::Mat& frame);
+
+// Writes an MJPG movie of `frames` indexed frames: every frame is a key frame.
+void WriteIndexedMovie(const std::string& path, int frames, cv::Size size);
+// Writes an MPEG-4 movie with key frames `keyFrameSpacing` frames apart and B-frames, through ffmpeg.
+void WriteSparseKeyFrameMovie(const std::string& path, int frames, cv::Size size, int keyFrameSpacing);
+
+// Writes a meta file naming the given timeline, label names and label folder.
+std::string MetaText(const std::string& timeline, const std::string& labelNames, const std::string& labelDir,
+                     int jumpBy = 10, int maxWindowDim = 400);
+
+}  // namespace labeler::testing
+
+#endif  // LABELER_TESTS_SUPPORT_TEST_MEDIA_H_

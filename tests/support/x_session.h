@@ -1,0 +1,54 @@
+// Real-window test support: a private Xvfb server, the built labeller running on it, and real X input
+// through xdotool.
+#ifndef LABELER_TESTS_SUPPORT_X_SESSION_H_
+#define LABELER_TESTS_SUPPORT_X_SESSION_H_
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace labeler::testing {
+
+// An Xvfb server on a display number it picks itself; stopped on destruction.
+class XvfbServer {
+ public:
+  XvfbServer();
+  ~XvfbServer();
+  const std::string& display() const { return display_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+};
+
+// Runs `command` (through the shell) on the display; returns its standard output, trimmed.
+std::string RunOnDisplay(const XvfbServer& x, const std::string& command);
+
+// One run of a program on the display, its standard output and standard error collected in files.
+class DisplayedProcess {
+ public:
+  DisplayedProcess(const XvfbServer& x, const std::vector<std::string>& argv, const std::string& workDir);
+  ~DisplayedProcess();
+
+  // Waits until the standard output holds `text`; false after `seconds`.
+  bool WaitForOutput(const std::string& text, double seconds = 20);
+  // Waits for the process to end and returns its exit status, or nothing after `seconds`.
+  std::optional<int> WaitForExit(double seconds = 20);
+  std::string output() const;
+  std::string errors() const;
+
+ private:
+  pid_t pid_ = -1;
+  std::string outPath_;
+  std::string errPath_;
+  std::optional<int> status_;
+};
+
+// The X window id of the top-level window titled exactly `title`, waiting for it to appear.
+std::string FindWindow(const XvfbServer& x, const std::string& title);
+
+}  // namespace labeler::testing
+
+#endif  // LABELER_TESTS_SUPPORT_X_SESSION_H_

@@ -1,0 +1,183 @@
+#include "timeline/timeline.h"
+
+#include <gtest/gtest.h>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include "common/fatal_error.h"
+#include "support/temp_dir.h"
+#include "support/test_media.h"
+
+namespace labeler {
+namespace {
+
+using testing::IndexedFrame;
+using testing::ReadFrameIndex;
+using testing::TempDir;
+
+// Runs `action`, returning what it printed on standard output.
+template <typename Action>
+std::string Printed(Action action) {
+  ::testing::internal::CaptureStdout();
+  action();
+  std::fflush(stdout);
+  return ::testing::internal::GetCapturedStdout();
+}
+
+TEST(StillList, ParsingKeepsNamesOfThreeCharactersOrMore) {
+  TempDir dir;
+  auto names = ReadStillList(dir.Write("list.txt", "a.png\n\nb\nc.png\n"));
+  EXPECT_EQ(names, (std::vector<std::string>{"a.png", "c.png"}));
+  // A last line without line end is kept whole; names keep their blanks; CR LF is one line end.
+  EXPECT_EQ(ReadStillList(dir.Write("l2.txt", "my frame.png\r\nab\r\nlast.png")),
+            (std::vector<std::string>{"my frame.png", "ab", "last.png"}));
+  EXPECT_EQ(ReadStillList(dir.Write("l3.txt", "ab")), std::vector<std::string>{});
+  EXPECT_THROW(ReadStillList(dir.File("missing.txt")), FatalError);
+}
+
+TEST(Timeline, KindIsDecidedByASubstringOfTheName) {
+  EXPECT_EQ(Timeline("clip.avi.txt").kind(), TimelineKind::kMovie);
+  std::string printed = Printed([] { EXPECT_EQ(Timeline("x.txt.bak").kind(), TimelineKind::kStillList); });
+  EXPECT_EQ(printed, "\r\r Accepting only list of still image files (no .avi's): parsing timeline .txt file.\n");
+  try {
+    Timeline("LIST.TXT");
+    FAIL() << "accepted";
+  } catch (const FatalError& error) {
+    EXPECT_STREQ(error.what(), "Was expecting a .txt or .avi (preferable) input file instead\nCrashing\n");
+    EXPECT_EQ(error.stream(), FatalError::Stream::kStandardOutput);
+  }
+}
+
+class StillTimeline : public ::testing::Test {
+ protected:
+  std::string WriteStills(int count, cv::Size size = {40, 30}) {
+    std::string list;
+    for (int i = 0; i < count; ++i) {
+      std::string name = dir_.File("still" + std::to_string(i) + ".png");
+      cv::imwrite(name, IndexedFrame(i, size));
+      list += name + "\n";
+    }
+    return dir_.Write("list.txt", list);
+  }
+  TempDir dir_;
+};
+
+TEST_F(StillTimeline, ClampsAtBothEndsAndPrintsNoFrameLine) {
+  std::string list = WriteStills(5);
+  Printed([&] {
+    Timeline timeline(list);
+    timeline.ReloadMovie();
+    EXPECT_EQ(timeline.width(), 40);
+    EXPECT_EQ(timeline.frameCount(), 5);
+    EXPECT_EQ(ReadFrameIndex(timeline.GoToRelativeFrame(+10)), 4);
+    EXPECT_EQ(timeline.currentFrame(), 4);
+    EXPECT_EQ(ReadFrameIndex(timeline.GoToRelativeFrame(-200)), 0);
+    EXPECT_EQ(ReadFrameIndex(timeline.GoToFrame(2)), 2);
+  });
+  std::string printed = Printed([&] {
+    Timeline timeline(list);
+    timeline.ReloadMovie();
+    timeline.GoToRelativeFrame(1);
+  });
+  EXPECT_EQ(printed.find("Frame #"), std::string::npos);
+}
+
+TEST_F(StillTimeline, GreyAndSixteenBitStillsAreDeliveredAsEightBitColour) {
+  cv::imwrite(dir_.File("grey.png"), cv::Mat(30, 40, CV_8UC1, cv::Scalar(77)));
+  cv::imwrite(dir_.File("deep.png"), cv::Mat(30, 40, CV_16UC3, cv::Scalar(65535, 0, 256 * 9)));
+  std::string list = dir_.Write("list.txt", dir_.File("grey.png") + "\n" + dir_.File("deep.png") + "\n");
+  Printed([&] {
+    Timeline timeline(list);
+    timeline.ReloadMovie();
+    EXPECT_EQ(timeline.frame().type(), CV_8UC3);
+    EXPECT_EQ(timeline.frame().at<cv::Vec3b>(0, 0), cv::Vec3b(77, 77, 77));
+    timeline.GoToRelativeFrame(1);
+    EXPECT_EQ(timeline.frame().type(), CV_8UC3);
+    EXPECT_EQ(timeline.frame().at<cv::Vec3b>(0, 0), cv::Vec3b(255, 0, 9));
+  });
+}
+
+TEST_F(StillTimeline, InputErrorsNameTheFileAndFrame) {
+  std::string empty = dir_.Write("empty.txt", "\n\nx\n");
+  Printed([&] {
+    try {
+      Timeline(empty).ReloadMovie();
+      FAIL() << "accepted";
+    } catch (const FatalError& error) {
+      EXPECT_STREQ(error.what(), "List of stills has no entries - crashing!\n");
+    }
+  });
+  cv::imwrite(dir_.File("big.png"), IndexedFrame(0, {50, 30}));
+  cv::imwrite(dir_.File("small.png"), IndexedFrame(0, {40, 30}));
+  std::string mixed = dir_.Write("mixed.txt", dir_.File("small.png") + "\n" + dir_.File("big.png") + "\n" +
+                                                  dir_.File("gone.png") + "\n");
+  Printed([&] {
+    Timeline timeline(mixed);
+    timeline.ReloadMovie();
+    try {
+      timeline.GoToRelativeFrame(1);
+      FAIL() << "accepted a still of another size";
+    } catch (const FatalError& error) {
+      EXPECT_NE(std::string(error.what()).find("big.png (frame 1)"), std::string::npos) << error.what();
+    }
+    try {
+      timeline.GoToRelativeFrame(1);
+      FAIL() << "accepted a missing still";
+    } catch (const FatalError& error) {
+      EXPECT_NE(std::string(error.what()).find("gone.png (frame 2)"), std::string::npos) << error.what();
+    }
+  });
+}
+
+TEST(MovieTimeline, UnopenableMovieEndsWithItsMessage) {
+  TempDir dir;
+  std::string path = dir.Write("not-a-movie.avi", "plain text, no video here\n");
+  std::string printed = Printed([&] {
+    try {
+      Timeline(path).ReloadMovie();
+      FAIL() << "accepted";
+    } catch (const FatalError& error) {
+      EXPECT_STREQ(error.what(), "Failed to open FG avi - exiting.\n");
+    }
+  });
+  EXPECT_EQ(printed, "Loading movie: " + path + "\n");
+}
+
+// Each jump must deliver exactly the frame asked for, whatever the key-frame spacing of the file.
+void ExpectExactJumps(const std::string& path) {
+  std::string printed = Printed([&] {
+    Timeline timeline(path);
+    timeline.ReloadMovie();
+    ASSERT_EQ(timeline.frameCount(), 100);
+    EXPECT_EQ(ReadFrameIndex(timeline.GoToFrame(0)), 0);
+    struct Step {
+      int delta, expected;
+    };
+    for (Step step : {Step{+1, 1}, Step{+1, 2}, Step{+10, 12}, Step{-7, 5}, Step{+1, 6}, Step{+60, 66},
+                      Step{+1000, 99}, Step{0, 99}, Step{-99, 0}, Step{+37, 37}, Step{-1, 36}, Step{+10, 46}}) {
+      const cv::Mat& frame = timeline.GoToRelativeFrame(step.delta);
+      EXPECT_EQ(timeline.currentFrame(), step.expected);
+      EXPECT_EQ(ReadFrameIndex(frame), step.expected) << "after a move by " << step.delta;
+    }
+  });
+  EXPECT_NE(printed.find("Opened " + path + " correctly.\nFrame #0\nFrame #0\nFrame #1\n"), std::string::npos)
+      << printed;
+  EXPECT_NE(printed.find("Frame #99\nFrame #99\nFrame #0\n"), std::string::npos);
+}
+
+TEST(MovieTimeline, JumpsDeliverExactlyTheirFramesWithEveryFrameAKeyFrame) {
+  TempDir dir;
+  std::string path = dir.File("indexed.avi");
+  testing::WriteIndexedMovie(path, 100, {160, 120});
+  ExpectExactJumps(path);
+}
+
+TEST(MovieTimeline, JumpsDeliverExactlyTheirFramesWithKeyFramesFarApart) {
+  TempDir dir;
+  std::string path = dir.File("sparse.avi");
+  testing::WriteSparseKeyFrameMovie(path, 100, {160, 120}, 50);
+  ExpectExactJumps(path);
+}
+
+}  // namespace
+}  // namespace labeler

@@ -1,0 +1,118 @@
+// The Qt windowing layer on Qt's offscreen platform, driven by synthetic Qt events.
+#include "ui/qt_window_system.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QSlider>
+#include <QTest>
+#include <QWheelEvent>
+
+namespace labeler::ui {
+namespace {
+
+struct MouseCall {
+  int event, x, y, flags;
+  bool operator==(const MouseCall&) const = default;
+};
+
+class QtWindows : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    windows_.CreateWindow("W");
+    windows_.ShowImage("W", cv::Mat(30, 40, CV_8UC3, cv::Scalar(1, 2, 3)));
+    windows_.SetMouseCallback("W", [this](int event, int x, int y, int flags) {
+      calls_.push_back({event, x, y, flags});
+    });
+  }
+
+  QWidget* TopLevel() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      if (widget->windowTitle() == "W") return widget;
+    }
+    return nullptr;
+  }
+  QWidget* Picture() { return TopLevel()->findChild<QWidget*>("picture"); }
+
+  void SendMouse(QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons buttons,
+                 Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QMouseEvent event(type, QPointF(at), QPointF(Picture()->mapToGlobal(at)), button, buttons, modifiers);
+    QApplication::sendEvent(Picture(), &event);
+  }
+  void SendWheel(int delta) {
+    QWheelEvent event(QPointF(5, 6), QPointF(5, 6), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(Picture(), &event);
+  }
+
+  int argc_ = 1;
+  char program_[8] = "labeler";
+  char* argv_[2] = {program_, nullptr};
+  QtWindowSystem windows_{argc_, argv_};
+  std::vector<MouseCall> calls_;
+};
+
+TEST_F(QtWindows, KeysComeAsTheirCodes) {
+  ASSERT_NE(TopLevel(), nullptr);
+  QTest::keyClick(TopLevel(), Qt::Key_Z, Qt::ControlModifier);
+  QTest::keyClick(TopLevel(), Qt::Key_Y, Qt::ControlModifier);
+  QTest::keyClick(TopLevel(), Qt::Key_D, Qt::ControlModifier);
+  QTest::keyClick(TopLevel(), Qt::Key_Backspace);
+  QTest::keyClick(TopLevel(), Qt::Key_Space);
+  QTest::keyClick(TopLevel(), Qt::Key_Plus, Qt::KeypadModifier);
+  QTest::keyClick(TopLevel(), Qt::Key_Minus, Qt::KeypadModifier);
+  QTest::keyClick(TopLevel(), Qt::Key_G);
+  QTest::keyClick(TopLevel(), 'G');
+  QTest::keyClick(TopLevel(), Qt::Key_7);
+  QTest::keyClick(TopLevel(), Qt::Key_Control);  // a lone modifier is no key
+  QTest::keyClick(TopLevel(), Qt::Key_Escape);
+  for (int expected : std::initializer_list<int>{26, 25, 4, 8, 32, 43, 45, 'g', 'G', '7', 27}) EXPECT_EQ(windows_.WaitKey(), expected);
+}
+
+TEST_F(QtWindows, ClosingAWindowEndsTheWaitAsEscape) {
+  TopLevel()->close();
+  EXPECT_EQ(windows_.WaitKey(), 27);
+}
+
+TEST_F(QtWindows, MouseEventsComeWithTheirCodesAndFlags) {
+  SendMouse(QEvent::MouseMove, {3, 4}, Qt::NoButton, Qt::NoButton);
+  SendMouse(QEvent::MouseMove, {5, 6}, Qt::NoButton, Qt::NoButton, Qt::ControlModifier);
+  SendMouse(QEvent::MouseButtonPress, {7, 8}, Qt::LeftButton, Qt::LeftButton);
+  SendMouse(QEvent::MouseMove, {9, 10}, Qt::NoButton, Qt::LeftButton, Qt::ControlModifier);
+  SendMouse(QEvent::MouseButtonRelease, {-2, 50}, Qt::LeftButton, Qt::NoButton);
+  SendMouse(QEvent::MouseButtonPress, {1, 1}, Qt::RightButton, Qt::RightButton, Qt::ShiftModifier);
+  SendMouse(QEvent::MouseButtonRelease, {1, 1}, Qt::RightButton, Qt::NoButton);
+  SendMouse(QEvent::MouseButtonDblClick, {2, 2}, Qt::LeftButton, Qt::LeftButton);
+  SendMouse(QEvent::MouseButtonPress, {2, 2}, Qt::MiddleButton, Qt::MiddleButton, Qt::AltModifier);
+  SendWheel(120);
+  SendWheel(-120);
+  std::vector<MouseCall> expected = {{0, 3, 4, 0},   {0, 5, 6, 8},   {1, 7, 8, 1},  {0, 9, 10, 9},
+                                     {4, -2, 50, 0}, {2, 1, 1, 18},  {5, 1, 1, 0},  {7, 2, 2, 1},
+                                     {3, 2, 2, 36},  {10, 5, 6, 0},  {11, 5, 6, 0}};
+  EXPECT_EQ(calls_, expected);
+}
+
+TEST_F(QtWindows, PictureSitsAtTheTopLeftAtImageSize) {
+  EXPECT_EQ(Picture()->size(), QSize(40, 30));
+  EXPECT_EQ(Picture()->pos(), QPoint(0, 0));
+  windows_.ShowImage("W", cv::Mat(50, 70, CV_8UC1, cv::Scalar(9)));
+  EXPECT_EQ(Picture()->size(), QSize(70, 50));
+}
+
+TEST_F(QtWindows, TrackbarWritesItsIntAndCallsBack) {
+  int value = 24;
+  int reported = -1;
+  windows_.CreateTrackbar("PyrSeg1", "W", &value, 255, [&reported](int position) { reported = position; });
+  auto* slider = TopLevel()->findChild<QSlider*>("PyrSeg1");
+  ASSERT_NE(slider, nullptr);
+  EXPECT_EQ(slider->value(), 24);
+  EXPECT_EQ(slider->maximum(), 255);
+  slider->setValue(40);
+  EXPECT_EQ(value, 40);
+  EXPECT_EQ(reported, 40);
+  EXPECT_EQ(Picture()->pos(), QPoint(0, 0));
+}
+
+}  // namespace
+}  // namespace labeler::ui
