@@ -1,7 +1,6 @@
 #include "app/labeler.h"
 
 #include <cstdio>
-#include <opencv2/imgproc.hpp>
 
 namespace labeler {
 
@@ -30,12 +29,54 @@ void Labeler::StartUp(const std::string& metaPath) {
   timeline_->ReloadMovie();
   LoadLabelSet(*config_.FILE_LABEL_NAMES, labels_);
   timeline_->GoToFrame(0);
-  labelMap_ = cv::Mat::zeros(timeline_->height(), timeline_->width(), CV_8UC3);
-  windows_.ShowImage(kLabelWindow, labelMap_);
-  ShowFrame();
+
+  const cv::Size frameSize(timeline_->width(), timeline_->height());
+  labelImages_ = std::make_unique<LabelImages>(*timeline_, preseg_, strokes_, redraws_, *config_.DIR_LABEL_IMGS);
+  composer_ = std::make_unique<WindowComposer>(windows_, *timeline_, preseg_, *labelImages_, strokes_, pointer_,
+                                               redraws_);
+  mouse_ = std::make_unique<MouseInteraction>(*composer_, pointer_, *timeline_, preseg_, strokes_, *labelImages_,
+                                              labels_, currentLabel_);
+  composer_->Create(frameSize);
+  labelImages_->Create(frameSize);
+  preseg_.CreatePresegImages(frameSize);
+  CreateTrackbars();
+
+  strokes_.DiscardStrokes();
+  PrepareLabelFolder(*config_.DIR_LABEL_IMGS);
+  labelImages_->LoadLabelImage(labelImages_->committed(), timeline_->currentFrame());
+  labelImages_->working().setTo(cv::Scalar::all(0));
+  composer_->RedrawLabelWindow();
+  composer_->ShowFrame();
+
   display_ = ComputeDisplayScale(timeline_->width(), timeline_->height(), *config_.MAX_WINDOW_DIM);
-  rescaled_.create(display_.size, CV_8UC3);
-  ShowRescaledFrame();
+  composer_->CreateRescaled(display_.size);
+  composer_->ShowRescaled(timeline_->frame());
+  InstallMouseHandlers();
+}
+
+void Labeler::CreateTrackbars() {
+  PresegParams& params = preseg_.currentPreseg();
+  auto onChange = [this](int) { OnPresegTrackbar(); };
+  windows_.CreateTrackbar("N,P,Q,O,U,F", kFrameWindow, &params.algorithm, kLastPresegSetting, onChange);
+  windows_.CreateTrackbar("PyrSeg1", kFrameWindow, &params.pyrSeg1, 255, onChange);
+  windows_.CreateTrackbar("PyrSeg2", kFrameWindow, &params.pyrSeg2, 255, onChange);
+}
+
+void Labeler::InstallMouseHandlers() {
+  mouse_->SetDisplayScale(display_.scale);
+  windows_.SetMouseCallback(kFrameWindow, [this](int e, int x, int y, int f) { mouse_->OnFrameMouse(e, x, y, f); });
+  windows_.SetMouseCallback(kPresegWindow,
+                            [this](int e, int x, int y, int f) { mouse_->OnPresegMouse(e, x, y, f); });
+  windows_.SetMouseCallback(kLabelWindow,
+                            [this](int e, int x, int y, int f) { mouse_->OnLabelMapMouse(e, x, y, f); });
+}
+
+void Labeler::OnPresegTrackbar() {
+  preseg_.UpdatePresegmentation(timeline_->frame(), timeline_->currentFrame(), 1);
+  redraws_.presegWindowDirty = true;
+  redraws_.labelWindowDirty = true;
+  labelImages_->RenderLabelMap(labelImages_->committed(), labelImages_->working(), RenderMode::kIncremental);
+  composer_->ApplyPendingRedraws();
 }
 
 void Labeler::RunKeyLoop() {
@@ -43,39 +84,70 @@ void Labeler::RunKeyLoop() {
     int key = windows_.WaitKey();
     if (key == ui::kKeyEscape) break;
     HandleKey(key);
+    composer_->ApplyPendingRedraws();
   }
 }
 
 void Labeler::ShutDown() {
+  const size_t unsaved = strokes_.strokes().size();
+  if (unsaved > 0) {
+    std::fprintf(stderr,
+                 "labeler: %zu stroke%s of frame %d discarded: strokes reach the disk only when their frame is left "
+                 "(Space, Backspace, +, - or c)\n",
+                 unsaved, unsaved == 1 ? "" : "s", timeline_->currentFrame());
+  }
   windows_.DestroyWindow(kFrameWindow);
   windows_.DestroyWindow(kPresegWindow);
   windows_.DestroyWindow(kLabelWindow);
 }
 
 void Labeler::HandleKey(int key) {
+  mouse_->FinishDrag();  // a key command ends a drag in progress, as its release would
   switch (key) {
-    case ui::kKeyBackspace: MoveFrame(-1); break;
-    case ' ': MoveFrame(+1); break;
-    case '-': MoveFrame(-*config_.FILE_TIMELINE_JUMPBY); break;
-    case '+': MoveFrame(+*config_.FILE_TIMELINE_JUMPBY); break;
-    case 'c': MoveFrame(0); break;
+    case ui::kKeyBackspace: ChangeFrame(-1); break;
+    case ' ': ChangeFrame(+1); break;
+    case '-': ChangeFrame(-*config_.FILE_TIMELINE_JUMPBY); break;
+    case '+': ChangeFrame(+*config_.FILE_TIMELINE_JUMPBY); break;
+    case 'g': CacheAllSegmentations(); break;
+    case 'c': ChangeFrame(0); break;
+    case 'z' - 'a' + 1:
+      std::printf("Undo last stroke\n");
+      strokes_.UndoStroke();
+      RebuildLabelMap();
+      break;
+    case 'y' - 'a' + 1:
+      std::printf("Redo last stroke.\n");
+      strokes_.RedoStroke();
+      RebuildLabelMap();
+      break;
+    case 'd' - 'a' + 1:
+      std::printf("Clearing all strokes in current frame.\n");
+      strokes_.ClearStrokes();
+      RebuildLabelMap();
+      break;
     default:
       if (key >= '0' && key <= '9') SelectLabelByHotKey(key - '0');
       break;
   }
 }
 
-void Labeler::MoveFrame(int delta) {
-  timeline_->GoToRelativeFrame(delta);
-  ShowFrame();
-  ShowRescaledFrame();
+void Labeler::ChangeFrame(int delta) { labelImages_->ChangeFrame(delta); }
+
+void Labeler::RebuildLabelMap() {
+  redraws_.labelWindowDirty = true;
+  labelImages_->RebuildCommitted();
+  composer_->ApplyPendingRedraws();
 }
 
-void Labeler::ShowFrame() { windows_.ShowImage(kFrameWindow, timeline_->frame()); }
-
-void Labeler::ShowRescaledFrame() {
-  cv::resize(timeline_->frame(), rescaled_, rescaled_.size(), 0, 0, cv::INTER_LINEAR);
-  windows_.ShowImage(kPresegWindow, rescaled_);
+// Fills the cache slots of settings 1 to 5 for this frame, so that switching settings afterwards is immediate.
+void Labeler::CacheAllSegmentations() {
+  PresegParams& params = preseg_.currentPreseg();
+  const int chosen = params.algorithm;
+  for (int setting = kPyramidPreseg; setting <= kLastPresegSetting; ++setting) {
+    params.algorithm = setting;
+    preseg_.UpdatePresegmentation(timeline_->frame(), timeline_->currentFrame(), 1);
+  }
+  params.algorithm = chosen;
 }
 
 void Labeler::SelectLabelByHotKey(int digit) {

@@ -1,7 +1,8 @@
 // Labeler: the labelling application, from start-up through the key loop to shutdown.
 //
-// main() creates one Labeler over a WindowSystem and calls Run. The Labeler owns the configuration, the label
-// set, the timeline and everything the windows show; the WindowSystem is borrowed and must outlive it.
+// main() creates one Labeler over a WindowSystem and calls Run. The Labeler owns every component of the run (the
+// configuration, the label set, the timeline, the presegmentation, the strokes, the label images, the pictures
+// and the mouse handlers) and wires them together; the WindowSystem is borrowed and must outlive it.
 #ifndef LABELER_APP_LABELER_H_
 #define LABELER_APP_LABELER_H_
 
@@ -9,17 +10,19 @@
 #include <opencv2/core.hpp>
 #include <string>
 
+#include "annotation/label_images.h"
+#include "annotation/mouse_interaction.h"
+#include "annotation/redraw_requests.h"
+#include "annotation/stroke_store.h"
 #include "app/display_scale.h"
+#include "app/window_composer.h"
 #include "config/label_set.h"
 #include "config/meta_file.h"
+#include "preseg/preseg_engine.h"
 #include "timeline/timeline.h"
 #include "ui/window_system.h"
 
 namespace labeler {
-
-inline constexpr const char* kFrameWindow = "Click Me!";
-inline constexpr const char* kPresegWindow = "Rescaled PreSeg";
-inline constexpr const char* kLabelWindow = "Labeled Map";
 
 class Labeler {
  public:
@@ -34,17 +37,25 @@ class Labeler {
   // The key dispatcher of the key loop; Escape never reaches it.
   void HandleKey(int key);
 
+  // Called by the three presegmentation trackbars after they stored their new position.
+  void OnPresegTrackbar();
+
   const Timeline& timeline() const { return *timeline_; }
   int currentLabel() const { return currentLabel_; }
   const DisplayScale& displayScale() const { return display_; }
+  const PresegEngine& preseg() const { return preseg_; }
+  const StrokeStore& strokes() const { return strokes_; }
+  const PointerState& pointer() const { return pointer_; }
 
  private:
   void StartUp(const std::string& metaPath);
+  void CreateTrackbars();
+  void InstallMouseHandlers();
   void RunKeyLoop();
   void ShutDown();
-  void MoveFrame(int delta);
-  void ShowFrame();
-  void ShowRescaledFrame();
+  void ChangeFrame(int delta);
+  void RebuildLabelMap();
+  void CacheAllSegmentations();
   void SelectLabelByHotKey(int digit);
 
   ui::WindowSystem& windows_;
@@ -53,8 +64,13 @@ class Labeler {
   int currentLabel_ = 0;
   std::unique_ptr<Timeline> timeline_;
   DisplayScale display_;
-  cv::Mat rescaled_;
-  cv::Mat labelMap_;
+  PresegEngine preseg_;
+  StrokeStore strokes_;
+  RedrawRequests redraws_;
+  PointerState pointer_;
+  std::unique_ptr<LabelImages> labelImages_;
+  std::unique_ptr<WindowComposer> composer_;
+  std::unique_ptr<MouseInteraction> mouse_;
 };
 
 }  // namespace labeler

@@ -19,6 +19,7 @@ class LabelerSession : public ::testing::Test {
  protected:
   // A 100-frame indexed movie of `size`, a label set and a meta file.
   std::string MakeMovieProject(cv::Size size = {160, 120}, int jumpBy = 10, int maxWindowDim = 400) {
+    std::filesystem::create_directory(dir_.File("labels"));
     std::string movie = dir_.File("clip.avi");
     testing::WriteIndexedMovie(movie, 100, size);
     std::string labels = dir_.Write("labels.txt", "= 1 road 128 64 128\n= 5 car 0 0 142\n= 5 bus 0 60 100\n");

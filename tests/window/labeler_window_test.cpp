@@ -24,6 +24,7 @@ class RealWindows : public ::testing::Test {
   }
 
   std::string MakeMovieProject(cv::Size size = {640, 480}) {
+    std::filesystem::create_directory(dir_.File("labels"));
     std::string movie = dir_.File("clip.avi");
     testing::WriteIndexedMovie(movie, 100, size);
     std::string labels = dir_.Write("labels.txt", "= 1 road 128 64 128\n= 3 car 0 0 142\n");

@@ -1,0 +1,265 @@
+#include "annotation/label_images.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "annotation/region_fill.h"
+#include "common/fatal_error.h"
+
+namespace labeler {
+namespace {
+
+constexpr uchar kFootprint = 50;
+// Every render also leaves copies of its base and result here, when this folder exists.
+constexpr const char* kDiagnosticFolder = "C:/temp";
+
+// Converts a stored label image to 8-bit, 3 channels: grey, grey with alpha, colour with alpha and 16-bit files
+// are accepted.
+cv::Mat ToLabelImageFormat(const cv::Mat& loaded) {
+  cv::Mat eightBit = loaded;
+  if (loaded.depth() == CV_16U) loaded.convertTo(eightBit, CV_8U, 1.0 / 257.0);
+  if (eightBit.depth() != CV_8U) return {};
+  cv::Mat colour;
+  switch (eightBit.channels()) {
+    case 1: cv::cvtColor(eightBit, colour, cv::COLOR_GRAY2BGR); break;
+    case 2: cv::extractChannel(eightBit, colour, 0); cv::cvtColor(colour, colour, cv::COLOR_GRAY2BGR); break;
+    case 3: colour = eightBit; break;
+    case 4: cv::cvtColor(eightBit, colour, cv::COLOR_BGRA2BGR); break;
+    default: return {};
+  }
+  return colour;
+}
+
+// Writes `bytes` to a temporary file beside `path` and renames it over `path`, so that a crash or a full disk
+// leaves either the old file or the new one, never a truncated one. Returns an empty string or the reason.
+std::string WriteAtomically(const std::string& path, const std::vector<uchar>& bytes) {
+  std::filesystem::path target(path);
+  std::string hiddenName = ".";
+  hiddenName += target.filename().string();
+  hiddenName += ".XXXXXX";
+  std::string temporary = (target.parent_path() / hiddenName).string();
+  int fd = mkstemp(temporary.data());
+  if (fd < 0) return std::strerror(errno);
+  size_t written = 0;
+  while (written < bytes.size()) {
+    ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      std::string reason = n < 0 ? std::strerror(errno) : "short write";
+      close(fd);
+      unlink(temporary.c_str());
+      return reason;
+    }
+    written += static_cast<size_t>(n);
+  }
+  fchmod(fd, 0644);
+  if (fsync(fd) != 0 || close(fd) != 0) {
+    std::string reason = std::strerror(errno);
+    unlink(temporary.c_str());
+    return reason;
+  }
+  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+    std::string reason = std::strerror(errno);
+    unlink(temporary.c_str());
+    return reason;
+  }
+  int dirFd = open(target.parent_path().empty() ? "." : target.parent_path().c_str(), O_RDONLY | O_DIRECTORY);
+  if (dirFd >= 0) {
+    fsync(dirFd);
+    close(dirFd);
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string LabelImagePath(const std::string& dir, int frame) {
+  char name[32];
+  std::snprintf(name, sizeof name, "/frame-%.6d.png", frame);
+  return dir + name;
+}
+
+void PrepareLabelFolder(const std::string& dir) {
+  std::error_code error;
+  if (std::filesystem::is_directory(dir, error)) return;
+  if (std::filesystem::exists(dir, error)) {
+    throw FatalError(ErrorLine("label folder " + dir + " (DIR_LABEL_IMGS) is not a folder"));
+  }
+  if (!std::filesystem::create_directories(dir, error) || error) {
+    throw FatalError(ErrorLine("cannot create label folder " + dir + " (DIR_LABEL_IMGS): " + error.message()));
+  }
+  std::printf("Created label folder %s\n", dir.c_str());
+}
+
+LabelImages::LabelImages(Timeline& timeline, PresegEngine& preseg, StrokeStore& strokes, RedrawRequests& redraws,
+                         std::string labelDir)
+    : timeline_(timeline), preseg_(preseg), strokes_(strokes), redraws_(redraws), labelDir_(std::move(labelDir)) {}
+
+void LabelImages::Create(cv::Size frameSize) {
+  committed_ = cv::Mat::zeros(frameSize, CV_8UC3);
+  working_ = cv::Mat::zeros(frameSize, CV_8UC3);
+  footprint_ = cv::Mat::zeros(frameSize, CV_8UC1);
+  filled_ = cv::Mat::zeros(frameSize, CV_8UC1);
+}
+
+void LabelImages::LoadLabelImage(cv::Mat& image, int frame) {
+  const std::string path = LabelImagePath(labelDir_, frame);
+  if (frame != unusableFrame_) unusableFrame_ = -1;
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) {
+    image.setTo(cv::Scalar::all(0));
+    return;
+  }
+  cv::Mat loaded = ToLabelImageFormat(cv::imread(path, cv::IMREAD_UNCHANGED));
+  std::string problem;
+  if (loaded.empty()) {
+    problem = "can't be decoded as an image";
+  } else if (loaded.size() != image.size()) {
+    problem = "is " + std::to_string(loaded.cols) + " x " + std::to_string(loaded.rows) + " but the frame is " +
+              std::to_string(image.cols) + " x " + std::to_string(image.rows);
+  }
+  if (problem.empty()) {
+    image = loaded;
+    return;
+  }
+  if (frame != unusableFrame_) {
+    std::fprintf(stderr,
+                 "labeler: warning: label image %s %s; frame %d starts black, and the file will be kept as %s.bak "
+                 "before it is replaced\n",
+                 path.c_str(), problem.c_str(), frame, path.c_str());
+  }
+  unusableFrame_ = frame;
+  unusablePath_ = path;
+  image.setTo(cv::Scalar::all(0));
+}
+
+bool LabelImages::KeepUnusableFile(const std::string& path) {
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) return true;
+  std::string backup = path + ".bak";
+  for (int n = 1; std::filesystem::exists(backup, error); ++n) backup = path + ".bak" + std::to_string(n);
+  if (std::rename(path.c_str(), backup.c_str()) != 0) {
+    std::fprintf(stderr, "labeler: error: cannot keep %s as %s: %s; the frame is not left\n", path.c_str(),
+                 backup.c_str(), std::strerror(errno));
+    return false;
+  }
+  std::fprintf(stderr, "labeler: kept the unusable label image as %s\n", backup.c_str());
+  return true;
+}
+
+bool LabelImages::SaveLabelImage(int frame) {
+  if (strokes_.strokes().empty()) return true;
+  const std::string path = LabelImagePath(labelDir_, frame);
+  if (frame == unusableFrame_) {
+    if (!KeepUnusableFile(unusablePath_)) return false;
+    unusableFrame_ = -1;
+  }
+  std::vector<uchar> png;
+  std::string reason;
+  try {
+    if (!cv::imencode(".png", committed_, png)) reason = "PNG encoding failed";
+  } catch (const cv::Exception& exception) {
+    reason = exception.what();
+  }
+  if (reason.empty()) reason = WriteAtomically(path, png);
+  if (reason.empty()) return true;
+  std::fprintf(stderr,
+               "labeler: error: cannot save label image %s: %s; the frame is not left, fix the cause and press the "
+               "key again\n",
+               path.c_str(), reason.c_str());
+  return false;
+}
+
+void LabelImages::RenderLabelMap(const cv::Mat& base, cv::Mat& target, RenderMode mode) {
+  base.copyTo(target);
+  const std::vector<Stroke>& strokes = strokes_.strokes();
+  if (mode == RenderMode::kFull) {
+    for (const Stroke& stroke : strokes) RenderStroke(stroke, target);
+  } else if (!strokes.empty()) {
+    RenderStroke(strokes.back(), target);
+  }
+  WriteDiagnosticCopies(base, target);
+}
+
+void LabelImages::WriteDiagnosticCopies(const cv::Mat& base, const cv::Mat& target) const {
+  std::error_code error;
+  if (!std::filesystem::is_directory(kDiagnosticFolder, error)) return;
+  try {
+    cv::imwrite(std::string(kDiagnosticFolder) + "/01.bmp", base);
+    cv::imwrite(std::string(kDiagnosticFolder) + "/02.bmp", target);
+  } catch (const cv::Exception&) {
+    // The copies are for looking at, nothing depends on them.
+  }
+}
+
+// A stroke with a presegmentation colours, whole, every region (8-connected pixels of exactly one colour in
+// that presegmentation) that holds a pixel of its discs inside the frame.
+void LabelImages::RenderStroke(const Stroke& stroke, cv::Mat& target) {
+  const PresegParams saved = preseg_.currentPreseg();
+  ParsePresegParams(preseg_.currentPreseg(), stroke.paramLine);
+  preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);
+  if (preseg_.currentPreseg().algorithm == kNoPreseg) {
+    stroke.DrawStroke(target, stroke.colour);
+    preseg_.currentPreseg() = saved;
+    return;
+  }
+  stroke.DrawStroke(footprint_, cv::Scalar(kFootprint));
+  const cv::Rect bounds = stroke.StrokeBounds() & cv::Rect(0, 0, footprint_.cols, footprint_.rows);
+  seeds_.clear();
+  for (int x = bounds.x; x < bounds.x + bounds.width; ++x) {
+    for (int y = bounds.y; y < bounds.y + bounds.height; ++y) {
+      uchar& mark = footprint_.ptr<uchar>(y)[x];
+      if (mark == kFootprint) {
+        seeds_.emplace_back(x, y);
+        mark = 0;
+      }
+    }
+  }
+  for (const cv::Point& seed : seeds_) {
+    if (filled_.ptr<uchar>(seed.y)[seed.x] == 0) FillRegion(seed.x, seed.y);
+  }
+  const cv::Vec3b colour(cv::saturate_cast<uchar>(stroke.colour[0]), cv::saturate_cast<uchar>(stroke.colour[1]),
+                         cv::saturate_cast<uchar>(stroke.colour[2]));
+  cv::Vec3b* pixels = target.ptr<cv::Vec3b>(0);
+  for (int pixel : filledPixels_) pixels[pixel] = colour;
+  ClearFilledRegions();
+  preseg_.currentPreseg() = saved;
+}
+
+// Adds the region of presegColour holding (x, y) to the filled pixels.
+void LabelImages::FillRegion(int x, int y) {
+  FillEqualColourRegion(preseg_.presegColour(), x, y, filled_, filledPixels_, fillStack_);
+}
+
+void LabelImages::ClearFilledRegions() {
+  uchar* filled = filled_.ptr<uchar>(0);
+  for (int pixel : filledPixels_) filled[pixel] = 0;
+  filledPixels_.clear();
+}
+
+bool LabelImages::ChangeFrame(int delta) {
+  if (!SaveLabelImage(timeline_.currentFrame())) return false;
+  timeline_.GoToRelativeFrame(delta);
+  strokes_.DiscardStrokes();
+  LoadLabelImage(committed_, timeline_.currentFrame());
+  redraws_.frameWindowDirty = redraws_.presegWindowDirty = redraws_.labelWindowDirty = true;
+  if (delta != 0) preseg_.InvalidatePresegCache();
+  return true;
+}
+
+void LabelImages::RebuildCommitted() {
+  committed_.setTo(cv::Scalar::all(0));
+  LoadLabelImage(committed_, timeline_.currentFrame());
+  RenderLabelMap(committed_, working_, RenderMode::kFull);
+  working_.copyTo(committed_);
+}
+
+}  // namespace labeler

@@ -1,0 +1,90 @@
+// LabelImages: the label image of the current frame, its rendering from strokes, its file, and the frame change.
+//
+// Two frame-sized colour images: the committed one (the stored label image plus every finished stroke of this
+// visit; what is saved) and the working one (the committed one plus the latest render; what "Labeled Map"
+// shows). A stroke painted without presegmentation colours its brush discs; one painted with a presegmentation
+// colours, whole, every region of that presegmentation its discs touch. Label images are stored as
+// "<dir>/frame-%.6d.png", written atomically. The object borrows the timeline, the presegmentation engine, the
+// stroke store and the redraw requests, which must outlive it.
+#ifndef LABELER_ANNOTATION_LABEL_IMAGES_H_
+#define LABELER_ANNOTATION_LABEL_IMAGES_H_
+
+#include <opencv2/core.hpp>
+#include <string>
+#include <vector>
+
+#include "annotation/redraw_requests.h"
+#include "annotation/stroke_store.h"
+#include "preseg/preseg_engine.h"
+#include "timeline/timeline.h"
+
+namespace labeler {
+
+enum class RenderMode { kFull, kIncremental };
+
+// "<dir>/frame-%.6d.png".
+std::string LabelImagePath(const std::string& dir, int frame);
+
+// Makes sure the label folder exists, creating it with its parents (and saying so); throws FatalError when it
+// can't be created or is not a folder.
+void PrepareLabelFolder(const std::string& dir);
+
+class LabelImages {
+ public:
+  LabelImages(Timeline& timeline, PresegEngine& preseg, StrokeStore& strokes, RedrawRequests& redraws,
+              std::string labelDir);
+
+  // Creates the committed and working images (black) and the renderer's masks for frames of `frameSize`.
+  void Create(cv::Size frameSize);
+
+  // Replaces `image` by the stored label image of `frame`, converted to 8-bit colour, or sets it to black when
+  // there is none. A stored image that can't be used (undecodable, or of another size) is reported once, the
+  // frame starts black, and the file is kept as "<name>.bak" before a save replaces it.
+  void LoadLabelImage(cv::Mat& image, int frame);
+
+  // Writes the committed image of `frame` if the store holds strokes. Returns false, after saying why on
+  // standard error, when the file could not be written; the file on disk is then unchanged.
+  bool SaveLabelImage(int frame);
+
+  // target = base with the strokes rendered over it: all of them (kFull) or the last one (kIncremental).
+  void RenderLabelMap(const cv::Mat& base, cv::Mat& target, RenderMode mode);
+  void RenderStroke(const Stroke& stroke, cv::Mat& target);
+
+  // Leaves the current frame for the one `delta` frames away (0 reloads it): saves, moves, discards the
+  // strokes, loads the new label image and requests all redraws; a non-zero step also empties the
+  // presegmentation cache. Returns false, leaving everything as it was, when the save failed.
+  bool ChangeFrame(int delta);
+
+  // Rebuilds the committed image from the stored label image and all strokes (after undo, redo, clear).
+  void RebuildCommitted();
+
+  cv::Mat& committed() { return committed_; }
+  cv::Mat& working() { return working_; }
+
+ private:
+  void FillRegion(int x, int y);
+  void ClearFilledRegions();
+  void WriteDiagnosticCopies(const cv::Mat& base, const cv::Mat& target) const;
+  bool KeepUnusableFile(const std::string& path);
+
+  Timeline& timeline_;
+  PresegEngine& preseg_;
+  StrokeStore& strokes_;
+  RedrawRequests& redraws_;
+  std::string labelDir_;
+
+  cv::Mat committed_;
+  cv::Mat working_;
+  cv::Mat footprint_;            // the discs of the stroke being rendered, value 50; zero elsewhere
+  cv::Mat filled_;               // union of the regions filled for the stroke being rendered
+  std::vector<int> filledPixels_;  // the pixels set in filled_, to clear them again
+  std::vector<cv::Point> seeds_;
+  std::vector<int> fillStack_;
+
+  int unusableFrame_ = -1;      // the frame whose stored label image could not be used
+  std::string unusablePath_;    // ... and its file, kept as .bak before the first save replaces it
+};
+
+}  // namespace labeler
+
+#endif  // LABELER_ANNOTATION_LABEL_IMAGES_H_

@@ -1,0 +1,159 @@
+#include "annotation/mouse_interaction.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "annotation/label_legend.h"
+#include "annotation/region_fill.h"
+#include "ui/window_system.h"
+
+namespace labeler {
+namespace {
+
+// Positions outside the window arrive during drags; a value above 30000 is a negative one seen unsigned.
+int ClampToFrame(int value, int size) {
+  if (value > 30000) return 0;
+  if (value >= size) return size - 1;
+  return value < 0 ? 0 : value;
+}
+
+constexpr int kCtrlWithLeftButton = ui::kFlagCtrl | ui::kFlagLeft;
+
+}  // namespace
+
+MouseInteraction::MouseInteraction(Canvas& canvas, PointerState& pointer, const Timeline& timeline,
+                                   PresegEngine& preseg, StrokeStore& strokes, LabelImages& labelImages,
+                                   const LabelSet& labels, int& currentLabel)
+    : canvas_(canvas),
+      pointer_(pointer),
+      timeline_(timeline),
+      preseg_(preseg),
+      strokes_(strokes),
+      labelImages_(labelImages),
+      labels_(labels),
+      currentLabel_(currentLabel) {}
+
+void MouseInteraction::OnFrameMouse(int event, int x, int y, int flags) {
+  x = ClampToFrame(x, timeline_.width());
+  y = ClampToFrame(y, timeline_.height());
+  switch (event) {
+    case ui::kMouseMove:
+      pointer_.cursorX = x;
+      pointer_.cursorY = y;
+      if (flags == kCtrlWithLeftButton) {
+        std::printf("CtrMove (x,y) = %d, %d\n", x, y);
+      } else if (flags == ui::kFlagCtrl) {
+        MoveWithLegend(x, y);
+      } else {
+        Track(x, y);
+      }
+      break;
+    case ui::kLeftPress: BeginStrokeAt(x, y); break;
+    case ui::kLeftRelease: EndStrokeAndCommit(x, y); break;
+    case ui::kRightRelease: std::printf("Rup (x,y) = %d, %d\n", x, y); break;
+    case ui::kWheelForward:
+      ++pointer_.brushRadius;
+      ShowCursorPicture(x, y);
+      break;
+    case ui::kWheelBack:
+      pointer_.brushRadius = std::max(pointer_.brushRadius - 1, 1);
+      ShowCursorPicture(x, y);
+      break;
+    default: break;
+  }
+}
+
+void MouseInteraction::OnPresegMouse(int event, int x, int y, int flags) {
+  const int frameX = static_cast<int>(std::nearbyint(x / static_cast<double>(displayScale_)));
+  const int frameY = static_cast<int>(std::nearbyint(y / static_cast<double>(displayScale_)));
+  OnFrameMouse(event, frameX, frameY, flags);
+}
+
+void MouseInteraction::OnLabelMapMouse(int event, int x, int y, int flags) {
+  const cv::Mat& working = labelImages_.working();
+  if (x >= 0 && y >= 0 && x < working.cols && y < working.rows) {
+    const cv::Vec3b pixel = working.at<cv::Vec3b>(y, x);
+    const int label = FindLabelByColour(pixel[2], pixel[1], pixel[0], labels_);
+    if (label >= 0) {
+      std::printf("Label= %s.\n", labels_[label].name.c_str());
+      if (event == ui::kRightPress) {
+        currentLabel_ = label;
+        std::printf("LabelInfo changed to %s.\n", labels_[label].name.c_str());
+      }
+    }
+  }
+  OnFrameMouse(event, x, y, flags);
+}
+
+void MouseInteraction::MoveWithLegend(int x, int y) {
+  cv::Mat& scratch = canvas_.scratch();
+  DrawLabelLegend(scratch, labels_);
+  currentLabel_ = PickLegendLabel(x, y, scratch, labels_);
+  if (currentLabel_ >= 0) {
+    std::printf("LabelInfo changed to %s.\n", labels_[currentLabel_].name.c_str());
+  } else {
+    std::printf("LabelInfo changed to UNDEFINED (which is different than void).\n");
+  }
+  canvas_.ShowInFrameWindow(scratch);
+  canvas_.ShowRescaled(scratch);
+}
+
+void MouseInteraction::Track(int x, int y) {
+  cv::Mat& scratch = canvas_.scratch();
+  timeline_.frame().copyTo(scratch);
+  canvas_.DrawCursor(scratch, x, y);
+  Stroke* stroke = strokes_.currentStroke();
+  if (stroke != nullptr) stroke->DrawStroke(scratch, cv::Scalar(-1.0));
+  canvas_.ShowInFrameWindow(scratch);
+  if (preseg_.currentPreseg().algorithm != kNoPreseg) SelectRegion(x, y);
+  canvas_.RedrawPresegWindow();
+  if (stroke != nullptr) {
+    stroke->AddPoint(x, y);
+    canvas_.RedrawLabelWindow();
+  }
+}
+
+void MouseInteraction::BeginStrokeAt(int x, int y) {
+  SelectRegion(x, y);
+  canvas_.RedrawPresegWindow();
+  if (currentLabel_ < 0 || currentLabel_ >= static_cast<int>(labels_.size())) {
+    std::printf("No label chosen: pick one with a digit key, from the legend (hold Ctrl) or with a right-click on "
+                "\"Labeled Map\".\n");
+    return;
+  }
+  const LabelInfo& label = labels_[currentLabel_];
+  strokes_.BeginStroke(x, y, pointer_.brushRadius, cv::Scalar(label.blue, label.green, label.red, 0),
+                       FormatPresegParams(preseg_.currentPreseg()));
+}
+
+void MouseInteraction::EndStrokeAndCommit(int x, int y) {
+  strokes_.EndStroke(x, y);
+  canvas_.RedrawLabelWindow();
+  labelImages_.working().copyTo(labelImages_.committed());
+}
+
+void MouseInteraction::FinishDrag() {
+  if (strokes_.currentStroke() == nullptr) return;
+  strokes_.EndDrag();
+  canvas_.RedrawLabelWindow();
+  labelImages_.working().copyTo(labelImages_.committed());
+}
+
+void MouseInteraction::ShowCursorPicture(int x, int y) {
+  cv::Mat& scratch = canvas_.scratch();
+  timeline_.frame().copyTo(scratch);
+  canvas_.DrawCursor(scratch, x, y);
+  canvas_.ShowInFrameWindow(scratch);
+}
+
+void MouseInteraction::SelectRegion(int x, int y) {
+  const cv::Mat& preseg = preseg_.presegColour();
+  if (pointer_.regionMask.size() != preseg.size()) pointer_.regionMask = cv::Mat::zeros(preseg.size(), CV_8UC1);
+  uchar* mask = pointer_.regionMask.ptr<uchar>(0);
+  for (int pixel : pointer_.regionPixels) mask[pixel] = 0;
+  pointer_.regionPixels.clear();
+  FillEqualColourRegion(preseg, x, y, pointer_.regionMask, pointer_.regionPixels, fillStack_);
+  pointer_.regionColour = preseg.at<cv::Vec3b>(y, x);
+}
+
+}  // namespace labeler

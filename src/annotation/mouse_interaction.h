@@ -1,0 +1,84 @@
+// MouseInteraction: the mouse handlers of the three windows.
+//
+// Moves show the brush cursor and the presegmentation region under the pointer, a left drag paints a stroke
+// (committed into the label image on release), the wheel changes the brush radius, Ctrl shows the label legend
+// from which the pointer picks the label, and "Labeled Map" reports the label under the pointer and picks it
+// with a right press. The handlers redraw what they change at once, through a Canvas.
+#ifndef LABELER_ANNOTATION_MOUSE_INTERACTION_H_
+#define LABELER_ANNOTATION_MOUSE_INTERACTION_H_
+
+#include <opencv2/core.hpp>
+#include <vector>
+
+#include "annotation/label_images.h"
+#include "annotation/stroke_store.h"
+#include "config/label_set.h"
+#include "preseg/preseg_engine.h"
+#include "timeline/timeline.h"
+
+namespace labeler {
+
+// What the mouse handlers draw on; the window composer implements it.
+class Canvas {
+ public:
+  virtual ~Canvas() = default;
+  // The frame-sized image in which pictures are composed; its content belongs to whoever writes it last.
+  virtual cv::Mat& scratch() = 0;
+  virtual void ShowInFrameWindow(const cv::Mat& image) = 0;
+  // Shows a frame-sized picture in "Rescaled PreSeg", resized.
+  virtual void ShowRescaled(const cv::Mat& image) = 0;
+  virtual void RedrawPresegWindow() = 0;
+  virtual void RedrawLabelWindow() = 0;
+  virtual void DrawCursor(cv::Mat& image, int x, int y) = 0;
+};
+
+// The pointer's state, shared by the mouse handlers (which write it) and the window composer (which draws it).
+struct PointerState {
+  int cursorX = 0;
+  int cursorY = 0;
+  int brushRadius = 10;            // at least 1
+  cv::Mat regionMask;              // 1 on the presegmentation region selected under the pointer
+  std::vector<int> regionPixels;   // the pixels set in regionMask
+  cv::Vec3b regionColour;          // the presegmentation's colour of that region
+};
+
+class MouseInteraction {
+ public:
+  MouseInteraction(Canvas& canvas, PointerState& pointer, const Timeline& timeline, PresegEngine& preseg,
+                   StrokeStore& strokes, LabelImages& labelImages, const LabelSet& labels, int& currentLabel);
+
+  // `displayScale` maps "Rescaled PreSeg" positions to the frame.
+  void SetDisplayScale(float displayScale) { displayScale_ = displayScale; }
+
+  void OnFrameMouse(int event, int x, int y, int flags);
+  void OnPresegMouse(int event, int x, int y, int flags);
+  void OnLabelMapMouse(int event, int x, int y, int flags);
+
+  // Selects the presegmentation region under the frame position into the pointer's region mask and colour.
+  void SelectRegion(int x, int y);
+
+  // Ends a drag that a key command interrupts as a release would, so the stroke reaches the committed image.
+  void FinishDrag();
+
+ private:
+  void MoveWithLegend(int x, int y);
+  void Track(int x, int y);
+  void BeginStrokeAt(int x, int y);
+  void EndStrokeAndCommit(int x, int y);
+  void ShowCursorPicture(int x, int y);
+
+  Canvas& canvas_;
+  PointerState& pointer_;
+  const Timeline& timeline_;
+  PresegEngine& preseg_;
+  StrokeStore& strokes_;
+  LabelImages& labelImages_;
+  const LabelSet& labels_;
+  int& currentLabel_;
+  float displayScale_ = 1.0f;
+  std::vector<int> fillStack_;
+};
+
+}  // namespace labeler
+
+#endif  // LABELER_ANNOTATION_MOUSE_INTERACTION_H_

@@ -1,0 +1,84 @@
+#include "preseg/preseg_engine.h"
+
+#include <cstdio>
+#include <opencv2/imgproc.hpp>
+
+#include "meanshift/mean_shift.h"
+#include "preseg/graph_segmentation.h"
+#include "preseg/pyramid_segmentation.h"
+
+namespace labeler {
+namespace {
+
+constexpr int kPyramidLevel = 4;
+constexpr int kPyramidSlot = 0;
+constexpr int kGraphSlot = 4;
+
+}  // namespace
+
+void PresegEngine::CreatePresegImages(cv::Size frameSize) {
+  currentPreseg_ = PresegParams{};
+  currentPreseg_.pyrSeg1 = 24;
+  currentPreseg_.pyrSeg2 = 30;
+  currentPreseg_.sigma = currentPreseg_.k = currentPreseg_.minSize = -1.0f;
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    slotColour_[slot] = cv::Mat::zeros(frameSize, CV_8UC3);
+    slotEdges_[slot] = cv::Mat::zeros(frameSize, CV_8UC1);
+  }
+}
+
+void PresegEngine::UpdatePresegmentation(const cv::Mat& frame, int frameNumber, int force) {
+  const int algorithm = currentPreseg_.algorithm;
+  if (algorithm == kNoPreseg) {
+    presegColour_ = frame;
+    if (zeroEdges_.empty()) zeroEdges_ = cv::Mat::zeros(frame.size(), CV_8UC1);
+    presegEdges_ = zeroEdges_;
+    return;
+  }
+  const int slot = algorithm - 1;
+  if (!SamePresegParams(slots_[slot], currentPreseg_)) {
+    if (algorithm == kPyramidPreseg) {
+      ComputePyramidPreseg(frame, frameNumber, force);
+      slots_[slot].pyrSeg1 = currentPreseg_.pyrSeg1;
+      slots_[slot].pyrSeg2 = currentPreseg_.pyrSeg2;
+    } else {
+      ComputeSlot(frame, slot);
+    }
+  }
+  presegEdges_ = slotEdges_[slot];
+  presegColour_ = slotColour_[slot];
+  slots_[slot].slotTag = slot;
+  slots_[slot].algorithm = algorithm;
+}
+
+// Settings 2 to 5: the segmentations write 0 on boundaries and 255 elsewhere; the slot keeps the inverse, so
+// that boundaries are non-zero as for every setting.
+void PresegEngine::ComputeSlot(const cv::Mat& frame, int slot) {
+  std::printf("\t\t Caching segmentation #%d\n", slot);
+  if (slot == kGraphSlot) {
+    GraphSegment(frame, slotColour_[slot], slotEdges_[slot], -1.0f, -1.0f, -1);
+    slots_[slot].sigma = slots_[slot].k = slots_[slot].minSize = -1.0f;
+  } else {
+    MeanShiftSegment(frame, slotColour_[slot], slotEdges_[slot], slot - 1);
+  }
+  cv::subtract(cv::Scalar(255), slotEdges_[slot], slotEdges_[slot]);
+}
+
+void PresegEngine::ComputePyramidPreseg(const cv::Mat& frame, int frameNumber, int force) {
+  if (force == 0 && frameNumber == lastPyramidFrame_) return;  // the slot images hold this frame's result
+  std::printf("Refreshing Preseg \n ");
+  cv::Mat& colour = slotColour_[kPyramidSlot];
+  PyramidSegment(frame, colour, kPyramidLevel, currentPreseg_.pyrSeg1 + 1, currentPreseg_.pyrSeg2 + 1);
+  lastPyramidFrame_ = frameNumber;
+  // The edge image is the positive part of the Laplacian of the segmented picture's grey levels.
+  cv::cvtColor(colour, grey_, cv::COLOR_RGB2GRAY);
+  grey_.convertTo(greyFloat_, CV_32F, 1, 0);
+  cv::Laplacian(greyFloat_, laplacian_, CV_32F, 3);
+  laplacian_.convertTo(slotEdges_[kPyramidSlot], CV_8U, 100, 0);
+}
+
+void PresegEngine::InvalidatePresegCache() {
+  for (PresegParams& slot : slots_) slot.slotTag = -1;
+}
+
+}  // namespace labeler

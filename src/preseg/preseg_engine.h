@@ -1,0 +1,61 @@
+// PresegEngine: the presegmentation of the current frame, per setting, with a cache of one result per setting.
+//
+// UpdatePresegmentation is the one door: it serves the setting of currentPreseg() from its cache slot or
+// computes it, and publishes the result as presegColour() (each region in one colour) and presegEdges()
+// (non-zero on region boundaries). Setting 0 publishes the frame itself and an all-zero edge image. The cache
+// holds five slots, one per setting 1..5, valid until InvalidatePresegCache. The engine owns all its images;
+// the published images are headers onto them (or onto the frame passed in) and stay valid until the next call.
+#ifndef LABELER_PRESEG_PRESEG_ENGINE_H_
+#define LABELER_PRESEG_PRESEG_ENGINE_H_
+
+#include <array>
+#include <opencv2/core.hpp>
+
+#include "preseg/preseg_params.h"
+
+namespace labeler {
+
+class PresegEngine {
+ public:
+  static constexpr int kSlotCount = 5;
+
+  // Creates the slot images for frames of `frameSize` and gives currentPreseg its start values: setting 0,
+  // pyramid positions 24 and 30, the graph parameters unset (-1).
+  void CreatePresegImages(cv::Size frameSize);
+
+  // Makes the result of currentPreseg() for `frame` (the timeline's frame number `frameNumber`) available,
+  // computing it only when its slot doesn't match. With `force` 0 the pyramid step also trusts a result it
+  // made earlier for the same frame number.
+  void UpdatePresegmentation(const cv::Mat& frame, int frameNumber, int force);
+
+  // Empties all five slots: the frame has changed.
+  void InvalidatePresegCache();
+
+  PresegParams& currentPreseg() { return currentPreseg_; }
+  const PresegParams& currentPreseg() const { return currentPreseg_; }
+  const cv::Mat& presegColour() const { return presegColour_; }
+  const cv::Mat& presegEdges() const { return presegEdges_; }
+  const PresegParams& slotParams(int slot) const { return slots_[slot]; }
+
+ private:
+  void ComputePyramidPreseg(const cv::Mat& frame, int frameNumber, int force);
+  void ComputeSlot(const cv::Mat& frame, int slot);
+
+  PresegParams currentPreseg_;
+  std::array<PresegParams, kSlotCount> slots_;
+  std::array<cv::Mat, kSlotCount> slotColour_;
+  std::array<cv::Mat, kSlotCount> slotEdges_;
+  cv::Mat presegColour_;
+  cv::Mat presegEdges_;
+  cv::Mat zeroEdges_;  // the edges of setting 0
+
+  // The pyramid step's own state: the frame it last computed, and its working images.
+  int lastPyramidFrame_ = -1;
+  cv::Mat grey_;
+  cv::Mat greyFloat_;
+  cv::Mat laplacian_;
+};
+
+}  // namespace labeler
+
+#endif  // LABELER_PRESEG_PRESEG_ENGINE_H_

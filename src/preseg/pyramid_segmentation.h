@@ -1,0 +1,22 @@
+// Pyramid-linking colour segmentation.
+//
+// Builds a Gaussian pyramid over the frame, links every pixel and node to the most similar of its four
+// candidate fathers one layer up (three iterations, colour distance the largest channel difference, strictly
+// below threshold1), takes the roots of the resulting forest as components and groups them greedily around
+// seeds whose colours lie strictly closer than threshold2. Every pixel gets the rounded mean colour of its
+// group. Pure: a frame in, a picture out.
+#ifndef LABELER_PRESEG_PYRAMID_SEGMENTATION_H_
+#define LABELER_PRESEG_PYRAMID_SEGMENTATION_H_
+
+#include <opencv2/core.hpp>
+
+namespace labeler {
+
+// `source` is 8-bit, 3 channels; `destination` is (re)created with its size and type and may be `source`.
+// Sizes that are not multiples of 2^level are padded by edge replication for the computation and cropped back.
+// `level` is 1 to 15; both thresholds are rounded half to even and must not be negative.
+void PyramidSegment(const cv::Mat& source, cv::Mat& destination, int level, double threshold1, double threshold2);
+
+}  // namespace labeler
+
+#endif  // LABELER_PRESEG_PYRAMID_SEGMENTATION_H_
