@@ -1,0 +1,84 @@
+#include "preseg/preseg_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <opencv2/imgproc.hpp>
+
+namespace labeler {
+namespace {
+
+class PresegEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    frame_ = cv::Mat(48, 64, CV_8UC3, cv::Scalar(40, 40, 40));
+    cv::rectangle(frame_, cv::Rect(10, 10, 30, 20), cv::Scalar(200, 30, 30), cv::FILLED);
+    engine_.CreatePresegImages(frame_.size());
+  }
+
+  // Updates for `setting` on frame number `frameNumber`; returns what was printed.
+  std::string Update(int setting, int frameNumber = 0, int force = 0) {
+    engine_.currentPreseg().algorithm = setting;
+    ::testing::internal::CaptureStdout();
+    engine_.UpdatePresegmentation(frame_, frameNumber, force);
+    std::fflush(stdout);
+    return ::testing::internal::GetCapturedStdout();
+  }
+
+  cv::Mat frame_;
+  PresegEngine engine_;
+};
+
+TEST_F(PresegEngineTest, StartValuesAndSettingZero) {
+  const PresegParams& params = engine_.currentPreseg();
+  EXPECT_EQ(params.algorithm, 0);
+  EXPECT_EQ(params.pyrSeg1, 24);
+  EXPECT_EQ(params.pyrSeg2, 30);
+  EXPECT_EQ(params.sigma, -1.0f);
+  EXPECT_EQ(Update(0), "");
+  EXPECT_EQ(engine_.presegColour().data, frame_.data);  // the frame itself, not a copy
+  EXPECT_EQ(cv::countNonZero(engine_.presegEdges()), 0);
+}
+
+TEST_F(PresegEngineTest, EachSettingIsComputedOncePerFrame) {
+  EXPECT_EQ(Update(3), "\t\t Caching segmentation #2\n");
+  EXPECT_EQ(Update(3), "");
+  EXPECT_EQ(Update(5).find("\t\t Caching segmentation #4\nprocessing\ngot "), 0u);
+  EXPECT_EQ(Update(5), "");
+  EXPECT_EQ(Update(1), "Refreshing Preseg \n ");
+  EXPECT_EQ(Update(1), "");
+  EXPECT_EQ(engine_.slotParams(2).slotTag, 2);
+  engine_.InvalidatePresegCache();
+  for (int slot = 0; slot < PresegEngine::kSlotCount; ++slot) EXPECT_EQ(engine_.slotParams(slot).slotTag, -1);
+  EXPECT_EQ(Update(3), "\t\t Caching segmentation #2\n");
+}
+
+TEST_F(PresegEngineTest, PyramidStepSkipsOnTheSameFrameUnlessForced) {
+  EXPECT_EQ(Update(1, 7), "Refreshing Preseg \n ");
+  engine_.currentPreseg().pyrSeg1 = 40;
+  // The slot no longer matches, but the pyramid step already holds frame 7: it is spread over that result.
+  EXPECT_EQ(Update(1, 7), "");
+  EXPECT_EQ(engine_.slotParams(0).pyrSeg1, 40);
+  engine_.currentPreseg().pyrSeg2 = 50;
+  EXPECT_EQ(Update(1, 7, 1), "Refreshing Preseg \n ");
+  engine_.InvalidatePresegCache();
+  EXPECT_EQ(Update(1, 7), "");  // an emptied slot over the same frame number computes nothing
+  EXPECT_EQ(Update(1, 8), "");  // the slot is valid again
+  engine_.InvalidatePresegCache();
+  EXPECT_EQ(Update(1, 8), "Refreshing Preseg \n ");
+}
+
+TEST_F(PresegEngineTest, EdgeImagesMarkBoundaries) {
+  Update(1);
+  // The pyramid edges are the positive Laplacian of the segmented picture: zero inside flat regions.
+  EXPECT_EQ(engine_.presegEdges().at<uchar>(20, 25), 0);
+  EXPECT_EQ(engine_.presegEdges().at<uchar>(40, 55), 0);
+  EXPECT_GT(cv::countNonZero(engine_.presegEdges()), 0);
+  Update(5);
+  // Settings 2 to 5 leave 255 on boundaries (the frame border included) and 0 inside regions.
+  EXPECT_EQ(engine_.presegEdges().at<uchar>(0, 0), 255);
+  EXPECT_EQ(engine_.presegEdges().at<uchar>(20, 25), 0);
+  EXPECT_EQ(engine_.presegEdges().at<uchar>(10, 20), 255);
+}
+
+}  // namespace
+}  // namespace labeler
