@@ -24,6 +24,7 @@ constexpr const char* kDiagnosticFolder = "C:/temp";
 // Converts a stored label image to 8-bit, 3 channels: grey, grey with alpha, colour with alpha and 16-bit files
 // are accepted.
 cv::Mat ToLabelImageFormat(const cv::Mat& loaded) {
+  if (loaded.empty()) return {};
   cv::Mat eightBit = loaded;
   if (loaded.depth() == CV_16U) loaded.convertTo(eightBit, CV_8U, 1.0 / 257.0);
   if (eightBit.depth() != CV_8U) return {};

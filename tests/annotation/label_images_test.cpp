@@ -1,0 +1,231 @@
+// Label images through whole painting sessions: what is rendered, saved and loaded.
+#include "annotation/label_images.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "support/painting_session.h"
+
+namespace labeler {
+namespace {
+
+using testing::CountColour;
+using testing::kCarBgr;
+using testing::kLabelWin;
+using testing::kRoadBgr;
+using testing::PaintingSession;
+
+const char* kSettingBar = "N,P,Q,O,U,F";
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(LabelImagePath, PadsToSixDigits) {
+  EXPECT_EQ(LabelImagePath("labels", 7), "labels/frame-000007.png");
+  EXPECT_EQ(LabelImagePath("labels", 1234567), "labels/frame-1234567.png");
+}
+
+TEST(LabelImages, DiscsWithoutPresegmentationColourExactlyTheDiscs) {
+  PaintingSession s;
+  s.Drag({{20, 40}, {24, 40}, {50, 8}});
+  s.windows.Key(' ');
+  s.Run();
+  cv::Mat stored = s.Stored(0);
+  ASSERT_FALSE(stored.empty());
+  ASSERT_EQ(stored.type(), CV_8UC3);
+  cv::Mat expected = cv::Mat::zeros(48, 64, CV_8UC3);
+  for (cv::Point p : {cv::Point(20, 40), cv::Point(24, 40), cv::Point(50, 8)}) {
+    cv::circle(expected, p, 10, cv::Scalar(128, 64, 128), cv::FILLED, cv::LINE_8);
+  }
+  EXPECT_EQ(cv::norm(stored, expected, cv::NORM_INF), 0);
+  EXPECT_FALSE(std::filesystem::exists(s.LabelFile(1)));
+}
+
+TEST(LabelImages, PresegmentedStrokeColoursWholeRegionsFarLargerThanItsDiscs) {
+  PaintingSession s;
+  s.windows.MoveTrackbar(kSettingBar, 1);
+  s.windows.Mouse(kLabelWin, ui::kMouseMove, 1, 1);  // brush radius 10 -> 1 via the wheel, on any window
+  for (int i = 0; i < 9; ++i) s.windows.Mouse(kLabelWin, ui::kWheelBack, 1, 1);
+  s.Click({25, 20});
+  s.windows.Key(' ');
+  s.Run();
+  cv::Mat stored = s.Stored(0);
+  ASSERT_FALSE(stored.empty());
+  EXPECT_EQ(CountColour(stored, kRoadBgr), 30 * 20);  // the whole box, from a disc of radius 1
+  EXPECT_EQ(stored.at<cv::Vec3b>(10, 10), kRoadBgr);
+  EXPECT_EQ(stored.at<cv::Vec3b>(9, 10), cv::Vec3b(0, 0, 0));
+}
+
+TEST(LabelImages, StrokeAtTheFrameEdgeChangesOnlyPixelsInside) {
+  PaintingSession s;
+  s.Click({0, 0});
+  s.windows.Key(' ');
+  s.windows.MoveTrackbar(kSettingBar, 1);
+  s.Click({63, 47});
+  s.windows.Key(' ');
+  s.Run();
+  cv::Mat disc = s.Stored(0);
+  cv::Mat expected = cv::Mat::zeros(48, 64, CV_8UC3);
+  cv::circle(expected, cv::Point(0, 0), 10, cv::Scalar(128, 64, 128), cv::FILLED, cv::LINE_8);
+  EXPECT_EQ(cv::norm(disc, expected, cv::NORM_INF), 0);
+  // A presegmented click in the far corner colours its region, the background: everything but the box.
+  EXPECT_EQ(CountColour(s.Stored(1), kRoadBgr), 64 * 48 - 30 * 20);
+}
+
+TEST(LabelImages, LaterStrokeCoversEarlierOneIncrementallyAndAfterUndo) {
+  PaintingSession s;
+  s.Drag({{20, 20}, {22, 20}});
+  s.windows.Key('2');
+  s.Drag({{28, 20}, {30, 20}});  // overlaps the first
+  s.windows.Do([&s] {
+    EXPECT_EQ(s.windows.lastShown[kLabelWin].at<cv::Vec3b>(20, 25), kCarBgr);
+  });
+  s.Click({55, 40});  // unrelated
+  s.windows.Key(26);  // Ctrl+Z: the committed image is rebuilt from all remaining strokes
+  s.windows.Key(' ');
+  s.Run();
+  cv::Mat stored = s.Stored(0);
+  EXPECT_EQ(stored.at<cv::Vec3b>(20, 25), kCarBgr);
+  EXPECT_EQ(stored.at<cv::Vec3b>(20, 12), kRoadBgr);
+  EXPECT_EQ(stored.at<cv::Vec3b>(40, 55), cv::Vec3b(0, 0, 0));
+  EXPECT_TRUE(s.Printed("Undo last stroke\n"));
+}
+
+TEST(LabelImages, StrokesKeepTheirOwnSettingAfterATrackbarChange) {
+  PaintingSession s;
+  for (int i = 0; i < 5; ++i) s.windows.Mouse(kLabelWin, ui::kWheelBack, 1, 1);  // radius 5: inside the box
+  s.windows.MoveTrackbar(kSettingBar, 1);
+  s.Click({25, 20});  // the whole box
+  s.windows.MoveTrackbar(kSettingBar, 0);
+  s.windows.Key('2');
+  s.Click({5, 5});  // a disc only
+  s.windows.Key(4);  // Ctrl+D, then redo both: a full render under their own settings
+  s.windows.Key(25);
+  s.windows.Key(25);
+  s.windows.Key(' ');
+  s.Run();
+  cv::Mat stored = s.Stored(0);
+  EXPECT_EQ(CountColour(stored, kRoadBgr), 30 * 20);
+  EXPECT_EQ(stored.at<cv::Vec3b>(5, 5), kCarBgr);
+  EXPECT_EQ(stored.at<cv::Vec3b>(40, 60), cv::Vec3b(0, 0, 0));
+  EXPECT_TRUE(s.Printed("Clearing all strokes in current frame.\n"));
+  EXPECT_TRUE(s.Printed("Redo last stroke.\n"));
+}
+
+TEST(LabelImages, FrameLeftWithoutStrokesLeavesTheStoredFileUntouched) {
+  PaintingSession s;
+  cv::Mat old(48, 64, CV_8UC3, cv::Scalar(142, 0, 0));
+  cv::imwrite(s.LabelFile(0), old);
+  std::string before = ReadBytes(s.LabelFile(0));
+  for (int i = 0; i < 3; ++i) s.Click({10 * i + 5, 5});
+  s.windows.Key(4);  // Ctrl+D
+  s.windows.Key(' ');
+  s.windows.Key(8);
+  s.Run();
+  EXPECT_EQ(ReadBytes(s.LabelFile(0)), before);
+  EXPECT_FALSE(std::filesystem::exists(s.LabelFile(1)));
+  EXPECT_EQ(s.windows.lastShown[kLabelWin].at<cv::Vec3b>(30, 30), kCarBgr);  // loaded again
+}
+
+TEST(LabelImages, ReloadSavesAndLeavesNothingToUndo) {
+  PaintingSession s;
+  s.Click({30, 30});
+  s.windows.Key('c');
+  s.windows.Key(26);
+  s.windows.Key(27);
+  s.Run();
+  EXPECT_TRUE(s.Printed("Undo last stroke\nUndo: no strokes left to undo.\n"));
+  EXPECT_EQ(s.Stored(0).at<cv::Vec3b>(30, 30), kRoadBgr);
+  EXPECT_EQ(s.windows.lastShown[kLabelWin].at<cv::Vec3b>(30, 30), kRoadBgr);
+}
+
+TEST(LabelImages, BackspaceOnTheFirstFrameSavesReloadsAndEmptiesTheCache) {
+  PaintingSession s;
+  s.windows.MoveTrackbar(kSettingBar, 3);
+  s.Click({30, 30});
+  s.windows.Key(8);
+  s.windows.Key(26);
+  s.Run();
+  EXPECT_EQ(s.Stored(0).at<cv::Vec3b>(30, 30), kRoadBgr);
+  size_t first = s.printed.find("\t\t Caching segmentation #2\n");
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_NE(s.printed.find("\t\t Caching segmentation #2\n", first + 1), std::string::npos);
+  EXPECT_TRUE(s.Printed("Undo: no strokes left to undo.\n"));
+}
+
+TEST(LabelImages, EscapeSavesNothingAndSaysWhatIsDiscarded) {
+  PaintingSession s;
+  s.Click({30, 30});
+  s.Click({40, 30});
+  ::testing::internal::CaptureStderr();
+  s.Run();
+  std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(std::filesystem::exists(s.LabelFile(0)));
+  EXPECT_NE(errors.find("2 strokes of frame 0 discarded"), std::string::npos) << errors;
+}
+
+TEST(LabelImages, SavesAtomicallyAndKeepsTheFrameWhenASaveFails) {
+  PaintingSession s;
+  s.Click({30, 30});
+  // The label folder turns into a file: every write fails, whoever runs the test.
+  s.windows.Do([&s] {
+    std::filesystem::remove(s.LabelDir());
+    s.dir.Write("labels", "not a folder");
+  });
+  s.windows.Key(' ');
+  s.windows.Do([&s] {
+    EXPECT_EQ(s.app.timeline().currentFrame(), 0);
+    EXPECT_EQ(s.app.strokes().strokes().size(), 1u);
+    std::filesystem::remove(s.LabelDir());  // the annotator fixes the cause ...
+    std::filesystem::create_directory(s.LabelDir());
+  });
+  s.windows.Key(' ');  // ... and presses the key again
+  ::testing::internal::CaptureStderr();
+  s.Run();
+  std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(errors.find("cannot save label image " + s.LabelFile(0)), std::string::npos) << errors;
+  EXPECT_EQ(s.Stored(0).at<cv::Vec3b>(30, 30), kRoadBgr);
+  EXPECT_EQ(s.app.timeline().currentFrame(), 1);
+  for (const auto& entry : std::filesystem::directory_iterator(s.LabelDir())) {
+    EXPECT_EQ(entry.path().filename(), "frame-000000.png");  // no temporary file left behind
+  }
+}
+
+TEST(LabelImages, StoredImageOfAnotherSizeIsReportedAndKeptAsBackup) {
+  PaintingSession s;
+  cv::Mat small(10, 10, CV_8UC3, cv::Scalar(1, 2, 3));
+  cv::imwrite(s.LabelFile(0), small);
+  std::string before = ReadBytes(s.LabelFile(0));
+  s.Click({30, 30});
+  s.windows.Key(' ');
+  ::testing::internal::CaptureStderr();
+  s.Run();
+  std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(errors.find("is 10 x 10 but the frame is 64 x 48"), std::string::npos) << errors;
+  EXPECT_EQ(ReadBytes(s.LabelFile(0) + ".bak"), before);
+  EXPECT_EQ(s.Stored(0).size(), cv::Size(64, 48));
+}
+
+TEST(LabelImages, GreyAndAlphaStoredImagesAreConverted) {
+  PaintingSession s;
+  cv::imwrite(s.LabelFile(0), cv::Mat(48, 64, CV_8UC1, cv::Scalar(70)));
+  cv::imwrite(s.LabelFile(1), cv::Mat(48, 64, CV_8UC4, cv::Scalar(142, 0, 0, 255)));
+  s.windows.Do([&s] { EXPECT_EQ(s.app.strokes().strokes().size(), 0u); });
+  s.windows.Key(' ');
+  s.Run();
+  EXPECT_EQ(s.windows.lastShown[kLabelWin].at<cv::Vec3b>(0, 0), kCarBgr);
+}
+
+TEST(LabelImages, MissingLabelFolderIsCreated) {
+  PaintingSession s;
+  std::filesystem::remove(s.LabelDir());
+  s.Run();
+  EXPECT_TRUE(std::filesystem::is_directory(s.LabelDir()));
+  EXPECT_TRUE(s.Printed("Created label folder " + s.LabelDir() + "\n"));
+}
+
+}  // namespace
+}  // namespace labeler

@@ -1,0 +1,100 @@
+// What the windows show, through whole sessions on the test double.
+#include "app/window_composer.h"
+
+#include <gtest/gtest.h>
+
+#include "support/painting_session.h"
+
+namespace labeler {
+namespace {
+
+using testing::kFrameWin;
+using testing::kLabelWin;
+using testing::kPresegWin;
+using testing::PaintingSession;
+
+// One frame: a black box, a box of 200, and a grey field of 100 with one pixel 10 brighter. The window scale
+// is 1, so "Rescaled PreSeg" shows the composite pixel for pixel.
+class Composition : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    cv::Mat frame(48, 64, CV_8UC3, cv::Scalar(100, 100, 100));
+    frame.at<cv::Vec3b>(30, 40) = cv::Vec3b(110, 110, 110);
+    cv::rectangle(frame, cv::Rect(2, 2, 12, 10), cv::Scalar(0, 0, 0), cv::FILLED);
+    cv::rectangle(frame, cv::Rect(20, 2, 12, 10), cv::Scalar(200, 200, 200), cv::FILLED);
+    cv::imwrite(s_.dir.File("frame0.png"), frame);
+  }
+  PaintingSession s_{1};
+};
+
+TEST_F(Composition, LightenedPresegmentationAndRegionHighlight) {
+  s_.windows.MoveTrackbar("N,P,Q,O,U,F", 1);
+  s_.windows.Do([this] {
+    const cv::Mat& shown = s_.windows.lastShown[kPresegWin];
+    EXPECT_EQ(shown.at<cv::Vec3b>(5, 5), cv::Vec3b(80, 80, 80));
+    EXPECT_EQ(shown.at<cv::Vec3b>(5, 25), cv::Vec3b(255, 255, 255));
+    EXPECT_EQ(shown.at<cv::Vec3b>(40, 10), cv::Vec3b(170, 170, 170));
+  });
+  s_.windows.Mouse(kFrameWin, ui::kMouseMove, 50, 40);  // selects the grey field, mean colour 100
+  s_.windows.Do([this] {
+    const cv::Mat& shown = s_.windows.lastShown[kPresegWin];
+    EXPECT_EQ(shown.at<cv::Vec3b>(20, 10), cv::Vec3b(0, 20, 200));
+    EXPECT_EQ(shown.at<cv::Vec3b>(30, 40), cv::Vec3b(10, 30, 210));
+    EXPECT_EQ(shown.at<cv::Vec3b>(5, 25), cv::Vec3b(255, 255, 255));   // outside the region
+    EXPECT_EQ(shown.at<cv::Vec3b>(40, 60), cv::Vec3b(0, 255, 0));      // the cursor circle, radius 10
+  });
+  s_.Run();
+}
+
+TEST_F(Composition, RedrawOrderAfterAFrameChangeAndAfterATrackbarMove) {
+  s_.windows.Do([this] { s_.windows.showLog.clear(); });
+  s_.windows.Key(' ');
+  s_.windows.Do([this] {
+    EXPECT_EQ(s_.windows.showLog, (std::vector<std::string>{kFrameWin, kPresegWin, kLabelWin}));
+    s_.windows.showLog.clear();
+  });
+  s_.windows.MoveTrackbar("PyrSeg1", 10);
+  s_.windows.Do([this] {
+    EXPECT_EQ(s_.windows.showLog, (std::vector<std::string>{kPresegWin, kLabelWin}));
+  });
+  s_.Run();
+}
+
+TEST_F(Composition, SettingZeroShowsTheFrameAndNoBoundaries) {
+  s_.windows.Mouse(kFrameWin, ui::kMouseMove, 50, 30);
+  s_.windows.Do([this] {
+    EXPECT_EQ(s_.windows.lastShown[kPresegWin].at<cv::Vec3b>(5, 5), cv::Vec3b(0, 0, 0));
+    EXPECT_EQ(s_.windows.lastShown[kPresegWin].at<cv::Vec3b>(30, 40), cv::Vec3b(0, 255, 0));
+    EXPECT_EQ(s_.windows.lastShown[kLabelWin].at<cv::Vec3b>(2, 2), cv::Vec3b(0, 0, 0));
+  });
+  s_.Run();
+}
+
+TEST_F(Composition, BoundariesAreWhiteOnTheLabelMapForTheGraphSetting) {
+  s_.windows.MoveTrackbar("N,P,Q,O,U,F", 5);
+  s_.windows.Do([this] {
+    const cv::Mat& map = s_.windows.lastShown[kLabelWin];
+    EXPECT_EQ(map.at<cv::Vec3b>(0, 30), cv::Vec3b(255, 255, 255));   // the frame border
+    EXPECT_EQ(map.at<cv::Vec3b>(30, 50), cv::Vec3b(0, 0, 0));        // inside the grey field
+    EXPECT_EQ(map.at<cv::Vec3b>(1, 25), cv::Vec3b(255, 255, 255));   // beside the box
+  });
+  s_.Run();
+}
+
+TEST_F(Composition, KeyGFillsEverySlotAndChangesNoWindow) {
+  s_.windows.Do([this] { s_.windows.showLog.clear(); });
+  s_.windows.Key('g');
+  s_.windows.Do([this] {
+    EXPECT_TRUE(s_.windows.showLog.empty());
+    EXPECT_EQ(s_.app.preseg().currentPreseg().algorithm, 0);
+    for (int slot = 0; slot < PresegEngine::kSlotCount; ++slot) EXPECT_EQ(s_.app.preseg().slotParams(slot).slotTag, slot);
+  });
+  s_.windows.MoveTrackbar("N,P,Q,O,U,F", 4);
+  s_.Run();
+  EXPECT_TRUE(s_.Printed("Refreshing Preseg \n \t\t Caching segmentation #1\n\t\t Caching segmentation #2\n"
+                         "\t\t Caching segmentation #3\n\t\t Caching segmentation #4\nprocessing\n"));
+  EXPECT_EQ(s_.printed.find("Caching segmentation #3", s_.printed.find("got ")), std::string::npos);
+}
+
+}  // namespace
+}  // namespace labeler
