@@ -14,6 +14,7 @@
 #include <QSlider>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -113,6 +114,7 @@ class LabelerWindow : public QWidget {
     auto* shown = new QLabel(QString::number(*value), row);
     slider->setObjectName(QString::fromStdString(name));
     slider->setRange(0, max);
+    slider->setPageStep(std::max(1, max / 10));  // a click beside the handle, or a wheel notch, moves a tenth
     slider->setValue(*value);
     slider->setFocusPolicy(Qt::NoFocus);  // keys belong to the labeller, not to the slider
     shown->setMinimumWidth(shown->fontMetrics().horizontalAdvance(QStringLiteral("0000")));

@@ -3,6 +3,12 @@
 
 #include <map>
 
+#include <cmath>
+#include <filesystem>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <thread>
+
 #include "support/temp_dir.h"
 #include "support/test_media.h"
 #include "support/x_session.h"
@@ -50,6 +56,41 @@ class RealWindows : public ::testing::Test {
 
   void Keys(const std::string& window, const std::string& keys) {
     RunOnDisplay(*x_, "xdotool windowfocus --sync " + window + " key --delay 60 " + keys);
+  }
+
+  // A still list of one 640 x 480 frame: grey, with a blue box at (100, 100, 200, 150). Labels: road (hot key
+  // 1), car (hot key 2).
+  std::string MakeStillProject() {
+    cv::Mat frame(480, 640, CV_8UC3, cv::Scalar(90, 90, 90));
+    cv::rectangle(frame, cv::Rect(100, 100, 200, 150), cv::Scalar(200, 40, 40), cv::FILLED);
+    cv::imwrite(dir_.File("f0.png"), frame);
+    cv::imwrite(dir_.File("f1.png"), frame);
+    std::string list = dir_.Write("frames.txt", dir_.File("f0.png") + "\n" + dir_.File("f1.png") + "\n");
+    std::string labels = dir_.Write("labels.txt", "= 1 road 128 64 128\n= 2 car 0 0 142\n");
+    return dir_.Write("run.meta", testing::MetaText(list, labels, dir_.File("labels")));
+  }
+
+  // Real pointer input: a left drag through `points` (window pixels), a pause between events so that none is
+  // merged with the next.
+  void Drag(const std::string& window, const std::vector<cv::Point>& points) {
+    std::string command = "xdotool";
+    for (size_t i = 0; i < points.size(); ++i) {
+      command += " mousemove --window " + window + " " + std::to_string(points[i].x) + " " +
+                 std::to_string(points[i].y) + " sleep 0.15";
+      if (i == 0) command += " mousedown 1 sleep 0.15";
+    }
+    command += " mouseup 1 sleep 0.2";
+    RunOnDisplay(*x_, command);
+  }
+  void Wheel(const std::string& window, cv::Point at, int button, int notches) {
+    RunOnDisplay(*x_, "xdotool mousemove --window " + window + " " + std::to_string(at.x) + " " +
+                          std::to_string(at.y) + " sleep 0.1 click --repeat " + std::to_string(notches) +
+                          " --delay 100 " + std::to_string(button) + " sleep 0.2");
+  }
+
+  static cv::Mat Discs(const std::vector<cv::Point>& points, int radius, cv::Scalar colour, cv::Mat canvas) {
+    for (cv::Point p : points) cv::circle(canvas, p, radius, colour, cv::FILLED, cv::LINE_8);
+    return canvas;
   }
 
   static testing::XvfbServer* x_;
@@ -123,6 +164,74 @@ TEST_F(RealWindows, FatalInputErrorsExitWithStatusOneAndTheirMessage) {
     std::string stream = c.onStandardError ? labeler->errors() : labeler->output();
     EXPECT_NE(stream.find(c.message), std::string::npos) << stream;
   }
+}
+
+TEST_F(RealWindows, DragsOnEachWindowPaintExactlyTheirDiscs) {
+  auto labeler = Start({MakeStillProject()});
+  ASSERT_TRUE(labeler->WaitForOutput("Loading still images"));
+  std::string frame = FindWindow(*x_, "Click Me!");
+  std::string preseg = FindWindow(*x_, "Rescaled PreSeg");
+  std::string labels = FindWindow(*x_, "Labeled Map");
+  ASSERT_FALSE(frame.empty() || preseg.empty() || labels.empty());
+  Keys(frame, "2");
+  Drag(frame, {{50, 60}, {80, 70}, {120, 90}});
+  Drag(labels, {{500, 400}, {520, 380}});
+  Drag(preseg, {{300, 40}, {320, 50}});  // scale 0.625: frame (480, 64) and (512, 80)
+  Keys(frame, "space");
+  ASSERT_TRUE(labeler->WaitForOutput("LabelInfo changed to car.\n"));
+  for (int attempt = 0; attempt < 100 && !std::filesystem::exists(dir_.File("labels/frame-000000.png")); ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  cv::Mat stored = cv::imread(dir_.File("labels/frame-000000.png"), cv::IMREAD_UNCHANGED);
+  ASSERT_FALSE(stored.empty());
+  cv::Mat expected = Discs({{50, 60}, {80, 70}, {120, 90}, {500, 400}, {520, 380}, {480, 64}, {512, 80}}, 10,
+                           cv::Scalar(142, 0, 0), cv::Mat::zeros(480, 640, CV_8UC3));
+  EXPECT_EQ(cv::norm(stored, expected, cv::NORM_INF), 0);
+  Keys(frame, "Escape");
+  EXPECT_EQ(labeler->WaitForExit(), 0);
+}
+
+TEST_F(RealWindows, UndoneStrokeIsNotSavedAndTheWheelSetsTheNextBrush) {
+  auto labeler = Start({MakeStillProject()});
+  ASSERT_TRUE(labeler->WaitForOutput("Loading still images"));
+  std::string frame = FindWindow(*x_, "Click Me!");
+  Drag(frame, {{200, 200}, {210, 200}});
+  Keys(frame, "ctrl+z space");
+  ASSERT_TRUE(labeler->WaitForOutput("Undo last stroke\n"));
+  Wheel(frame, {400, 300}, 4, 3);  // forward: radius 13
+  Drag(frame, {{400, 300}, {400, 300}});
+  Keys(frame, "BackSpace");
+  for (int attempt = 0; attempt < 100 && !std::filesystem::exists(dir_.File("labels/frame-000001.png")); ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("labels/frame-000000.png")));
+  cv::Mat stored = cv::imread(dir_.File("labels/frame-000001.png"), cv::IMREAD_UNCHANGED);
+  ASSERT_FALSE(stored.empty());
+  cv::Mat expected = Discs({{400, 300}}, 13, cv::Scalar(128, 64, 128), cv::Mat::zeros(480, 640, CV_8UC3));
+  EXPECT_EQ(cv::norm(stored, expected, cv::NORM_INF), 0);
+  Keys(frame, "Escape");
+  EXPECT_EQ(labeler->WaitForExit(), 0);
+}
+
+TEST_F(RealWindows, PyramidSettingChosenOnItsTrackbarFillsAWholeRegion) {
+  auto labeler = Start({MakeStillProject()});
+  ASSERT_TRUE(labeler->WaitForOutput("Loading still images"));
+  std::string frame = FindWindow(*x_, "Click Me!");
+  int rowHeight = (Geometry(frame)["HEIGHT"] - 480) / 3;
+  Wheel(frame, {320, 480 + rowHeight / 2}, 4, 1);  // the setting trackbar, one notch: setting 1
+  ASSERT_TRUE(labeler->WaitForOutput("Refreshing Preseg"));
+  Drag(frame, {{200, 170}, {200, 170}});
+  Keys(frame, "space");
+  for (int attempt = 0; attempt < 100 && !std::filesystem::exists(dir_.File("labels/frame-000000.png")); ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  cv::Mat stored = cv::imread(dir_.File("labels/frame-000000.png"), cv::IMREAD_UNCHANGED);
+  ASSERT_FALSE(stored.empty());
+  cv::Mat expected = cv::Mat::zeros(480, 640, CV_8UC3);
+  cv::rectangle(expected, cv::Rect(100, 100, 200, 150), cv::Scalar(128, 64, 128), cv::FILLED);
+  EXPECT_EQ(cv::norm(stored, expected, cv::NORM_INF), 0);
+  Keys(frame, "Escape");
+  EXPECT_EQ(labeler->WaitForExit(), 0);
 }
 
 }  // namespace
