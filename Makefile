@@ -19,5 +19,12 @@ demo: build
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
+# Benchmarks, with OpenCV's contrib module installed for the graph-segmentation yardstick.
+bench:
+	LABELER_BENCH_DEPS=1 ./scripts/install-deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target labeler_bench
+	$(BUILD_DIR)/labeler_bench $(BENCH_ARGS)
+
 clean:
 	rm -rf $(BUILD_DIR)

@@ -83,9 +83,13 @@ void Labeler::RunKeyLoop() {
   for (;;) {
     int key = windows_.WaitKey();
     if (key == ui::kKeyEscape) break;
-    HandleKey(key);
-    composer_->ApplyPendingRedraws();
+    ProcessKey(key);
   }
+}
+
+void Labeler::ProcessKey(int key) {
+  HandleKey(key);
+  composer_->ApplyPendingRedraws();
 }
 
 void Labeler::ShutDown() {

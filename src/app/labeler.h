@@ -34,7 +34,9 @@ class Labeler {
   // FatalError on unusable input.
   int Run(int argc, char** argv);
 
-  // The key dispatcher of the key loop; Escape never reaches it.
+  // One turn of the key loop for a key other than Escape: HandleKey, then the requested redraws.
+  void ProcessKey(int key);
+  // The key dispatcher; Escape never reaches it.
   void HandleKey(int key);
 
   // Called by the three presegmentation trackbars after they stored their new position.

@@ -5,7 +5,6 @@
 
 #include "meanshift/mean_shift.h"
 #include "preseg/graph_segmentation.h"
-#include "preseg/pyramid_segmentation.h"
 
 namespace labeler {
 namespace {
@@ -68,7 +67,7 @@ void PresegEngine::ComputePyramidPreseg(const cv::Mat& frame, int frameNumber, i
   if (force == 0 && frameNumber == lastPyramidFrame_) return;  // the slot images hold this frame's result
   std::printf("Refreshing Preseg \n ");
   cv::Mat& colour = slotColour_[kPyramidSlot];
-  PyramidSegment(frame, colour, kPyramidLevel, currentPreseg_.pyrSeg1 + 1, currentPreseg_.pyrSeg2 + 1);
+  pyramid_.Segment(frame, colour, kPyramidLevel, currentPreseg_.pyrSeg1 + 1, currentPreseg_.pyrSeg2 + 1);
   lastPyramidFrame_ = frameNumber;
   // The edge image is the positive part of the Laplacian of the segmented picture's grey levels.
   cv::cvtColor(colour, grey_, cv::COLOR_RGB2GRAY);

@@ -12,6 +12,7 @@
 #include <opencv2/core.hpp>
 
 #include "preseg/preseg_params.h"
+#include "preseg/pyramid_segmentation.h"
 
 namespace labeler {
 
@@ -51,6 +52,7 @@ class PresegEngine {
 
   // The pyramid step's own state: the frame it last computed, and its working images.
   int lastPyramidFrame_ = -1;
+  PyramidSegmenter pyramid_;
   cv::Mat grey_;
   cv::Mat greyFloat_;
   cv::Mat laplacian_;

@@ -8,9 +8,27 @@
 #ifndef LABELER_PRESEG_PYRAMID_SEGMENTATION_H_
 #define LABELER_PRESEG_PYRAMID_SEGMENTATION_H_
 
+#include <memory>
 #include <opencv2/core.hpp>
 
 namespace labeler {
+
+// The segmentation with its working storage kept between calls, so that segmenting frame after frame of one
+// size allocates nothing after the first.
+class PyramidSegmenter {
+ public:
+  PyramidSegmenter();
+  ~PyramidSegmenter();
+  PyramidSegmenter(const PyramidSegmenter&) = delete;
+  PyramidSegmenter& operator=(const PyramidSegmenter&) = delete;
+
+  // As PyramidSegment below.
+  void Segment(const cv::Mat& source, cv::Mat& destination, int level, double threshold1, double threshold2);
+
+ private:
+  struct Workspace;
+  std::unique_ptr<Workspace> workspace_;
+};
 
 // `source` is 8-bit, 3 channels; `destination` is (re)created with its size and type and may be `source`.
 // Sizes that are not multiples of 2^level are padded by edge replication for the computation and cropped back.

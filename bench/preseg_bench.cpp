@@ -1,0 +1,76 @@
+// The presegmentations against OpenCV's own segmentations on the same frame, in the same run.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <opencv2/imgproc.hpp>
+
+#include "bench/bench_support.h"
+#include "common/random.h"
+#include "preseg/graph_segmentation.h"
+#include "preseg/preseg_engine.h"
+#ifdef LABELER_HAVE_XIMGPROC
+#include <opencv2/ximgproc/segmentation.hpp>
+#endif
+
+namespace labeler::bench {
+namespace {
+
+cv::Size SizeOf(const benchmark::State& state) {
+  return {static_cast<int>(state.range(0)), static_cast<int>(state.range(1))};
+}
+
+// The pyramid step as the trackbar runs it: segmentation, then the Laplace edge image.
+void BM_PyramidPreseg(benchmark::State& state) {
+  cv::Mat frame = RealisticFrame(SizeOf(state));
+  PresegEngine engine;
+  engine.CreatePresegImages(frame.size());
+  engine.currentPreseg().algorithm = kPyramidPreseg;
+  engine.currentPreseg().pyrSeg1 = static_cast<int>(state.range(2));
+  engine.currentPreseg().pyrSeg2 = static_cast<int>(state.range(3));
+  engine.UpdatePresegmentation(frame, 0, 1);  // working storage is allocated once, at the first frame
+  for (auto _ : state) {
+    engine.InvalidatePresegCache();
+    engine.UpdatePresegmentation(frame, 0, 1);
+    benchmark::DoNotOptimize(engine.presegEdges().data);
+  }
+}
+BENCHMARK(BM_PyramidPreseg)
+    ->Args({640, 480, 24, 30})->Args({640, 480, 0, 0})->Args({1280, 720, 24, 30})->Args({1280, 720, 0, 0})
+    ->Unit(benchmark::kMillisecond);
+
+void BM_Yardstick_PyrMeanShiftFiltering(benchmark::State& state) {
+  cv::Mat frame = RealisticFrame(SizeOf(state));
+  cv::Mat out;
+  for (auto _ : state) {
+    cv::pyrMeanShiftFiltering(frame, out, 10, 20, 1);
+    benchmark::DoNotOptimize(out.data);
+  }
+}
+BENCHMARK(BM_Yardstick_PyrMeanShiftFiltering)->Args({640, 480})->Args({1280, 720})->Unit(benchmark::kMillisecond);
+
+void BM_GraphSegment(benchmark::State& state) {
+  cv::Mat frame = RealisticFrame(SizeOf(state));
+  cv::Mat colour, edges;
+  for (auto _ : state) {
+    GraphSegment(frame, colour, edges, -1.0f, -1.0f, -1);
+    benchmark::DoNotOptimize(colour.data);
+  }
+}
+BENCHMARK(BM_GraphSegment)->Args({640, 480})->Args({1280, 720})->Unit(benchmark::kMillisecond);
+
+#ifdef LABELER_HAVE_XIMGPROC
+void BM_Yardstick_OpenCvGraphSegmentation(benchmark::State& state) {
+  cv::Mat frame = RealisticFrame(SizeOf(state));
+  auto segmentation = cv::ximgproc::segmentation::createGraphSegmentation(0.5, 500, 20);
+  cv::Mat labels;
+  for (auto _ : state) {
+    segmentation->processImage(frame, labels);
+    benchmark::DoNotOptimize(labels.data);
+  }
+}
+BENCHMARK(BM_Yardstick_OpenCvGraphSegmentation)->Args({640, 480})->Args({1280, 720})->Unit(benchmark::kMillisecond);
+#endif
+
+}  // namespace
+}  // namespace labeler::bench
