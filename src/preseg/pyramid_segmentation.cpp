@@ -7,6 +7,9 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <vector>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace labeler {
 namespace {
@@ -54,31 +57,6 @@ inline float Distance(const float* a, const float* b) {
   return std::max(d, std::fabs(a[2] - b[2]));
 }
 
-// The nearest of the four candidate fathers above a child: the 2 x 2 block of nodes whose top-left corner is
-// `top`, taken in the order top-left, top-right, bottom-left, bottom-right; a later one wins only when strictly
-// nearer. Returns the index of the winner and its distance.
-inline int NearestCandidate(const float* value, const NodeLayer& parents, int top, float& distance) {
-  const float* topLeft = parents.At(top);
-  const float* bottomLeft = topLeft + static_cast<size_t>(parents.stride) * kChannels;
-  const float d1 = Distance(value, topLeft + kChannels);
-  const float d2 = Distance(value, bottomLeft);
-  const float d3 = Distance(value, bottomLeft + kChannels);
-  // Branch-free: each comparison gives an all-ones or all-zeros mask that picks the offset.
-  int offset = 0;
-  float best = Distance(value, topLeft);
-  int nearer = -static_cast<int>(d1 < best);
-  offset = (offset & ~nearer) | (1 & nearer);
-  best = std::min(best, d1);
-  nearer = -static_cast<int>(d2 < best);
-  offset = (offset & ~nearer) | (parents.stride & nearer);
-  best = std::min(best, d2);
-  nearer = -static_cast<int>(d3 < best);
-  offset = (offset & ~nearer) | ((parents.stride + 1) & nearer);
-  best = std::min(best, d3);
-  distance = best;
-  return top + offset;
-}
-
 // The reciprocals used to normalise small areas: 1/a written out to 8 decimals, in single precision. Some
 // differ from the correctly rounded 1/a by one unit in the last place, and that decides threshold outcomes.
 const std::array<float, 33>& ReciprocalTable() {
@@ -101,99 +79,121 @@ int RoundThreshold(double threshold) {
 }
 
 // Components indexed by the cell of a colour grid whose cell side is threshold2: everything closer than
-// threshold2 to a colour lies in its cell or in one of the 26 around it. Each cell lists its components in
-// list order, each entry with a copy of its colour so that a cell is scanned in one sweep of memory. A bitmap
-// of occupied cells answers most lookups, a flat hash table the rest.
+// threshold2 to a colour lies in its cell or in one of the 26 around it. Each occupied cell lists its
+// components in list order, each entry with a copy of its colour so that a cell is scanned in one sweep of
+// memory, and knows its occupied neighbour cells. Everything is built with sorts and sequential merges.
 class ColourGrid {
  public:
   struct Entry {
     int component;
     float colour[kChannels];
   };
-  // The entries still listed in a cell; the caller may compact them and set the new count.
-  struct Cell {
-    Entry* entries;
-    int* live;
-  };
 
   void Build(const std::vector<float>& colours, int count, double cellSide) {
     cellSide_ = cellSide;
-    side_ = static_cast<int>(std::floor(255.0 / cellSide)) + 3;  // cells -1 .. floor(255 / side) + 1
-    occupied_.assign((static_cast<size_t>(side_) * side_ * side_ + 63) / 64, 0);
-    size_t capacity = 16;
-    while (capacity < 2 * static_cast<size_t>(count)) capacity *= 2;
-    slotKey_.assign(capacity, -1);
-    slotCell_.resize(capacity);
-    cellOf_.resize(count);
-    cellStart_.clear();
-    for (int i = 0; i < count; ++i) {
-      const long long key = KeyOf(&colours[static_cast<size_t>(i) * kChannels]);
-      occupied_[key >> 6] |= 1ull << (key & 63);
-      size_t slot = Hash(key);
-      while (slotKey_[slot] != -1 && slotKey_[slot] != key) slot = (slot + 1) & (capacity - 1);
-      if (slotKey_[slot] == -1) {
-        slotKey_[slot] = key;
-        slotCell_[slot] = static_cast<int>(cellStart_.size());
-        cellStart_.push_back(0);
-      }
-      cellOf_[i] = slotCell_[slot];
-      ++cellStart_[cellOf_[i]];
-    }
-    live_.assign(cellStart_.begin(), cellStart_.end());
-    int start = 0;
-    for (int& entry : cellStart_) {
-      const int size = entry;
-      entry = start;
-      start += size;
-    }
-    fill_.assign(cellStart_.begin(), cellStart_.end());
-    entries_.resize(count);
-    for (int i = 0; i < count; ++i) {
-      Entry& entry = entries_[fill_[cellOf_[i]]++];
-      entry.component = i;
-      std::copy_n(&colours[static_cast<size_t>(i) * kChannels], kChannels, entry.colour);
-    }
+    side_ = static_cast<int>(std::floor(255.0 / cellSide)) + 3;  // cell coordinates -1 .. floor(255 / side) + 1
+    SortByCell(colours, count);
+    GroupCells(colours, count);
+    LinkNeighbours();
   }
 
-  std::array<int, 3> CellCoordinates(const float* colour) const {
-    return {static_cast<int>(std::floor(colour[0] / cellSide_)), static_cast<int>(std::floor(colour[1] / cellSide_)),
-            static_cast<int>(std::floor(colour[2] / cellSide_))};
-  }
-
-  bool Find(int cx, int cy, int cz, Cell& cell) {
-    if (std::min({cx, cy, cz}) < -1 || std::max({cx, cy, cz}) + 1 >= side_) return false;
-    const long long key = Key(cx, cy, cz);
-    if ((occupied_[key >> 6] & (1ull << (key & 63))) == 0) return false;
-    size_t slot = Hash(key);
-    while (slotKey_[slot] != key) slot = (slot + 1) & (slotKey_.size() - 1);
-    const int index = slotCell_[slot];
-    cell = {&entries_[cellStart_[index]], &live_[index]};
-    return true;
-  }
+  // The cell of a component, as built.
+  int CellOf(int component) const { return cellOf_[component]; }
+  // The cells to scan for a seed in `cell`: the cell itself and its occupied neighbours.
+  const int* NeighboursBegin(int cell) const { return &neighbours_[neighbourStart_[cell]]; }
+  const int* NeighboursEnd(int cell) const { return &neighbours_[neighbourStart_[cell + 1]]; }
+  // The entries still listed in a cell; the caller may compact them and set the new count.
+  Entry* Entries(int cell) { return &entries_[cellStart_[cell]]; }
+  int& Live(int cell) { return live_[cell]; }
 
  private:
-  long long Key(int cx, int cy, int cz) const {
-    return (static_cast<long long>(cx + 1) * side_ + (cy + 1)) * side_ + (cz + 1);
+  int Key(const float* colour) const {
+    int key = 0;
+    for (int c = 0; c < kChannels; ++c) key = key * side_ + static_cast<int>(std::floor(colour[c] / cellSide_)) + 1;
+    return key;
   }
-  long long KeyOf(const float* colour) const {
-    const auto c = CellCoordinates(colour);
-    return Key(c[0], c[1], c[2]);
+
+  // Component indices ordered by cell key, and by index within a cell: a stable two-pass radix sort.
+  void SortByCell(const std::vector<float>& colours, int count) {
+    keys_.resize(count);
+    for (int i = 0; i < count; ++i) keys_[i] = Key(&colours[static_cast<size_t>(i) * kChannels]);
+    order_.resize(count);
+    scratch_.resize(count);
+    for (int i = 0; i < count; ++i) scratch_[i] = i;
+    constexpr int kDigitBits = 13;
+    std::vector<int>& histogram = histogram_;
+    for (int shift : {0, kDigitBits}) {
+      histogram.assign((1 << kDigitBits) + 1, 0);
+      for (int i = 0; i < count; ++i) ++histogram[((keys_[i] >> shift) & ((1 << kDigitBits) - 1)) + 1];
+      for (size_t b = 1; b < histogram.size(); ++b) histogram[b] += histogram[b - 1];
+      for (int k = 0; k < count; ++k) {
+        const int i = scratch_[k];
+        order_[histogram[(keys_[i] >> shift) & ((1 << kDigitBits) - 1)]++] = i;
+      }
+      std::swap(order_, scratch_);
+    }
+    std::swap(order_, scratch_);
   }
-  size_t Hash(long long key) const {
-    return static_cast<size_t>((static_cast<unsigned long long>(key) * 0x9E3779B97F4A7C15ull) >> 20) &
-           (slotKey_.size() - 1);
+
+  void GroupCells(const std::vector<float>& colours, int count) {
+    cellKey_.clear();
+    cellStart_.clear();
+    cellOf_.resize(count);
+    entries_.resize(count);
+    for (int k = 0; k < count; ++k) {
+      const int i = order_[k];
+      if (cellKey_.empty() || cellKey_.back() != keys_[i]) {
+        cellKey_.push_back(keys_[i]);
+        cellStart_.push_back(k);
+      }
+      cellOf_[i] = static_cast<int>(cellKey_.size()) - 1;
+      entries_[k].component = i;
+      std::copy_n(&colours[static_cast<size_t>(i) * kChannels], kChannels, entries_[k].colour);
+    }
+    cellStart_.push_back(count);
+    live_.resize(cellKey_.size());
+    for (size_t cell = 0; cell < cellKey_.size(); ++cell) live_[cell] = cellStart_[cell + 1] - cellStart_[cell];
+  }
+
+  // For each of the 27 offsets, one merge of the sorted cell keys with themselves shifted by the offset.
+  void LinkNeighbours() {
+    const int cells = static_cast<int>(cellKey_.size());
+    std::vector<int> offsets;
+    for (int dx = -1; dx <= 1; ++dx) {
+      for (int dy = -1; dy <= 1; ++dy) {
+        for (int dz = -1; dz <= 1; ++dz) offsets.push_back((dx * side_ + dy) * side_ + dz);
+      }
+    }
+    neighbourStart_.assign(cells + 1, 0);
+    auto merge = [&](int offset, auto&& visit) {
+      int b = 0;
+      for (int a = 0; a < cells; ++a) {
+        const int wanted = cellKey_[a] + offset;
+        while (b < cells && cellKey_[b] < wanted) ++b;
+        if (b < cells && cellKey_[b] == wanted) visit(a, b);
+      }
+    };
+    for (int offset : offsets) merge(offset, [&](int a, int) { ++neighbourStart_[a + 1]; });
+    for (int cell = 0; cell < cells; ++cell) neighbourStart_[cell + 1] += neighbourStart_[cell];
+    neighbours_.resize(neighbourStart_[cells]);
+    fill_.assign(neighbourStart_.begin(), neighbourStart_.end() - 1);
+    for (int offset : offsets) merge(offset, [&](int a, int b) { neighbours_[fill_[a]++] = b; });
   }
 
   double cellSide_ = 1;
   int side_ = 0;
-  std::vector<unsigned long long> occupied_;
-  std::vector<long long> slotKey_;
-  std::vector<int> slotCell_;
-  std::vector<int> cellOf_;
+  std::vector<int> keys_;
+  std::vector<int> order_;
+  std::vector<int> scratch_;
+  std::vector<int> histogram_;
+  std::vector<int> cellKey_;
   std::vector<int> cellStart_;
+  std::vector<int> cellOf_;
   std::vector<int> live_;
-  std::vector<int> fill_;
   std::vector<Entry> entries_;
+  std::vector<int> neighbourStart_;
+  std::vector<int> neighbours_;
+  std::vector<int> fill_;
 };
 
 }  // namespace
@@ -208,6 +208,11 @@ struct PyramidSegmenter::Workspace {
   std::vector<NodeLayer> layers;   // [1..level]; [0] unused
   std::vector<float> filtered;     // rows of the Gaussian reduction, filtered horizontally
   std::vector<int> columns;
+  // One row of children for ChooseFathers, and the two parent rows above it, one plane per channel.
+  std::array<std::array<std::vector<float>, kChannels>, 2> parentPlane;
+  std::array<std::vector<float>, kChannels> childPlane;
+  std::vector<float> rowDistance;
+  std::vector<int> rowChoice;
   std::vector<Component> components;
   std::vector<float> componentColour;  // kChannels per component
   std::vector<int> componentArea;
@@ -222,6 +227,8 @@ struct PyramidSegmenter::Workspace {
   void GaussianReduce(int l);
   void Link();
   void ChooseFathers(int l, bool final);
+  void SplitParentRows(const NodeLayer& parents, int parentRow);
+  void NearestOfFour(int width);
   void RecomputeValues(int l, bool final);
   void Finalise(int l, bool final);
   void RecordExtras(int l);
@@ -243,6 +250,12 @@ void PyramidSegmenter::Workspace::Prepare(const cv::Mat& source, int pyramidLeve
     pixels = padded;
   }
   output.create(pixels.size(), CV_8UC3);
+  for (auto& channels : parentPlane) {
+    for (auto& plane : channels) plane.resize(pixels.cols / 2 + 4);  // the vector loop reads one past the extra column
+  }
+  for (auto& plane : childPlane) plane.resize(pixels.cols);
+  rowDistance.resize(pixels.cols);
+  rowChoice.resize(pixels.cols);
   pixelFather.assign(pixels.total(), -1);
   layers.resize(level + 1);
   int width = pixels.cols;
@@ -320,52 +333,120 @@ void PyramidSegmenter::Workspace::Link() {
   }
 }
 
-// Every interior node of layer l picks the nearest of its four candidates one layer up, if near enough.
+// For each child x of the row in childPlane: the distance to the nearest of its four candidates in
+// parentPlane (columns x / 2 and x / 2 + 1 of both rows) and which one it is (0..3, the first of equals), into
+// rowDistance and rowChoice.
+void PyramidSegmenter::Workspace::NearestOfFour(int width) {
+  int x = 0;
+#ifdef __SSE2__
+  const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+  for (; x + 4 <= width; x += 4) {
+    const int px = x / 2;  // children x..x+3 have left candidates px, px, px+1, px+1
+    __m128 d[4];
+    for (int k = 0; k < 4; ++k) d[k] = _mm_setzero_ps();
+    for (int c = 0; c < kChannels; ++c) {
+      const __m128 child = _mm_loadu_ps(&childPlane[c][x]);
+      for (int r = 0; r < 2; ++r) {
+        const __m128 three = _mm_loadu_ps(&parentPlane[r][c][px]);  // px .. px+3; px+2 is needed, px+3 not
+        const __m128 left = _mm_unpacklo_ps(three, three);          // px, px, px+1, px+1
+        const __m128 right = _mm_shuffle_ps(three, three, _MM_SHUFFLE(2, 2, 1, 1));  // px+1, px+1, px+2, px+2
+        d[2 * r] = _mm_max_ps(d[2 * r], _mm_and_ps(_mm_sub_ps(child, left), absMask));
+        d[2 * r + 1] = _mm_max_ps(d[2 * r + 1], _mm_and_ps(_mm_sub_ps(child, right), absMask));
+      }
+    }
+    __m128 best = d[0];
+    __m128i choice = _mm_setzero_si128();
+    for (int k = 1; k < 4; ++k) {
+      const __m128i nearer = _mm_castps_si128(_mm_cmplt_ps(d[k], best));
+      choice = _mm_or_si128(_mm_andnot_si128(nearer, choice), _mm_and_si128(nearer, _mm_set1_epi32(k)));
+      best = _mm_min_ps(d[k], best);
+    }
+    _mm_storeu_ps(&rowDistance[x], best);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&rowChoice[x]), choice);
+  }
+#endif
+  for (; x < width; ++x) {
+    const int px = x / 2;
+    float d[4] = {0, 0, 0, 0};
+    for (int c = 0; c < kChannels; ++c) {
+      for (int k = 0; k < 4; ++k) {
+        d[k] = std::max(d[k], std::fabs(childPlane[c][x] - parentPlane[k / 2][c][px + k % 2]));
+      }
+    }
+    int choice = 0;
+    float best = d[0];
+    for (int k = 1; k < 4; ++k) {
+      if (d[k] < best) {
+        best = d[k];
+        choice = k;
+      }
+    }
+    rowDistance[x] = best;
+    rowChoice[x] = choice;
+  }
+}
+
+// Every interior node of layer l (every pixel for l = 0) picks the nearest of its four candidate fathers one
+// layer up, if near enough: the 2 x 2 block of nodes above it, taken in the order top-left, top-right,
+// bottom-left, bottom-right, a later one winning only when strictly nearer. The work is arranged for the
+// vector unit: per pair of child rows the two candidate rows are spread out to one value per child and
+// channel, so that the distances of a whole row come from element-wise loops.
 void PyramidSegmenter::Workspace::ChooseFathers(int l, bool final) {
   NodeLayer& parents = layers[l + 1];
-  if (l == 0) {
-    const int width = pixels.cols;
-    for (int y = 0; y < pixels.rows; ++y) {
+  const int width = l == 0 ? pixels.cols : layers[l].width;
+  const int height = l == 0 ? pixels.rows : layers[l].height;
+  const int offsets[4] = {0, 1, parents.stride, parents.stride + 1};
+  for (int y = 0; y < height; ++y) {
+    if (y % 2 == 0) SplitParentRows(parents, y / 2);
+    int firstChild;
+    if (l == 0) {
+      firstChild = y * width;
       const uchar* row = pixels.ptr<uchar>(y);
-      const int rowTop = parents.Index(y / 2, 0);
-      int* fathers = &pixelFather[static_cast<size_t>(y) * width];
-      for (int x = 0; x < width; ++x) {
-        const float value[kChannels] = {static_cast<float>(row[3 * x]), static_cast<float>(row[3 * x + 1]),
-                                        static_cast<float>(row[3 * x + 2])};
-        float distance;
-        const int best = NearestCandidate(value, parents, rowTop + x / 2, distance);
-        if (distance < threshold1) {
-          fathers[x] = best;
-          ++parents.area[best];
-        } else {
-          fathers[x] = -1;
-          if (final) components.push_back({0, y * width + x});
-        }
+      for (int c = 0; c < kChannels; ++c) {
+        float* plane = &childPlane[c][0];
+        for (int x = 0; x < width; ++x) plane[x] = row[3 * x + c];
+      }
+    } else {
+      firstChild = layers[l].Index(y, 0);
+      const float* row = layers[l].At(firstChild);
+      for (int c = 0; c < kChannels; ++c) {
+        float* plane = &childPlane[c][0];
+        for (int x = 0; x < width; ++x) plane[x] = row[3 * x + c];
       }
     }
-    return;
-  }
-  NodeLayer& children = layers[l];
-  for (int y = 0; y < children.height; ++y) {
+    NearestOfFour(width);
     const int rowTop = parents.Index(y / 2, 0);
-    for (int x = 0; x < children.width; ++x) {
-      const int child = children.Index(y, x);
-      float* value = children.At(child);
-      float distance;
-      const int best = NearestCandidate(value, parents, rowTop + x / 2, distance);
-      if (distance < threshold1) {
-        children.father[child] = best;
-        parents.area[best] += children.area[child];
+    int* fathers = l == 0 ? &pixelFather[firstChild] : &layers[l].father[firstChild];
+    const int* areas = l == 0 ? nullptr : &layers[l].area[firstChild];
+    for (int x = 0; x < width; ++x) {
+      if (rowDistance[x] < threshold1) {
+        const int best = rowTop + x / 2 + offsets[rowChoice[x]];
+        fathers[x] = best;
+        parents.area[best] += l == 0 ? 1 : areas[x];
       } else {
-        children.father[child] = -1;
-        if (final) components.push_back({l, child});
+        fathers[x] = -1;
+        if (final) components.push_back({l, firstChild + x});
       }
-      std::fill_n(value, kChannels, 0.0f);
+    }
+    if (l > 0) std::fill_n(layers[l].At(firstChild), width * kChannels, 0.0f);  // rebuilt by RecomputeValues
+  }
+  if (l > 0) {  // the extras' values are cleared too
+    NodeLayer& children = layers[l];
+    for (int y = 0; y < children.rows; ++y) std::fill_n(children.At(children.Index(y, children.width)), kChannels, 0.0f);
+    std::fill_n(children.At(children.Index(children.height, 0)), children.stride * kChannels, 0.0f);
+  }
+}
+
+// The two parent rows above a pair of child rows, `parentRow` and `parentRow` + 1, one plane per row and
+// channel at parent resolution (extra column included).
+void PyramidSegmenter::Workspace::SplitParentRows(const NodeLayer& parents, int parentRow) {
+  for (int r = 0; r < 2; ++r) {
+    const float* row = parents.At(parents.Index(parentRow + r, 0));
+    for (int c = 0; c < kChannels; ++c) {
+      float* plane = &parentPlane[r][c][0];
+      for (int x = 0; x < parents.stride; ++x) plane[x] = row[x * kChannels + c];
     }
   }
-  // The extras' values are cleared too.
-  for (int y = 0; y < children.rows; ++y) std::fill_n(children.At(children.Index(y, children.width)), kChannels, 0.0f);
-  std::fill_n(children.At(children.Index(children.height, 0)), children.stride * kChannels, 0.0f);
 }
 
 // Layer l+1 gets, per node, the mean of the pixels under it, or a copied value where none is.
@@ -491,26 +572,22 @@ void PyramidSegmenter::Workspace::Cluster(double threshold2) {
     clustered[seed] = 1;
     const float* c0 = colourOf(seed);
     members.clear();
-    const auto centre = grid.CellCoordinates(c0);
-    for (int dx = -1; dx <= 1; ++dx) {
-      for (int dy = -1; dy <= 1; ++dy) {
-        for (int dz = -1; dz <= 1; ++dz) {
-          ColourGrid::Cell cell;
-          if (!grid.Find(centre[0] + dx, centre[1] + dy, centre[2] + dz, cell)) continue;
-          int kept = 0;  // entries clustered by now are dropped while looking; the rest keep their order
-          for (int k = 0; k < *cell.live; ++k) {
-            const ColourGrid::Entry& entry = cell.entries[k];
-            if (clustered[entry.component]) continue;
-            if (Distance(entry.colour, c0) < threshold2) {
-              members.push_back(entry.component);
-              clustered[entry.component] = 1;
-            } else {
-              cell.entries[kept++] = entry;
-            }
-          }
-          *cell.live = kept;
+    const int home = grid.CellOf(seed);
+    for (const int* cell = grid.NeighboursBegin(home); cell != grid.NeighboursEnd(home); ++cell) {
+      ColourGrid::Entry* entries = grid.Entries(*cell);
+      int& live = grid.Live(*cell);
+      int kept = 0;  // entries clustered by now are dropped while looking; the rest keep their order
+      for (int k = 0; k < live; ++k) {
+        const ColourGrid::Entry& entry = entries[k];
+        if (clustered[entry.component]) continue;
+        if (Distance(entry.colour, c0) < threshold2) {
+          members.push_back(entry.component);
+          clustered[entry.component] = 1;
+        } else {
+          entries[kept++] = entry;
         }
       }
+      live = kept;
     }
     std::sort(members.begin(), members.end());
     const float seedArea = static_cast<float>(componentArea[seed]);
