@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "common/random.h"
 
@@ -50,40 +51,82 @@ int EdgePixelB(PackedEdge edge, int width) {
   }
 }
 
-// Sorts by weight (the high 32 bits) in place: an American-flag radix sort, one byte at a time from the top.
-// The order among equal weights is left as it falls.
-void SortByWeight(PackedEdge* begin, PackedEdge* end, int shift = 56) {
-  const size_t count = static_cast<size_t>(end - begin);
-  if (count < 64) {
-    std::sort(begin, end, [](PackedEdge a, PackedEdge b) { return (a >> 32) < (b >> 32); });
-    return;
-  }
-  std::array<size_t, 257> start{};
-  for (PackedEdge* e = begin; e != end; ++e) ++start[((*e >> shift) & 0xff) + 1];
-  for (int b = 0; b < 256; ++b) start[b + 1] += start[b];
-  std::array<size_t, 256> next;
-  std::copy_n(start.begin(), 256, next.begin());
-  for (int b = 0; b < 256; ++b) {
+// One in-place American-flag pass over [begin, end) on the `bits`-wide digit at `shift`; `start` receives the
+// bucket boundaries (2^bits + 1 entries) and `next` is working storage (2^bits entries).
+void FlagPass(PackedEdge* begin, PackedEdge* end, int shift, int bits, size_t* start, size_t* next) {
+  const size_t buckets = size_t{1} << bits;
+  const uint64_t mask = buckets - 1;
+  std::fill_n(start, buckets + 1, 0);
+  for (PackedEdge* e = begin; e != end; ++e) ++start[((*e >> shift) & mask) + 1];
+  for (size_t b = 0; b < buckets; ++b) start[b + 1] += start[b];
+  std::copy_n(start, buckets, next);
+  for (size_t b = 0; b < buckets; ++b) {
     while (next[b] < start[b + 1]) {
       PackedEdge edge = begin[next[b]];
-      int digit = static_cast<int>((edge >> shift) & 0xff);
+      size_t digit = (edge >> shift) & mask;
       while (digit != b) {
         std::swap(edge, begin[next[digit]++]);
-        digit = static_cast<int>((edge >> shift) & 0xff);
+        digit = (edge >> shift) & mask;
       }
       begin[next[b]++] = edge;
     }
   }
-  if (shift == 32) return;
+}
+
+// Sorts a bucket on the bits below `shift` + 8, a byte at a time, down to insertion sort for small buckets.
+void SortBucket(PackedEdge* begin, PackedEdge* end, int shift) {
+  if (end - begin <= 16) {  // insertion sort: cheapest for the many tiny buckets at the bottom
+    for (PackedEdge* i = begin + 1; i < end; ++i) {
+      const PackedEdge edge = *i;
+      PackedEdge* j = i;
+      for (; j > begin && *(j - 1) > edge; --j) *j = *(j - 1);
+      *j = edge;
+    }
+    return;
+  }
+  std::array<size_t, 257> start;
+  std::array<size_t, 256> next;
+  FlagPass(begin, end, shift, 8, start.data(), next.data());
+  if (shift == 0) return;
   for (int b = 0; b < 256; ++b) {
-    if (start[b + 1] - start[b] > 1) SortByWeight(begin + start[b], begin + start[b + 1], shift - 8);
+    if (start[b + 1] - start[b] > 1) SortBucket(begin + start[b], begin + start[b + 1], shift - 8);
   }
 }
 
+// Sorts the edges by weight, and edges of equal weight in the order they were built, which is the order of
+// their low 32 bits: so the picture doesn't depend on how the sort is done. An in-place radix sort over the
+// 64-bit edges: the top 16 bits first (the exponent and leading mantissa bits spread the weights well), then
+// a byte at a time within each bucket. The buckets are independent, so a second thread sorts the first half of
+// them.
+void SortEdges(std::vector<PackedEdge>& edges) {
+  constexpr int kTopBits = 16;
+  const size_t buckets = size_t{1} << kTopBits;
+  std::vector<size_t> start(buckets + 1);
+  std::vector<size_t> next(buckets);
+  PackedEdge* begin = edges.data();
+  FlagPass(begin, begin + edges.size(), 64 - kTopBits, kTopBits, start.data(), next.data());
+  auto sortBuckets = [&](size_t first, size_t last) {
+    for (size_t b = first; b < last; ++b) {
+      if (start[b + 1] - start[b] > 1) SortBucket(begin + start[b], begin + start[b + 1], 64 - kTopBits - 8);
+    }
+  };
+  constexpr size_t kWorthAThread = 1 << 16;
+  if (edges.size() < kWorthAThread) {
+    sortBuckets(0, buckets);
+    return;
+  }
+  const size_t middle = std::upper_bound(start.begin(), start.end() - 1, edges.size() / 2) - start.begin();
+  std::thread firstHalf(sortBuckets, 0, middle);
+  sortBuckets(middle, buckets);
+  firstHalf.join();
+}
+
 // The disjoint-set forest of components: union by rank, and FindRoot compresses only the node it starts from.
+// The parent links are an array of their own, the one that root searches walk; a root's size sits beside its
+// threshold, since the merge reads both together; ranks are small and take a byte.
 class ComponentForest {
  public:
-  explicit ComponentForest(int n) : rank_(n, 0), parent_(n), size_(n, 1), count_(n) {
+  ComponentForest(int n, float threshold) : parent_(n), root_(n, {1, threshold}), rank_(n, 0), count_(n) {
     for (int i = 0; i < n; ++i) parent_[i] = i;
   }
 
@@ -98,22 +141,31 @@ class ComponentForest {
   void Unite(int a, int b) {
     if (rank_[a] > rank_[b]) {
       parent_[b] = a;
-      size_[a] += size_[b];
+      root_[a].size += root_[b].size;
     } else {
       parent_[a] = b;
-      size_[b] += size_[a];
+      root_[b].size += root_[a].size;
       if (rank_[a] == rank_[b]) ++rank_[b];
     }
     --count_;
   }
 
-  int size(int root) const { return size_[root]; }
+  int size(int root) const { return root_[root].size; }
+  // The largest weight a merge with the root's component may have.
+  float& threshold(int root) { return root_[root].threshold; }
   int count() const { return count_; }
+  // Asks for the node's parent link to be brought into cache: edges come in weight order, so their pixels are
+  // scattered over the frame.
+  void Prefetch(int x) const { __builtin_prefetch(&parent_[x]); }
 
  private:
-  std::vector<int> rank_;
+  struct RootInfo {
+    int size;
+    float threshold;
+  };
   std::vector<int> parent_;
-  std::vector<int> size_;
+  std::vector<RootInfo> root_;
+  std::vector<uint8_t> rank_;  // at most log2 of the pixel count
   int count_;
 };
 
@@ -182,25 +234,37 @@ std::vector<PackedEdge> BuildEdges(const std::array<FloatPlane, 3>& planes) {
   return edges;
 }
 
+constexpr size_t kPrefetchDistance = 8;
+
+void PrefetchEdge(const ComponentForest& forest, PackedEdge edge, int width) {
+  forest.Prefetch(EdgePixelA(edge));
+  forest.Prefetch(EdgePixelB(edge, width));
+}
+
 ComponentForest MergeByThreshold(int pixelCount, std::vector<PackedEdge>& edges, int width, float k) {
-  SortByWeight(edges.data(), edges.data() + edges.size());
-  ComponentForest forest(pixelCount);
-  std::vector<float> threshold(pixelCount, k);
-  for (PackedEdge edge : edges) {
+  SortEdges(edges);
+  ComponentForest forest(pixelCount, k);  // a single pixel's threshold is k / 1
+  const size_t count = edges.size();
+  for (size_t i = 0; i < count; ++i) {
+    if (i + kPrefetchDistance < count) PrefetchEdge(forest, edges[i + kPrefetchDistance], width);
+    const PackedEdge edge = edges[i];
     int a = forest.FindRoot(EdgePixelA(edge));
     int b = forest.FindRoot(EdgePixelB(edge, width));
     const float weight = EdgeWeight(edge);
-    if (a != b && weight <= threshold[a] && weight <= threshold[b]) {
+    if (a != b && weight <= forest.threshold(a) && weight <= forest.threshold(b)) {
       forest.Unite(a, b);
       a = forest.FindRoot(a);
-      threshold[a] = weight + k / static_cast<float>(forest.size(a));
+      forest.threshold(a) = weight + k / static_cast<float>(forest.size(a));
     }
   }
   return forest;
 }
 
 void MergeSmallComponents(ComponentForest& forest, const std::vector<PackedEdge>& edges, int width, int minSize) {
-  for (PackedEdge edge : edges) {
+  const size_t count = edges.size();
+  for (size_t i = 0; i < count; ++i) {
+    if (i + kPrefetchDistance < count) PrefetchEdge(forest, edges[i + kPrefetchDistance], width);
+    const PackedEdge edge = edges[i];
     int a = forest.FindRoot(EdgePixelA(edge));
     int b = forest.FindRoot(EdgePixelB(edge, width));
     if (a != b && (forest.size(a) < minSize || forest.size(b) < minSize)) forest.Unite(a, b);
