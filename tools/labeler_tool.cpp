@@ -8,12 +8,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/opencv_setup.h"
 #include "common/fatal_error.h"
 #include "preseg/preseg_engine.h"
 
@@ -102,7 +102,7 @@ int Segment(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
+  labeler::ConfigureOpenCv();
   try {
     if (argc >= 2 && std::strcmp(argv[1], "segment") == 0) return labeler::Segment(argc, argv);
     std::fputs(labeler::kUsage, stderr);

@@ -112,6 +112,7 @@ void LabelImages::Create(cv::Size frameSize) {
 }
 
 void LabelImages::LoadLabelImage(cv::Mat& image, int frame) {
+  ForgetLastRender();  // the base of the last render changes
   const std::string path = LabelImagePath(labelDir_, frame);
   if (frame != unusableFrame_) unusableFrame_ = -1;
   std::error_code error;
@@ -180,13 +181,40 @@ bool LabelImages::SaveLabelImage(int frame) {
 }
 
 void LabelImages::RenderLabelMap(const cv::Mat& base, cv::Mat& target, RenderMode mode) {
-  base.copyTo(target);
   const std::vector<Stroke>& strokes = strokes_.strokes();
-  if (mode == RenderMode::kFull) {
-    for (const Stroke& stroke : strokes) RenderStroke(stroke, target);
-  } else if (!strokes.empty()) {
-    RenderStroke(strokes.back(), target);
+  if (mode == RenderMode::kFull || strokes.empty()) {
+    ForgetLastRender();
+    base.copyTo(target);
+    if (mode == RenderMode::kFull) {
+      for (const Stroke& stroke : strokes) RenderStroke(stroke, target);
+    }
+    WriteDiagnosticCopies(base, target);
+    return;
   }
+  const Stroke& stroke = strokes.back();
+  const PresegParams saved = preseg_.currentPreseg();
+  ParsePresegParams(preseg_.currentPreseg(), stroke.paramLine);
+  preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);
+  const LastRender now{true,
+                       base.data,
+                       target.data,
+                       strokes.size() - 1,
+                       stroke.points.size(),
+                       preseg_.presegColour().data,
+                       preseg_.version()};
+  const LastRender& last = lastRender_;
+  const bool extends = last.valid && last.base == now.base && last.target == now.target &&
+                       last.strokeIndex == now.strokeIndex && last.points <= now.points &&
+                       last.preseg == now.preseg && last.presegVersion == now.presegVersion;
+  if (extends) {
+    PaintPoints(stroke, target, last.points);
+  } else {
+    ForgetLastRender();
+    base.copyTo(target);
+    PaintPoints(stroke, target, 0);
+  }
+  lastRender_ = now;
+  preseg_.currentPreseg() = saved;
   WriteDiagnosticCopies(base, target);
 }
 
@@ -201,19 +229,33 @@ void LabelImages::WriteDiagnosticCopies(const cv::Mat& base, const cv::Mat& targ
   }
 }
 
-// A stroke with a presegmentation colours, whole, every region (8-connected pixels of exactly one colour in
-// that presegmentation) that holds a pixel of its discs inside the frame.
-void LabelImages::RenderStroke(const Stroke& stroke, cv::Mat& target) {
+void LabelImages::RenderStroke(const Stroke& stroke, cv::Mat& target, size_t firstPoint) {
   const PresegParams saved = preseg_.currentPreseg();
   ParsePresegParams(preseg_.currentPreseg(), stroke.paramLine);
   preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);
+  PaintPoints(stroke, target, firstPoint);
+  ForgetLastRender();
+  preseg_.currentPreseg() = saved;
+}
+
+// Paints the stroke's points from `firstPoint` on, under the presegmentation now published. Without one,
+// the discs themselves. With one, every region (8-connected pixels of exactly one colour) that holds a pixel
+// of their discs inside the frame, whole; regions already in `filled_` were painted before and are skipped.
+void LabelImages::PaintPoints(const Stroke& stroke, cv::Mat& target, size_t firstPoint) {
+  const std::vector<cv::Point>& points = stroke.points;
   if (preseg_.currentPreseg().algorithm == kNoPreseg) {
-    stroke.DrawStroke(target, stroke.colour);
-    preseg_.currentPreseg() = saved;
+    for (size_t i = firstPoint; i < points.size(); ++i) {
+      cv::circle(target, points[i], stroke.radius, stroke.colour, cv::FILLED, cv::LINE_8, 0);
+    }
     return;
   }
-  stroke.DrawStroke(footprint_, cv::Scalar(kFootprint));
-  const cv::Rect bounds = stroke.StrokeBounds() & cv::Rect(0, 0, footprint_.cols, footprint_.rows);
+  Stroke newPart;
+  newPart.points.assign(points.begin() + static_cast<std::ptrdiff_t>(std::min(firstPoint, points.size())),
+                        points.end());
+  if (newPart.points.empty()) return;
+  newPart.radius = stroke.radius;
+  newPart.DrawStroke(footprint_, cv::Scalar(kFootprint));
+  const cv::Rect bounds = newPart.StrokeBounds() & cv::Rect(0, 0, footprint_.cols, footprint_.rows);
   seeds_.clear();
   for (int x = bounds.x; x < bounds.x + bounds.width; ++x) {
     for (int y = bounds.y; y < bounds.y + bounds.height; ++y) {
@@ -224,15 +266,14 @@ void LabelImages::RenderStroke(const Stroke& stroke, cv::Mat& target) {
       }
     }
   }
+  const size_t alreadyPainted = filledPixels_.size();
   for (const cv::Point& seed : seeds_) {
     if (filled_.ptr<uchar>(seed.y)[seed.x] == 0) FillRegion(seed.x, seed.y);
   }
   const cv::Vec3b colour(cv::saturate_cast<uchar>(stroke.colour[0]), cv::saturate_cast<uchar>(stroke.colour[1]),
                          cv::saturate_cast<uchar>(stroke.colour[2]));
   cv::Vec3b* pixels = target.ptr<cv::Vec3b>(0);
-  for (int pixel : filledPixels_) pixels[pixel] = colour;
-  ClearFilledRegions();
-  preseg_.currentPreseg() = saved;
+  for (size_t i = alreadyPainted; i < filledPixels_.size(); ++i) pixels[filledPixels_[i]] = colour;
 }
 
 // Adds the region of presegColour holding (x, y) to the filled pixels.
@@ -240,10 +281,11 @@ void LabelImages::FillRegion(int x, int y) {
   FillEqualColourRegion(preseg_.presegColour(), x, y, filled_, filledPixels_, fillStack_);
 }
 
-void LabelImages::ClearFilledRegions() {
+void LabelImages::ForgetLastRender() {
   uchar* filled = filled_.ptr<uchar>(0);
   for (int pixel : filledPixels_) filled[pixel] = 0;
   filledPixels_.clear();
+  lastRender_.valid = false;
 }
 
 bool LabelImages::ChangeFrame(int delta) {

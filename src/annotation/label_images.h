@@ -47,8 +47,11 @@ class LabelImages {
   bool SaveLabelImage(int frame);
 
   // target = base with the strokes rendered over it: all of them (kFull) or the last one (kIncremental).
+  // While a stroke is drawn, an incremental render only adds what its new points touch: the stroke's regions
+  // found so far are kept between renders for as long as base, target and presegmentation stay the same.
   void RenderLabelMap(const cv::Mat& base, cv::Mat& target, RenderMode mode);
-  void RenderStroke(const Stroke& stroke, cv::Mat& target);
+  // Renders the stroke's points from `firstPoint` on into the target (all of them by default).
+  void RenderStroke(const Stroke& stroke, cv::Mat& target, size_t firstPoint = 0);
 
   // Leaves the current frame for the one `delta` frames away (0 reloads it): saves, moves, discards the
   // strokes, loads the new label image and requests all redraws; a non-zero step also empties the
@@ -63,7 +66,8 @@ class LabelImages {
 
  private:
   void FillRegion(int x, int y);
-  void ClearFilledRegions();
+  void PaintPoints(const Stroke& stroke, cv::Mat& target, size_t firstPoint);
+  void ForgetLastRender();
   void WriteDiagnosticCopies(const cv::Mat& base, const cv::Mat& target) const;
   bool KeepUnusableFile(const std::string& path);
 
@@ -80,6 +84,18 @@ class LabelImages {
   std::vector<int> filledPixels_;  // the pixels set in filled_, to clear them again
   std::vector<cv::Point> seeds_;
   std::vector<int> fillStack_;
+
+  // What the last incremental render left in `filled_`: the regions of that stroke's first `points` points.
+  struct LastRender {
+    bool valid = false;
+    const uchar* base = nullptr;
+    const uchar* target = nullptr;
+    size_t strokeIndex = 0;
+    size_t points = 0;
+    const uchar* preseg = nullptr;
+    uint64_t presegVersion = 0;
+  };
+  LastRender lastRender_;
 
   int unusableFrame_ = -1;      // the frame whose stored label image could not be used
   std::string unusablePath_;    // ... and its file, kept as .bak before the first save replaces it

@@ -150,10 +150,16 @@ void MouseInteraction::SelectRegion(int x, int y) {
   const cv::Mat& preseg = preseg_.presegColour();
   if (pointer_.regionMask.size() != preseg.size()) pointer_.regionMask = cv::Mat::zeros(preseg.size(), CV_8UC1);
   uchar* mask = pointer_.regionMask.ptr<uchar>(0);
+  pointer_.regionColour = preseg.at<cv::Vec3b>(y, x);
+  // Within the region already selected from this very picture, the region is the same.
+  const bool sameRegion = selectedFrom_ == preseg.data && selectedVersion_ == preseg_.version() &&
+                          mask[y * preseg.cols + x] != 0;
+  if (sameRegion) return;
   for (int pixel : pointer_.regionPixels) mask[pixel] = 0;
   pointer_.regionPixels.clear();
   FillEqualColourRegion(preseg, x, y, pointer_.regionMask, pointer_.regionPixels, fillStack_);
-  pointer_.regionColour = preseg.at<cv::Vec3b>(y, x);
+  selectedFrom_ = preseg.data;
+  selectedVersion_ = preseg_.version();
 }
 
 }  // namespace labeler

@@ -77,6 +77,9 @@ class MouseInteraction {
   int& currentLabel_;
   float displayScale_ = 1.0f;
   std::vector<int> fillStack_;
+  // The presegmentation picture the region mask was selected from.
+  const uchar* selectedFrom_ = nullptr;
+  uint64_t selectedVersion_ = 0;
 };
 
 }  // namespace labeler

@@ -1,16 +1,16 @@
 // labeler: label every frame of a video or of a list of stills for semantic-segmentation ground truth.
 // Usage: labeler FILE.meta
 #include <cstdio>
-#include <opencv2/core/utils/logger.hpp>
 
 #include "app/labeler.h"
+#include "app/opencv_setup.h"
 #include "common/fatal_error.h"
 #include "ui/qt_window_system.h"
 
 int main(int argc, char** argv) {
   // Log lines must reach a pipe at once, in order with standard error.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
+  labeler::ConfigureOpenCv();
   labeler::ui::QtWindowSystem windows(argc, argv);
   labeler::Labeler app(windows);
   try {

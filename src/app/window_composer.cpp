@@ -83,24 +83,28 @@ void WindowComposer::ComposePreseg() {
 // becomes exactly the highlight colour.
 void WindowComposer::HighlightRegion() {
   const cv::Vec3b& region = pointer_.regionColour;
-  const int offset[3] = {kHighlight[0] - region[0], kHighlight[1] - region[1], kHighlight[2] - region[2]};
+  uchar shifted[3][256];  // per channel: frame value -> frame value + offset, saturated
+  for (int c = 0; c < 3; ++c) {
+    const int offset = kHighlight[c] - region[c];
+    for (int v = 0; v < 256; ++v) shifted[c][v] = cv::saturate_cast<uchar>(v + offset);
+  }
   const cv::Vec3b* frame = timeline_.frame().ptr<cv::Vec3b>(0);
   cv::Vec3b* out = scratch_.ptr<cv::Vec3b>(0);
   for (int pixel : pointer_.regionPixels) {
-    for (int c = 0; c < 3; ++c) out[pixel][c] = cv::saturate_cast<uchar>(frame[pixel][c] + offset[c]);
+    const cv::Vec3b& in = frame[pixel];
+    out[pixel] = cv::Vec3b(shifted[0][in[0]], shifted[1][in[1]], shifted[2][in[2]]);
   }
 }
 
 void WindowComposer::RedrawLabelWindow() {
   labelImages_.RenderLabelMap(labelImages_.committed(), labelImages_.working(), RenderMode::kIncremental);
   preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);
+  // Boundary pixels take the grey level of the edge image, the others the label colour.
   const cv::Mat& edges = preseg_.presegEdges();
-  const cv::Mat& working = labelImages_.working();
-  for (int y = 0; y < working.rows; ++y) {
-    const cv::Vec3b* in = working.ptr<cv::Vec3b>(y);
-    const uchar* edge = edges.ptr<uchar>(y);
-    cv::Vec3b* out = labelWindow_.ptr<cv::Vec3b>(y);
-    for (int x = 0; x < working.cols; ++x) out[x] = edge[x] != 0 ? cv::Vec3b(edge[x], edge[x], edge[x]) : in[x];
+  labelImages_.working().copyTo(labelWindow_);
+  if (preseg_.currentPreseg().algorithm != kNoPreseg) {
+    cv::merge(std::vector<cv::Mat>(3, edges), scratch_);
+    scratch_.copyTo(labelWindow_, edges);
   }
   DrawCursor(labelWindow_, pointer_.cursorX, pointer_.cursorY);
   windows_.ShowImage(kLabelWindow, labelWindow_);

@@ -54,6 +54,7 @@ void PresegEngine::UpdatePresegmentation(const cv::Mat& frame, int frameNumber, 
 // that boundaries are non-zero as for every setting.
 void PresegEngine::ComputeSlot(const cv::Mat& frame, int slot) {
   std::printf("\t\t Caching segmentation #%d\n", slot);
+  ++version_;
   if (slot == kGraphSlot) {
     GraphSegment(frame, slotColour_[slot], slotEdges_[slot], -1.0f, -1.0f, -1);
     slots_[slot].sigma = slots_[slot].k = slots_[slot].minSize = -1.0f;
@@ -66,6 +67,7 @@ void PresegEngine::ComputeSlot(const cv::Mat& frame, int slot) {
 void PresegEngine::ComputePyramidPreseg(const cv::Mat& frame, int frameNumber, int force) {
   if (force == 0 && frameNumber == lastPyramidFrame_) return;  // the slot images hold this frame's result
   std::printf("Refreshing Preseg \n ");
+  ++version_;
   cv::Mat& colour = slotColour_[kPyramidSlot];
   pyramid_.Segment(frame, colour, kPyramidLevel, currentPreseg_.pyrSeg1 + 1, currentPreseg_.pyrSeg2 + 1);
   lastPyramidFrame_ = frameNumber;

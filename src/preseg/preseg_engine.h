@@ -9,6 +9,7 @@
 #define LABELER_PRESEG_PRESEG_ENGINE_H_
 
 #include <array>
+#include <cstdint>
 #include <opencv2/core.hpp>
 
 #include "preseg/preseg_params.h"
@@ -37,6 +38,9 @@ class PresegEngine {
   const cv::Mat& presegColour() const { return presegColour_; }
   const cv::Mat& presegEdges() const { return presegEdges_; }
   const PresegParams& slotParams(int slot) const { return slots_[slot]; }
+  // Changes whenever a computation rewrites a slot's images: a picture seen with the same data address and the
+  // same version is unchanged.
+  uint64_t version() const { return version_; }
 
  private:
   void ComputePyramidPreseg(const cv::Mat& frame, int frameNumber, int force);
@@ -51,6 +55,7 @@ class PresegEngine {
   cv::Mat zeroEdges_;  // the edges of setting 0
 
   // The pyramid step's own state: the frame it last computed, and its working images.
+  uint64_t version_ = 0;
   int lastPyramidFrame_ = -1;
   PyramidSegmenter pyramid_;
   cv::Mat grey_;

@@ -115,6 +115,30 @@ TEST(LabelImages, StrokesKeepTheirOwnSettingAfterATrackbarChange) {
   EXPECT_TRUE(s.Printed("Redo last stroke.\n"));
 }
 
+TEST(LabelImages, RenderWhileDrawingEqualsAFullRender) {
+  PaintingSession s;
+  cv::Mat noisy(48, 64, CV_8UC3);
+  cv::RNG rng(3);
+  rng.fill(noisy, cv::RNG::UNIFORM, 0, 256);
+  cv::GaussianBlur(noisy, noisy, cv::Size(5, 5), 0);
+  cv::imwrite(s.dir.File("frame0.png"), noisy);  // many small regions under the pyramid setting
+  s.windows.Key('2');
+  s.Click({5, 5});  // an earlier stroke of another label under the new one
+  s.windows.Key('1');
+  s.windows.MoveTrackbar(kSettingBar, 1);
+  for (int i = 0; i < 3; ++i) s.windows.Mouse(kLabelWin, ui::kWheelBack, 1, 1);
+  std::vector<cv::Point> path;
+  for (int i = 0; i < 25; ++i) path.push_back({2 + i * 2, 4 + (i * 7) % 40});
+  s.Drag(path);
+  cv::Mat drawn;
+  s.windows.Do([&] { drawn = s.windows.lastShown[kLabelWin].clone(); });
+  s.windows.Key(26);  // undo and redo: the label map is rebuilt from scratch
+  s.windows.Key(25);
+  s.windows.Do([&] { EXPECT_EQ(cv::norm(s.windows.lastShown[kLabelWin], drawn, cv::NORM_INF), 0); });
+  s.Run();
+  EXPECT_GT(CountColour(drawn, kRoadBgr), 0);
+}
+
 TEST(LabelImages, FrameLeftWithoutStrokesLeavesTheStoredFileUntouched) {
   PaintingSession s;
   cv::Mat old(48, 64, CV_8UC3, cv::Scalar(142, 0, 0));
