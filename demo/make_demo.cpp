@@ -93,6 +93,7 @@ void AddSensorNoise(cv::Mat& frame, cv::RNG& rng) {
 bool WriteClip(const std::string& path) {
   cv::VideoWriter writer(path, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10, cv::Size(kWidth, kHeight));
   if (!writer.isOpened()) return false;
+  writer.set(cv::VIDEOWRITER_PROP_QUALITY, 95);  // few compression blocks for the segmentations to follow
   cv::RNG rng(20261207);
   for (int t = 0; t < kFrames; ++t) {
     cv::RNG texture(7);  // the same leaves and paint texture in every frame
