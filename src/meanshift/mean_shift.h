@@ -1,15 +1,33 @@
 // Mean-shift colour segmentation (presegmentation settings 2, 3 and 4).
+//
+// The frame's distinct colours, as weighted points in CIE L*u*v*, are clustered by mean-shift searches from
+// random start windows (up to 50 clusters); every pixel is then given to a cluster, clusters that never form
+// a large connected region are dropped, small regions are absorbed by their neighbours (parameter sets 1 and
+// 2), and each region is painted in its cluster's colour. A run is deterministic: it re-seeds the shared
+// generator with 29254088 at its start. It prints ':' progress marks on standard error and its colour counts
+// on standard output.
 #ifndef LABELER_MEANSHIFT_MEAN_SHIFT_H_
 #define LABELER_MEANSHIFT_MEAN_SHIFT_H_
 
+#include <array>
 #include <opencv2/core.hpp>
 
 namespace labeler {
 
 // Segments the 8-bit BGR `frame` with parameter set `mode` (0, 1 or 2) into `colour` (each region in its
-// cluster's colour) and `edges` (0 on region boundaries and on the image border, 255 elsewhere). Both are
-// created with the frame's size when needed.
+// cluster's colour, black where no cluster was found) and `edges` (0 on region boundaries, one pixel wide on
+// the side of the lower label, and on the image border; 255 elsewhere). Both are created with the frame's
+// size when needed. In the colour conversion channel 0 plays red and channel 2 blue.
 void MeanShiftSegment(const cv::Mat& frame, cv::Mat& colour, cv::Mat& edges, int mode);
+
+// The rounded L*u*v* of a colour (channel 0 playing red), as the segmentation sees it.
+std::array<int, 3> ColourToLuv(int c0, int c1, int c2);
+
+// The display colour (channel 0, 1, 2) of a cluster centre in L*u*v*.
+std::array<int, 3> LuvToRgb(float L, float u, float v);
+
+// The smallest accepted cluster, in pixels, for a frame of `pixelCount` pixels in `mode`.
+int MinClusterSize(int pixelCount, int mode);
 
 }  // namespace labeler
 
