@@ -1,7 +1,5 @@
 // The cost of painting: one mouse move while a stroke is drawn, and one frame change, with nothing shown.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -39,16 +37,8 @@ class Project {
     std::string meta = (dir_ / "run.meta").string();
     char program[] = "labeler";
     char* argv[] = {program, meta.data(), nullptr};
-    // The log lines are not what is measured.
-    std::fflush(stdout);
-    int savedStdout = dup(STDOUT_FILENO);
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, STDOUT_FILENO);
+    QuietConsole quiet;  // the log lines are not what is measured
     app.Run(2, argv);
-    std::fflush(stdout);
-    dup2(savedStdout, STDOUT_FILENO);
-    close(null);
-    close(savedStdout);
   }
 
  private:

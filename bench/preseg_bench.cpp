@@ -1,12 +1,11 @@
 // The presegmentations against OpenCV's own segmentations on the same frame, in the same run.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <opencv2/imgproc.hpp>
 
 #include "bench/bench_support.h"
 #include "common/random.h"
+#include "meanshift/mean_shift.h"
 #include "preseg/graph_segmentation.h"
 #include "preseg/preseg_engine.h"
 #ifdef LABELER_HAVE_XIMGPROC
@@ -28,6 +27,7 @@ void BM_PyramidPreseg(benchmark::State& state) {
   engine.currentPreseg().algorithm = kPyramidPreseg;
   engine.currentPreseg().pyrSeg1 = static_cast<int>(state.range(2));
   engine.currentPreseg().pyrSeg2 = static_cast<int>(state.range(3));
+  QuietConsole quiet;
   engine.UpdatePresegmentation(frame, 0, 1);  // working storage is allocated once, at the first frame
   for (auto _ : state) {
     engine.InvalidatePresegCache();
@@ -49,9 +49,25 @@ void BM_Yardstick_PyrMeanShiftFiltering(benchmark::State& state) {
 }
 BENCHMARK(BM_Yardstick_PyrMeanShiftFiltering)->Args({640, 480})->Args({1280, 720})->Unit(benchmark::kMillisecond);
 
+void BM_MeanShiftSegment(benchmark::State& state) {
+  cv::Mat frame = RealisticFrame(SizeOf(state));
+  cv::Mat colour, edges;
+  MeanShiftSegmenter segmenter;  // as the labeller keeps one
+  QuietConsole quiet;
+  segmenter.Segment(frame, colour, edges, static_cast<int>(state.range(2)));
+  for (auto _ : state) {
+    segmenter.Segment(frame, colour, edges, static_cast<int>(state.range(2)));
+    benchmark::DoNotOptimize(colour.data);
+  }
+}
+BENCHMARK(BM_MeanShiftSegment)
+    ->ArgsProduct({{640}, {480}, {0, 1, 2}})->ArgsProduct({{1280}, {720}, {0, 1, 2}})
+    ->Unit(benchmark::kMillisecond);
+
 void BM_GraphSegment(benchmark::State& state) {
   cv::Mat frame = RealisticFrame(SizeOf(state));
   cv::Mat colour, edges;
+  QuietConsole quiet;
   for (auto _ : state) {
     GraphSegment(frame, colour, edges, -1.0f, -1.0f, -1);
     benchmark::DoNotOptimize(colour.data);

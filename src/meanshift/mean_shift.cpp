@@ -51,12 +51,80 @@ struct Region {
   int size;
 };
 
-class MeanShiftSegmenter {
+// The distinct colours indexed by a grid over L*u*v*, so that a window search looks only at the colours in
+// the cells its bounding box overlaps. Built once per run, when the radius is known; colours that leave the
+// pool stay in it with weight 0, which adds nothing to the sums.
+class LuvGrid {
  public:
-  MeanShiftSegmenter(const cv::Mat& frame, int mode);
+  void Build(const std::vector<int>& L, const std::vector<int>& u, const std::vector<int>& v, float radius) {
+    const std::vector<int>* axes[3] = {&L, &u, &v};
+    int extent = 1;
+    for (int a = 0; a < 3; ++a) {
+      const auto [low, high] = std::minmax_element(axes[a]->begin(), axes[a]->end());
+      low_[a] = axes[a]->empty() ? 0 : *low;
+      extent = std::max(extent, axes[a]->empty() ? 1 : *high - *low + 1);
+    }
+    constexpr int kMostCellsPerAxis = 64;
+    side_ = std::max({radius, 1.0f, static_cast<float>(extent) / kMostCellsPerAxis});
+    for (int a = 0; a < 3; ++a) {
+      int high = low_[a];
+      for (int value : *axes[a]) high = std::max(high, value);
+      cells_[a] = CellOf(a, static_cast<float>(high)) + 1;
+    }
+    const size_t cellCount = static_cast<size_t>(cells_[0]) * cells_[1] * cells_[2];
+    start_.assign(cellCount + 1, 0);
+    const int count = static_cast<int>(L.size());
+    std::vector<int> cellOfColour(count);
+    for (int j = 0; j < count; ++j) {
+      cellOfColour[j] = Index(CellOf(0, static_cast<float>(L[j])), CellOf(1, static_cast<float>(u[j])),
+                              CellOf(2, static_cast<float>(v[j])));
+      ++start_[cellOfColour[j] + 1];
+    }
+    for (size_t c = 0; c < cellCount; ++c) start_[c + 1] += start_[c];
+    colours_.resize(count);
+    std::vector<int> fill(start_.begin(), start_.end() - 1);
+    for (int j = 0; j < count; ++j) colours_[fill[cellOfColour[j]]++] = j;
+  }
 
-  // The whole run; fills the output planes (channel order of the frame) and the boundary map.
-  void Run();
+  // Calls visit(colour) for every colour in the cells that the box centre +- radius overlaps.
+  template <typename Visit>
+  void ForEachNear(const float centre[3], float radius, Visit&& visit) const {
+    int from[3], to[3];
+    for (int a = 0; a < 3; ++a) {
+      from[a] = std::max(CellOf(a, centre[a] - radius), 0);
+      to[a] = std::min(CellOf(a, centre[a] + radius), cells_[a] - 1);
+      if (from[a] > to[a]) return;
+    }
+    for (int i = from[0]; i <= to[0]; ++i) {
+      for (int k = from[1]; k <= to[1]; ++k) {
+        const int rowStart = Index(i, k, from[2]);
+        const int rowEnd = Index(i, k, to[2]) + 1;
+        for (int c = start_[rowStart]; c < start_[rowEnd]; ++c) visit(colours_[c]);
+      }
+    }
+  }
+
+ private:
+  int CellOf(int axis, float value) const {
+    return static_cast<int>(std::floor((value - static_cast<float>(low_[axis])) / side_));
+  }
+  int Index(int i, int k, int m) const { return (i * cells_[1] + k) * cells_[2] + m; }
+
+  int low_[3] = {0, 0, 0};
+  int cells_[3] = {1, 1, 1};
+  float side_ = 1;
+  std::vector<int> start_;
+  std::vector<int> colours_;
+};
+
+}  // namespace
+
+// One run's working record; its buffers keep their storage from run to run.
+class MeanShiftSegmenter::Impl {
+ public:
+  // The whole run on `frame` in `mode`; fills the output planes (channel order of the frame) and the boundary
+  // map.
+  void Run(const cv::Mat& frame, int mode);
 
   int colourCount() const { return colourCount_; }
   int clusterCount() const { return n_; }
@@ -96,18 +164,21 @@ class MeanShiftSegmenter {
   }
   bool InRange(long long index) const { return index >= 0 && index < pixelCount_; }
 
-  const ModeParameters& mode_;
-  int width_;
-  int height_;
-  int pixelCount_;
+  const ModeParameters* mode_ = &kModes[0];
+  int width_ = 0;
+  int height_ = 0;
+  int pixelCount_ = 0;
   std::vector<uint8_t> planes_[3];
   int neighbourOffsets_[8];  // up-left, up, up-right, right, down-right, down, down-left, left
 
-  // The colour table: distinct colours in ascending packed-code order.
+  // The colour table: distinct colours in ascending packed-code order, and the pixels sorted by coarse bin
+  // to build it.
+  std::vector<int> binStart_;
+  std::vector<int> binPixels_;
+  std::vector<int> binFill_;
   int colourCount_ = 0;
   std::vector<int> colourCode_;
   std::vector<int> colourPixels_;
-  std::vector<int> binFirstColour_;
   std::vector<int> colourL_, colourU_, colourV_;
   std::vector<int> pixelColour_;
   std::vector<int> featureL_, featureU_, featureV_;
@@ -122,8 +193,8 @@ class MeanShiftSegmenter {
 
   // The pool not yet clustered.
   std::vector<int> remainingPixels_;
-  std::vector<int> remainingColours_;
   std::vector<int> remainingColourWeight_;
+  LuvGrid grid_;
   std::vector<uint8_t> labels_;
 
   // One search's members.
@@ -147,8 +218,11 @@ class MeanShiftSegmenter {
   std::vector<uint8_t> boundaries_;
 };
 
-MeanShiftSegmenter::MeanShiftSegmenter(const cv::Mat& frame, int mode)
-    : mode_(kModes[mode]), width_(frame.cols), height_(frame.rows), pixelCount_(frame.cols * frame.rows) {
+void MeanShiftSegmenter::Impl::Run(const cv::Mat& frame, int mode) {
+  mode_ = &kModes[mode];
+  width_ = frame.cols;
+  height_ = frame.rows;
+  pixelCount_ = frame.cols * frame.rows;
   for (auto& plane : planes_) plane.resize(pixelCount_);
   for (int y = 0; y < height_; ++y) {
     const uchar* row = frame.ptr<uchar>(y);
@@ -159,9 +233,7 @@ MeanShiftSegmenter::MeanShiftSegmenter(const cv::Mat& frame, int mode)
   const int w = width_;
   const int offsets[8] = {-w - 1, -w, -w + 1, 1, w + 1, w, w - 1, -1};
   std::copy_n(offsets, 8, neighbourOffsets_);
-}
-
-void MeanShiftSegmenter::Run() {
+  candidateCount_ = kCandidates;
   Mark();
   Random::Shared().Seed(kSeed);
   BuildColourTable();
@@ -171,11 +243,10 @@ void MeanShiftSegmenter::Run() {
   labels_.assign(pixelCount_, kUnclustered);
   remainingPixels_.resize(pixelCount_);
   for (int p = 0; p < pixelCount_; ++p) remainingPixels_[p] = p;
-  remainingColours_.resize(colourCount_);
-  for (int c = 0; c < colourCount_; ++c) remainingColours_[c] = c;
   remainingColourWeight_ = colourPixels_;
   ComputeSearchRadius();
   Mark();
+  grid_.Build(colourL_, colourU_, colourV_, searchRadius_);
   n_ = FindClusters();
 
   output_.assign(pixelCount_, {0, 0, 0});
@@ -184,14 +255,14 @@ void MeanShiftSegmenter::Run() {
   }
   std::vector<int> largest(n_ + 1, 0);
   FindRegions(&largest);
-  PruneClusters(largest, mode_.pruneLimit > 0 ? mode_.pruneLimit : minClusterSize_);
+  PruneClusters(largest, mode_->pruneLimit > 0 ? mode_->pruneLimit : minClusterSize_);
   Mark();
   AssignPixels();
   RecomputeCentres();
   AssignNearest();
   Mark();
   for (int c = 0; c < n_; ++c) clusterColour_[c] = LuvToRgb(centres_[c].L, centres_[c].u, centres_[c].v);
-  if (mode_.mergeSmallRegions) {
+  if (mode_->mergeSmallRegions) {
     for (int limit : {2, 4, 6, 8}) {
       FindRegions(nullptr);
       MergeSmallRegions(limit);
@@ -210,41 +281,45 @@ void MeanShiftSegmenter::Run() {
 
 // Distinct colours numbered in ascending packed-code order c0 x 65536 + c1 x 256 + c2, found through 262144
 // coarse bins (c0, c1 and the top two bits of c2) of up to 64 colours each.
-void MeanShiftSegmenter::BuildColourTable() {
-  std::vector<int> binStart(kCoarseBins + 1, 0);
-  for (int p = 0; p < pixelCount_; ++p) {
-    ++binStart[planes_[0][p] * 1024 + planes_[1][p] * 4 + (planes_[2][p] >> 6) + 1];
-  }
+void MeanShiftSegmenter::Impl::BuildColourTable() {
+  std::vector<int>& binStart = binStart_;
+  binStart.assign(kCoarseBins + 1, 0);
+  auto keyOf = [this](int p) { return planes_[0][p] * 1024 + planes_[1][p] * 4 + (planes_[2][p] >> 6); };
+  for (int p = 0; p < pixelCount_; ++p) ++binStart[keyOf(p) + 1];
   for (int key = 0; key < kCoarseBins; ++key) binStart[key + 1] += binStart[key];
-  // The low six bits of c2 of each bin's pixels, bin after bin.
-  std::vector<uint8_t> lowBits(pixelCount_);
-  std::vector<int> fill(binStart.begin(), binStart.end() - 1);
-  for (int p = 0; p < pixelCount_; ++p) {
-    const int key = planes_[0][p] * 1024 + planes_[1][p] * 4 + (planes_[2][p] >> 6);
-    lowBits[fill[key]++] = planes_[2][p] & 63;
-  }
-  binFirstColour_.assign(kCoarseBins, 0);
+  // The pixels bin after bin, so that each bin's colours are numbered and its pixels given their colour in
+  // one visit.
+  std::vector<int>& binPixels = binPixels_;
+  binPixels.resize(pixelCount_);
+  std::vector<int>& fill = binFill_;
+  fill.assign(binStart.begin(), binStart.end() - 1);
+  for (int p = 0; p < pixelCount_; ++p) binPixels[fill[keyOf(p)]++] = p;
   colourCode_.clear();
   colourPixels_.clear();
+  pixelColour_.resize(pixelCount_);
   for (int key = 0; key < kCoarseBins; ++key) {
     if (binStart[key] == binStart[key + 1]) continue;
     int counts[64] = {};
-    for (int i = binStart[key]; i < binStart[key + 1]; ++i) ++counts[lowBits[i]];
-    binFirstColour_[key] = static_cast<int>(colourCode_.size());
+    for (int i = binStart[key]; i < binStart[key + 1]; ++i) ++counts[planes_[2][binPixels[i]] & 63];
+    int colourOfLow[64];
     for (int low = 0; low < 64; ++low) {
       if (counts[low] == 0) continue;
+      colourOfLow[low] = static_cast<int>(colourCode_.size());
       colourCode_.push_back(key * 64 + low);
       colourPixels_.push_back(counts[low]);
+    }
+    for (int i = binStart[key]; i < binStart[key + 1]; ++i) {
+      const int p = binPixels[i];
+      pixelColour_[p] = colourOfLow[planes_[2][p] & 63];
     }
   }
   colourCount_ = static_cast<int>(colourCode_.size());
   colourL_.resize(colourCount_);
   colourU_.resize(colourCount_);
   colourV_.resize(colourCount_);
-  pixelColour_.resize(pixelCount_);
 }
 
-void MeanShiftSegmenter::ConvertToLuv() {
+void MeanShiftSegmenter::Impl::ConvertToLuv() {
   for (int j = 0; j < colourCount_; ++j) {
     const int code = colourCode_[j];
     const std::array<int, 3> luv = ColourToLuv(code >> 16, (code >> 8) & 0xff, code & 0xff);
@@ -256,19 +331,15 @@ void MeanShiftSegmenter::ConvertToLuv() {
   featureU_.resize(pixelCount_);
   featureV_.resize(pixelCount_);
   for (int p = 0; p < pixelCount_; ++p) {
-    const int code = planes_[0][p] * 65536 + planes_[1][p] * 256 + planes_[2][p];
-    int j = binFirstColour_[code >> 6];
-    while (colourCode_[j] != code) ++j;
-    pixelColour_[p] = j;
+    const int j = pixelColour_[p];
     featureL_[p] = colourL_[j];
     featureU_[p] = colourU_[j];
     featureV_[p] = colourV_[j];
   }
-  binFirstColour_ = {};
-  colourCode_ = {};
+  colourCode_.clear();
 }
 
-void MeanShiftSegmenter::ComputeSearchRadius() {
+void MeanShiftSegmenter::Impl::ComputeSearchRadius() {
   const std::vector<int>* features[3] = {&colourL_, &colourU_, &colourV_};
   float variance[3] = {0, 0, 0};
   for (int f = 0; f < 3; ++f) {
@@ -286,16 +357,15 @@ void MeanShiftSegmenter::ComputeSearchRadius() {
   }
   const float total = variance[0] + variance[1] + variance[2];
   const float s = static_cast<float>(std::sqrt(total * 0.01));
-  searchRadius_ = s * mode_.radiusFactor;
+  searchRadius_ = s * mode_->radiusFactor;
   searchRadiusSquared_ = searchRadius_ * searchRadius_;
   assignRadius_ = static_cast<float>(1.26 * searchRadius_);
-  const int mode = static_cast<int>(&mode_ - kModes);
-  minClusterSize_ = MinClusterSize(pixelCount_, mode);
+  minClusterSize_ = MinClusterSize(pixelCount_, static_cast<int>(mode_ - kModes));
 }
 
 // Up to 50 clusters, one search after another over what the earlier ones left; ten failures in all are
 // tolerated, the eleventh ends the search.
-int MeanShiftSegmenter::FindClusters() {
+int MeanShiftSegmenter::Impl::FindClusters() {
   int k = 0;
   int failures = 0;
   memberMask_.assign(pixelCount_, 0);
@@ -333,7 +403,7 @@ int MeanShiftSegmenter::FindClusters() {
         }
         centres_[k] = point;
       }
-      GrowMembers(mode_.growthNeeds);
+      GrowMembers(mode_->growthNeeds);
       if (static_cast<int>(members_.size()) >= minClusterSize_) {
         accepted = true;
       } else {
@@ -352,7 +422,7 @@ int MeanShiftSegmenter::FindClusters() {
   return k;
 }
 
-bool MeanShiftSegmenter::SampleStartWindow(int k) {
+bool MeanShiftSegmenter::Impl::SampleStartWindow(int k) {
   if (remainingPixels_.empty()) return false;
   long long bestDensity = 0;
   bool found = false;
@@ -361,12 +431,14 @@ bool MeanShiftSegmenter::SampleStartWindow(int k) {
   for (int i = 0; i < candidateCount_; ++i) {
     const Point3 start = DrawStartPoint();
     long long density = 0;
-    for (int c : remainingColours_) {
-      if (InWindow(static_cast<float>(colourL_[c]) - start.L, static_cast<float>(colourU_[c]) - start.u,
+    const float centre[3] = {start.L, start.u, start.v};
+    grid_.ForEachNear(centre, windowRadius_, [&](int c) {
+      if (remainingColourWeight_[c] > 0 &&
+          InWindow(static_cast<float>(colourL_[c]) - start.L, static_cast<float>(colourU_[c]) - start.u,
                    static_cast<float>(colourV_[c]) - start.v)) {
         density += remainingColourWeight_[c];
       }
-    }
+    });
     if (density > bestDensity) {  // the earliest of equal densities wins
       bestDensity = density;
       centres_[k] = start;
@@ -377,7 +449,7 @@ bool MeanShiftSegmenter::SampleStartWindow(int k) {
 }
 
 // The mean colour of a random remaining pixel and its neighbours, up to the first neighbour already clustered.
-Point3 MeanShiftSegmenter::DrawStartPoint() {
+Point3 MeanShiftSegmenter::Impl::DrawStartPoint() {
   constexpr float kInverseRandomMax = 3.0518509e-5f;
   const long long draw = Random::Shared().Next();
   const long long count = static_cast<long long>(remainingPixels_.size());
@@ -400,27 +472,29 @@ Point3 MeanShiftSegmenter::DrawStartPoint() {
 
 // Moves the point to the weighted mean of the remaining colours in its window and marks those colours.
 // Returns false when the window holds no colour.
-bool MeanShiftSegmenter::ShiftWindow(Point3& point) {
+bool MeanShiftSegmenter::Impl::ShiftWindow(Point3& point) {
   const float r = windowRadius_;
   const float a = static_cast<float>(1.4142 * r);
   const float b = static_cast<float>(1.7321 * r);
   long long sum[3] = {0, 0, 0};
   long long weight = 0;
-  for (int c : remainingColours_) {
-    const float dL = std::fabs(static_cast<float>(colourL_[c]) - point.L);
-    if (!(dL < r)) continue;
-    const float du = std::fabs(static_cast<float>(colourU_[c]) - point.u);
-    if (!(dL + du < a)) continue;
-    const float dv = std::fabs(static_cast<float>(colourV_[c]) - point.v);
-    if (!(dL + du + dv < b)) continue;
-    if (!(dL * dL + du * du + dv * dv < windowRadiusSquared_)) continue;
+  const float centre[3] = {point.L, point.u, point.v};
+  grid_.ForEachNear(centre, r, [&](int c) {
     const long long w = remainingColourWeight_[c];
+    if (w == 0) return;
+    const float dL = std::fabs(static_cast<float>(colourL_[c]) - point.L);
+    if (!(dL < r)) return;
+    const float du = std::fabs(static_cast<float>(colourU_[c]) - point.u);
+    if (!(dL + du < a)) return;
+    const float dv = std::fabs(static_cast<float>(colourV_[c]) - point.v);
+    if (!(dL + du + dv < b)) return;
+    if (!(dL * dL + du * du + dv * dv < windowRadiusSquared_)) return;
     sum[0] += w * colourL_[c];
     sum[1] += w * colourU_[c];
     sum[2] += w * colourV_[c];
     weight += w;
     colourMask_[c] = 1;
-  }
+  });
   if (weight == 0) return false;
   point = {static_cast<float>(sum[0]) / static_cast<float>(weight),
            static_cast<float>(sum[1]) / static_cast<float>(weight),
@@ -431,7 +505,7 @@ bool MeanShiftSegmenter::ShiftWindow(Point3& point) {
 // One layer of growth: a remaining pixel joins when more than `growthNeeds` of its eight neighbours are
 // members (judged on the members before the pass). Only neighbours of members can join, so those are the
 // candidates, taken in ascending order as a scan of the remaining pixels would meet them.
-void MeanShiftSegmenter::GrowMembers(int growthNeeds) {
+void MeanShiftSegmenter::Impl::GrowMembers(int growthNeeds) {
   growthCandidates_.clear();
   for (int m : members_) {
     for (int offset : neighbourOffsets_) {
@@ -457,24 +531,20 @@ void MeanShiftSegmenter::GrowMembers(int growthNeeds) {
   for (size_t i = before; i < members_.size(); ++i) memberMask_[members_[i]] = 1;
 }
 
-void MeanShiftSegmenter::RemoveMembers() {
+void MeanShiftSegmenter::Impl::RemoveMembers() {
   size_t kept = 0;
   for (int p : remainingPixels_) {
     if (!memberMask_[p]) remainingPixels_[kept++] = p;
   }
   remainingPixels_.resize(kept);
-  // Recounting the weights over the remaining pixels is the same as taking the members' pixels away.
+  // Recounting the weights over the remaining pixels is the same as taking the members' pixels away; a colour
+  // whose weight reaches 0 has left the pool.
   for (int p : members_) --remainingColourWeight_[pixelColour_[p]];
-  size_t keptColours = 0;
-  for (int c : remainingColours_) {
-    if (remainingColourWeight_[c] > 0) remainingColours_[keptColours++] = c;
-  }
-  remainingColours_.resize(keptColours);
 }
 
 // 4-connected regions of equal label, in the order of their first pixel; pixels in the order of a depth-first
 // fill that looks up, right, down, left. With `largest`, the size of each label's largest region.
-void MeanShiftSegmenter::FindRegions(std::vector<int>* largest) {
+void MeanShiftSegmenter::Impl::FindRegions(std::vector<int>* largest) {
   visited_.assign(pixelCount_, 0);
   regions_.clear();
   regionPixels_.clear();
@@ -511,7 +581,7 @@ void MeanShiftSegmenter::FindRegions(std::vector<int>* largest) {
   }
 }
 
-void MeanShiftSegmenter::PruneClusters(const std::vector<int>& largest, int limit) {
+void MeanShiftSegmenter::Impl::PruneClusters(const std::vector<int>& largest, int limit) {
   bool survives[kMaxClusters + 1] = {};
   for (int c = 0; c < n_; ++c) survives[c] = largest[c] >= limit;
   for (const Region& region : regions_) {
@@ -532,26 +602,34 @@ void MeanShiftSegmenter::PruneClusters(const std::vector<int>& largest, int limi
   n_ = m;
 }
 
-void MeanShiftSegmenter::AssignPixels() {
+// The first pass depends only on a pixel's colour: it is decided once per distinct colour.
+void MeanShiftSegmenter::Impl::AssignPixels() {
   windowRadius_ = searchRadius_;
   windowRadiusSquared_ = windowRadius_ * windowRadius_;
-  for (int p = 0; p < pixelCount_; ++p) {
+  std::vector<uint8_t> colourLabel(colourCount_);
+  for (int j = 0; j < colourCount_; ++j) {
+    const float L = static_cast<float>(colourL_[j]);
+    const float u = static_cast<float>(colourU_[j]);
+    const float v = static_cast<float>(colourV_[j]);
     float best = 1e20f;
     int bestLabel = n_;
     for (int c = 0; c < n_; ++c) {
       const Point3& centre = centres_[c];
-      if (!(std::fabs(featureL_[p] - centre.L) < windowRadius_ && std::fabs(featureU_[p] - centre.u) < windowRadius_ &&
-            std::fabs(featureV_[p] - centre.v) < windowRadius_)) {
+      const float dL = L - centre.L;
+      const float du = u - centre.u;
+      const float dv = v - centre.v;
+      if (!(std::fabs(dL) < windowRadius_ && std::fabs(du) < windowRadius_ && std::fabs(dv) < windowRadius_)) {
         continue;
       }
-      const float d = SquaredDistance(p, centre);
+      const float d = dL * dL + du * du + dv * dv;
       if (d < best) {
         best = d;
         bestLabel = c;
       }
     }
-    labels_[p] = static_cast<uint8_t>(best < windowRadiusSquared_ ? bestLabel : n_);
+    colourLabel[j] = static_cast<uint8_t>(best < windowRadiusSquared_ ? bestLabel : n_);
   }
+  for (int p = 0; p < pixelCount_; ++p) labels_[p] = colourLabel[pixelColour_[p]];
   windowRadius_ = assignRadius_;
   windowRadiusSquared_ = windowRadius_ * windowRadius_;
   for (int p = 0; p < pixelCount_; ++p) {
@@ -566,7 +644,7 @@ void MeanShiftSegmenter::AssignPixels() {
 }
 
 // A cluster left without pixels keeps its centre but is marked empty: it attracts no pixel from now on.
-void MeanShiftSegmenter::RecomputeCentres() {
+void MeanShiftSegmenter::Impl::RecomputeCentres() {
   float sum[kMaxClusters][3] = {};
   int count[kMaxClusters] = {};
   for (int p = 0; p < pixelCount_; ++p) {
@@ -585,25 +663,31 @@ void MeanShiftSegmenter::RecomputeCentres() {
   }
 }
 
-void MeanShiftSegmenter::AssignNearest() {
-  for (int p = 0; p < pixelCount_; ++p) {
+// The nearest centre depends only on a pixel's colour: it is found once per distinct colour.
+void MeanShiftSegmenter::Impl::AssignNearest() {
+  std::vector<uint8_t> colourLabel(colourCount_);
+  for (int j = 0; j < colourCount_; ++j) {
     float best = 1e20f;
     int bestLabel = 0;
     for (int c = 0; c < n_; ++c) {
       if (emptyCluster_[c]) continue;
-      const float d = SquaredDistance(p, centres_[c]);
+      const float dL = static_cast<float>(colourL_[j]) - centres_[c].L;
+      const float du = static_cast<float>(colourU_[j]) - centres_[c].u;
+      const float dv = static_cast<float>(colourV_[j]) - centres_[c].v;
+      const float d = dL * dL + du * du + dv * dv;
       if (d < best) {
         best = d;
         bestLabel = c;
       }
     }
-    labels_[p] = static_cast<uint8_t>(bestLabel);
+    colourLabel[j] = static_cast<uint8_t>(bestLabel);
   }
+  for (int p = 0; p < pixelCount_; ++p) labels_[p] = colourLabel[pixelColour_[p]];
 }
 
 // Each region below the limit is absorbed from its border inwards, a pixel taking the label of the 4-neighbour
 // whose centre is nearest in colour within a radius that grows from sweep to sweep.
-void MeanShiftSegmenter::MergeSmallRegions(int limit) {
+void MeanShiftSegmenter::Impl::MergeSmallRegions(int limit) {
   // Past this radius every pair of L*u*v* values is inside the window: a sweep that then places nothing never
   // will, because the region has no neighbour of another label (a frame of fewer than 8 pixels).
   constexpr float kBeyondAnyDistance = 2000;
@@ -652,7 +736,7 @@ void MeanShiftSegmenter::MergeSmallRegions(int limit) {
 
 // 0 on the one-pixel frame border and where a 4-neighbour has a higher label: boundaries lie on the side of
 // the lower label.
-void MeanShiftSegmenter::WriteBoundaryMap() {
+void MeanShiftSegmenter::Impl::WriteBoundaryMap() {
   boundaries_.assign(pixelCount_, 255);
   const int fourOffsets[4] = {neighbourOffsets_[1], neighbourOffsets_[3], neighbourOffsets_[5],
                               neighbourOffsets_[7]};
@@ -671,8 +755,6 @@ void MeanShiftSegmenter::WriteBoundaryMap() {
     }
   }
 }
-
-}  // namespace
 
 std::array<int, 3> ColourToLuv(int c0, int c1, int c2) {
   // RGB to XYZ for the D65 white point, scaled by 10000, as integer tables; channel 0 plays red.
@@ -742,18 +824,21 @@ int MinClusterSize(int pixelCount, int mode) {
   return static_cast<int>(std::max(static_cast<float>(parameters.smallestFloor), scaled));
 }
 
-void MeanShiftSegment(const cv::Mat& frame, cv::Mat& colour, cv::Mat& edges, int mode) {
+MeanShiftSegmenter::MeanShiftSegmenter() : impl_(std::make_unique<Impl>()) {}
+MeanShiftSegmenter::~MeanShiftSegmenter() = default;
+
+void MeanShiftSegmenter::Segment(const cv::Mat& frame, cv::Mat& colour, cv::Mat& edges, int mode) {
   CV_Assert(frame.type() == CV_8UC3 && mode >= 0 && mode <= 2);
-  MeanShiftSegmenter segmenter(frame, mode);
-  segmenter.Run();
-  std::printf("\nOriginal Colors: %d\n", segmenter.colourCount());
+  Impl& run = *impl_;
+  run.Run(frame, mode);
+  std::printf("\nOriginal Colors: %d\n", run.colourCount());
   std::fflush(stdout);
-  std::printf("Segment. Colors: %d\n", segmenter.clusterCount());
+  std::printf("Segment. Colors: %d\n", run.clusterCount());
   std::fflush(stdout);
   colour.create(frame.size(), CV_8UC3);
   edges.create(frame.size(), CV_8UC1);
-  const auto& output = segmenter.output();
-  const auto& boundaries = segmenter.boundaries();
+  const auto& output = run.output();
+  const auto& boundaries = run.boundaries();
   for (int y = 0; y < frame.rows; ++y) {
     uchar* colourRow = colour.ptr<uchar>(y);
     uchar* edgeRow = edges.ptr<uchar>(y);
@@ -763,6 +848,10 @@ void MeanShiftSegment(const cv::Mat& frame, cv::Mat& colour, cv::Mat& edges, int
       edgeRow[x] = boundaries[p];
     }
   }
+}
+
+void MeanShiftSegment(const cv::Mat& frame, cv::Mat& colour, cv::Mat& edges, int mode) {
+  MeanShiftSegmenter().Segment(frame, colour, edges, mode);
 }
 
 }  // namespace labeler

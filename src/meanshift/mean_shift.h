@@ -10,9 +10,28 @@
 #define LABELER_MEANSHIFT_MEAN_SHIFT_H_
 
 #include <array>
+#include <memory>
 #include <opencv2/core.hpp>
 
 namespace labeler {
+
+// The segmentation with its working storage kept between runs, so that segmenting frame after frame of one
+// size allocates nothing after the first. Each run still starts afresh and gives the same picture as
+// MeanShiftSegment.
+class MeanShiftSegmenter {
+ public:
+  MeanShiftSegmenter();
+  ~MeanShiftSegmenter();
+  MeanShiftSegmenter(const MeanShiftSegmenter&) = delete;
+  MeanShiftSegmenter& operator=(const MeanShiftSegmenter&) = delete;
+
+  // As MeanShiftSegment below.
+  void Segment(const cv::Mat& frame, cv::Mat& colour, cv::Mat& edges, int mode);
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 // Segments the 8-bit BGR `frame` with parameter set `mode` (0, 1 or 2) into `colour` (each region in its
 // cluster's colour, black where no cluster was found) and `edges` (0 on region boundaries, one pixel wide on

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <opencv2/imgproc.hpp>
 
-#include "meanshift/mean_shift.h"
 #include "preseg/graph_segmentation.h"
 
 namespace labeler {
@@ -59,7 +58,7 @@ void PresegEngine::ComputeSlot(const cv::Mat& frame, int slot) {
     GraphSegment(frame, slotColour_[slot], slotEdges_[slot], -1.0f, -1.0f, -1);
     slots_[slot].sigma = slots_[slot].k = slots_[slot].minSize = -1.0f;
   } else {
-    MeanShiftSegment(frame, slotColour_[slot], slotEdges_[slot], slot - 1);
+    meanShift_.Segment(frame, slotColour_[slot], slotEdges_[slot], slot - 1);
   }
   cv::subtract(cv::Scalar(255), slotEdges_[slot], slotEdges_[slot]);
 }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <opencv2/core.hpp>
 
+#include "meanshift/mean_shift.h"
 #include "preseg/preseg_params.h"
 #include "preseg/pyramid_segmentation.h"
 
@@ -58,6 +59,7 @@ class PresegEngine {
   uint64_t version_ = 0;
   int lastPyramidFrame_ = -1;
   PyramidSegmenter pyramid_;
+  MeanShiftSegmenter meanShift_;
   cv::Mat grey_;
   cv::Mat greyFloat_;
   cv::Mat laplacian_;

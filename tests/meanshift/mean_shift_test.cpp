@@ -129,5 +129,25 @@ TEST(MeanShift, RunsAreRepeatableAndPinned) {
   }
 }
 
+TEST(MeanShift, AKeptSegmenterGivesTheSamePicturesAsAFreshOne) {
+  cv::Mat first = bench::RealisticFrame({160, 120});
+  cv::Mat other = bench::RealisticFrame({96, 64});
+  MeanShiftSegmenter kept;
+  cv::Mat colour, edges;
+  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
+  for (int mode : {2, 0, 1}) {
+    kept.Segment(first, colour, edges, mode);
+    kept.Segment(other, colour, edges, (mode + 1) % 3);
+    kept.Segment(first, colour, edges, mode);
+    cv::Mat freshColour, freshEdges;
+    MeanShiftSegment(first, freshColour, freshEdges, mode);
+    EXPECT_EQ(cv::norm(colour, freshColour, cv::NORM_INF), 0) << mode;
+    EXPECT_EQ(cv::norm(edges, freshEdges, cv::NORM_INF), 0) << mode;
+  }
+  ::testing::internal::GetCapturedStderr();
+  ::testing::internal::GetCapturedStdout();
+}
+
 }  // namespace
 }  // namespace labeler
