@@ -39,6 +39,16 @@ std::vector<std::string> ReadStillList(const std::string& path) {
   return names;
 }
 
+int CountTimelineFrames(const std::string& path) {
+  if (path.find(".avi") != std::string::npos) {
+    cv::VideoCapture capture;
+    if (!capture.open(path) || !capture.isOpened()) throw FatalError(ErrorLine("cannot open movie " + path));
+    return std::max(0, static_cast<int>(capture.get(cv::CAP_PROP_FRAME_COUNT)));
+  }
+  if (path.find(".txt") != std::string::npos) return static_cast<int>(ReadStillList(path).size());
+  throw FatalError(ErrorLine("timeline " + path + " is neither a movie (.avi) nor a still list (.txt)"));
+}
+
 Timeline::Timeline(const std::string& path) {
   if (path.find(".avi") != std::string::npos) {
     kind_ = TimelineKind::kMovie;

@@ -65,6 +65,10 @@ class Timeline {
 // file can't be opened.
 std::vector<std::string> ReadStillList(const std::string& path);
 
+// The number of frames of the timeline `path` names, without decoding any: the frame count a movie reports,
+// or the names of a still list. Prints nothing; throws FatalError when the timeline can't be opened.
+int CountTimelineFrames(const std::string& path);
+
 }  // namespace labeler
 
 #endif  // LABELER_TIMELINE_TIMELINE_H_

@@ -5,6 +5,10 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <fstream>
+#include <sstream>
+
+#include "annotation/label_images.h"
 #include "support/temp_dir.h"
 
 namespace labeler {
@@ -17,13 +21,28 @@ struct ToolRun {
   std::string output;
 };
 
-ToolRun RunTool(const std::string& arguments) {
-  std::string command = std::string(LABELER_TOOL) + " " + arguments + " 2>&1";
+// Runs labeler-tool; its standard error is kept apart when `errors` is given, else mixed into the output.
+ToolRun RunTool(const std::string& arguments, std::string* errors = nullptr) {
+  TempDir scratch;
+  const std::string errorFile = scratch.File("stderr");
+  std::string command = LABELER_TOOL;
+  command += " ";
+  command += arguments;
+  if (errors != nullptr) {
+    command += " 2>";
+    command += errorFile;
+  } else {
+    command += " 2>&1";
+  }
   FILE* pipe = popen(command.c_str(), "r");
   std::string output;
   char buffer[512];
   while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
   int raw = pclose(pipe);
+  if (errors != nullptr) {
+    std::ifstream in(errorFile);
+    *errors = std::string(std::istreambuf_iterator<char>(in), {});
+  }
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, output};
 }
 
@@ -70,6 +89,133 @@ TEST(LabelerToolSegment, BadArgumentsAndUnreadableInputEndWithStatusOne) {
   ToolRun unwritable = RunTool("segment --setting 1 " + dir.File("in.png") + " " + dir.File("no/such/c.png"));
   EXPECT_EQ(unwritable.status, 1);
   EXPECT_NE(unwritable.output.find("cannot write"), std::string::npos);
+}
+
+// A project whose label images are written by the test: labels road (index 0), car (1), and a still list of
+// `frames` names (the stills themselves are not needed by export and stats).
+class ExportProject {
+ public:
+  explicit ExportProject(const std::string& labelNames = "= 1 road 128 64 128\ncar 0 0 142\n", int frames = 4) {
+    std::filesystem::create_directory(dir.File("labels"));
+    std::string list;
+    for (int i = 0; i < frames; ++i) {
+      list += dir.File(std::to_string(i) + ".png");
+      list += '\n';
+    }
+    meta = dir.Write("p.meta", "FILE_TIMELINE " + dir.Write("frames.txt", list) + "\nFILE_LABEL_NAMES " +
+                                   dir.Write("labels.txt", labelNames) + "\nDIR_LABEL_IMGS " +
+                                   dir.File("labels") + "\nFILE_TIMELINE_JUMPBY 1\nMAX_WINDOW_DIM 100\n");
+  }
+  // A 10 x 4 label image: columns 0-3 road, 4-5 car, the rest black.
+  void WriteLabelImage(int frame, cv::Vec3b extra = cv::Vec3b(0, 0, 0), cv::Point at = {9, 3}) {
+    cv::Mat image(4, 10, CV_8UC3, cv::Scalar(0, 0, 0));
+    image.colRange(0, 4).setTo(cv::Scalar(128, 64, 128));
+    image.colRange(4, 6).setTo(cv::Scalar(142, 0, 0));
+    image.at<cv::Vec3b>(at) = extra;
+    cv::imwrite(LabelImagePath(dir.File("labels"), frame), image);
+  }
+  cv::Mat Exported(int frame) const {
+    return cv::imread(LabelImagePath(dir.File("out"), frame), cv::IMREAD_UNCHANGED);
+  }
+  TempDir dir;
+  std::string meta;
+};
+
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::vector<std::string> fields;
+    std::istringstream cells(line);
+    std::string cell;
+    while (std::getline(cells, cell, ',')) fields.push_back(cell);
+    if (!line.empty() && line.back() == ',') fields.push_back("");
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
+TEST(LabelerToolExport, WritesExactIndicesAndTheClassList) {
+  ExportProject project;
+  project.WriteLabelImage(0);
+  project.WriteLabelImage(1234567);
+  ToolRun run = RunTool("export --meta " + project.meta + " --out " + project.dir.File("out"));
+  EXPECT_EQ(run.status, 0) << run.output;
+  for (int frame : {0, 1234567}) {
+    cv::Mat mask = project.Exported(frame);
+    ASSERT_EQ(mask.type(), CV_8UC1);
+    EXPECT_EQ(mask.at<uchar>(2, 0), 0);
+    EXPECT_EQ(mask.at<uchar>(2, 5), 1);
+    EXPECT_EQ(mask.at<uchar>(2, 7), 255);
+  }
+  std::ifstream classes(project.dir.File("out/classes.csv"));
+  std::string text(std::istreambuf_iterator<char>(classes), {});
+  EXPECT_EQ(ParseCsv(text), (std::vector<std::vector<std::string>>{{"index", "name", "red", "green", "blue", "hot_key"},
+                                                                    {"0", "road", "128", "64", "128", "1"},
+                                                                    {"1", "car", "0", "0", "142", ""}}));
+  ToolRun seven = RunTool("export --meta " + project.meta + " --out " + project.dir.File("out") + " --unlabelled 7");
+  EXPECT_EQ(seven.status, 0);
+  EXPECT_EQ(project.Exported(0).at<uchar>(2, 7), 7);
+}
+
+TEST(LabelerToolExport, BlackLabelTakesTheBlackPixels) {
+  ExportProject project("road 128 64 128\ncar 0 0 142\nvoid 0 0 0\nnothing 0 0 0\n");
+  project.WriteLabelImage(3);
+  EXPECT_EQ(RunTool("export --meta " + project.meta + " --out " + project.dir.File("out")).status, 0);
+  EXPECT_EQ(project.Exported(3).at<uchar>(2, 7), 2);
+}
+
+TEST(LabelerToolExport, UnknownColoursSkipTheFileAndEndWithStatusOne) {
+  ExportProject project;
+  project.WriteLabelImage(0);
+  project.WriteLabelImage(1, cv::Vec3b(1, 2, 3), {8, 1});
+  project.WriteLabelImage(2);
+  std::string errors;
+  ToolRun run = RunTool("export --meta " + project.meta + " --out " + project.dir.File("out"), &errors);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(errors.find(LabelImagePath(project.dir.File("labels"), 1) +
+                        ": 1 pixels of colours no label has, the first at (8, 1); skipped"),
+            std::string::npos)
+      << errors;
+  EXPECT_TRUE(project.Exported(1).empty());
+  EXPECT_FALSE(project.Exported(2).empty());
+  EXPECT_EQ(run.output, "Exported 2 of 3 label images to " + project.dir.File("out") + "\n");
+}
+
+TEST(LabelerToolStats, CsvPerFrameAndTotalsWithFramesWithoutLabelImages) {
+  ExportProject project;
+  project.WriteLabelImage(0);
+  project.WriteLabelImage(2, cv::Vec3b(1, 2, 3));
+  std::string errors;
+  ToolRun run = RunTool("stats --csv --meta " + project.meta, &errors);
+  EXPECT_EQ(run.status, 0) << errors;
+  auto rows = ParseCsv(run.output);
+  ASSERT_EQ(rows.size(), 6u) << run.output;
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"frame", "has_label_image", "road", "car", "unlabelled", "unknown"}));
+  EXPECT_EQ(rows[1], (std::vector<std::string>{"0", "1", "0.400000", "0.200000", "0.400000", "0.000000"}));
+  EXPECT_EQ(rows[2], (std::vector<std::string>{"1", "0", "", "", "", ""}));
+  EXPECT_EQ(rows[3], (std::vector<std::string>{"2", "1", "0.400000", "0.200000", "0.375000", "0.025000"}));
+  EXPECT_EQ(rows[4][1], "0");
+  EXPECT_EQ(rows[5], (std::vector<std::string>{"total", "2", "0.400000", "0.200000", "0.387500", "0.012500"}));
+  ToolRun table = RunTool("stats --meta " + project.meta);
+  EXPECT_NE(table.output.find("total"), std::string::npos);
+  EXPECT_NE(table.output.find("40.0%"), std::string::npos);
+}
+
+TEST(LabelerToolStats, ProgressGoesToStandardErrorOnly) {
+  ExportProject project("road 128 64 128\ncar 0 0 142\n", 120);
+  for (int frame = 0; frame < 120; ++frame) project.WriteLabelImage(frame);
+  std::string errors;
+  ToolRun run = RunTool("stats --csv --meta " + project.meta, &errors);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(errors.find("labeler-tool stats: 120 of 120 frames\n"), std::string::npos) << errors;
+  EXPECT_EQ(run.output.find("of 120"), std::string::npos);
+  EXPECT_EQ(ParseCsv(run.output).size(), 122u);
+  std::string exportErrors;
+  ToolRun exported = RunTool("export --meta " + project.meta + " --out " + project.dir.File("out"), &exportErrors);
+  EXPECT_NE(exportErrors.find("labeler-tool export: 120 of 120 frames\n"), std::string::npos);
+  EXPECT_EQ(exported.output, "Exported 120 of 120 label images to " + project.dir.File("out") + "\n");
 }
 
 }  // namespace

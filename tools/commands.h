@@ -1,0 +1,28 @@
+// The labeler-tool commands. Each takes the whole command line (argv[1] is the command's name), returns the
+// exit status and throws FatalError on bad arguments or input it can't use.
+#ifndef LABELER_TOOLS_COMMANDS_H_
+#define LABELER_TOOLS_COMMANDS_H_
+
+namespace labeler::tool {
+
+// segment --setting N [--pyr1 A] [--pyr2 B] INPUT OUT_COLOUR.png [OUT_EDGES.png]
+int SegmentCommand(int argc, char** argv);
+// export --meta FILE.meta --out DIR [--unlabelled N]
+int ExportCommand(int argc, char** argv);
+// stats --meta FILE.meta [--csv]
+int StatsCommand(int argc, char** argv);
+
+inline constexpr const char* kSegmentUsage =
+    "usage: labeler-tool segment --setting N [--pyr1 A] [--pyr2 B] INPUT OUT_COLOUR.png [OUT_EDGES.png]\n"
+    "  N: 1 pyramid, 2 to 4 mean shift, 5 graph; A and B: pyramid trackbar positions 0 to 255 (24 and 30)\n";
+inline constexpr const char* kExportUsage =
+    "usage: labeler-tool export --meta FILE.meta --out DIR [--unlabelled N]\n"
+    "  writes DIR/frame-NNNNNN.png (the label index of every pixel, N = 255 where unlabelled) and "
+    "DIR/classes.csv\n";
+inline constexpr const char* kStatsUsage =
+    "usage: labeler-tool stats --meta FILE.meta [--csv]\n"
+    "  per frame: whether it has a label image and the share of each label; totals at the end\n";
+
+}  // namespace labeler::tool
+
+#endif  // LABELER_TOOLS_COMMANDS_H_

@@ -1,0 +1,162 @@
+#include "tools/label_project.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <regex>
+#include <thread>
+
+#include "common/fatal_error.h"
+
+namespace labeler::tool {
+namespace {
+
+int PackedCode(int red, int green, int blue) { return (red << 16) | (green << 8) | blue; }
+
+}  // namespace
+
+LabelProject LoadLabelProject(const std::string& metaPath, bool needsTimeline) {
+  LabelProject project;
+  ReadMetaFile(project.config, metaPath);
+  std::string missing;
+  if (!project.config.FILE_LABEL_NAMES) missing += " FILE_LABEL_NAMES";
+  if (!project.config.DIR_LABEL_IMGS) missing += " DIR_LABEL_IMGS";
+  if (needsTimeline && !project.config.FILE_TIMELINE) missing += " FILE_TIMELINE";
+  if (!missing.empty()) throw FatalError(ErrorLine("meta file " + metaPath + " lacks" + missing));
+  LoadLabelSet(*project.config.FILE_LABEL_NAMES, project.labels);
+  return project;
+}
+
+std::vector<LabelImageFile> FindLabelImages(const std::string& dir) {
+  std::error_code error;
+  if (!std::filesystem::is_directory(dir, error)) {
+    throw FatalError(ErrorLine("label folder " + dir + " (DIR_LABEL_IMGS) is not a folder"));
+  }
+  static const std::regex kName(R"(frame-(\d{6,9})\.png)");
+  std::vector<LabelImageFile> files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+    std::smatch match;
+    const std::string name = entry.path().filename().string();
+    if (entry.is_regular_file(error) && std::regex_match(name, match, kName)) {
+      files.push_back({std::stoi(match[1]), entry.path().string()});
+    }
+  }
+  std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.frame < b.frame; });
+  return files;
+}
+
+cv::Mat ReadLabelImage(const std::string& path) {
+  cv::Mat loaded;
+  try {
+    loaded = cv::imread(path, cv::IMREAD_UNCHANGED);
+  } catch (const cv::Exception&) {
+    return {};
+  }
+  if (loaded.empty()) return {};
+  if (loaded.depth() == CV_16U) loaded.convertTo(loaded, CV_8U, 1.0 / 257.0);
+  if (loaded.depth() != CV_8U) return {};
+  cv::Mat colour;
+  switch (loaded.channels()) {
+    case 1: cv::cvtColor(loaded, colour, cv::COLOR_GRAY2BGR); break;
+    case 2: cv::extractChannel(loaded, colour, 0); cv::cvtColor(colour, colour, cv::COLOR_GRAY2BGR); break;
+    case 3: colour = loaded; break;
+    case 4: cv::cvtColor(loaded, colour, cv::COLOR_BGRA2BGR); break;
+    default: return {};
+  }
+  return colour;
+}
+
+ColourIndex::ColourIndex(const LabelSet& labels) {
+  for (size_t i = 0; i < labels.size(); ++i) {
+    const LabelInfo& label = labels[i];
+    byCode_.emplace_back(PackedCode(label.red, label.green, label.blue), static_cast<int>(i));
+    if (blackLabel_ < 0 && label.red == 0 && label.green == 0 && label.blue == 0) blackLabel_ = static_cast<int>(i);
+  }
+  // Sorted by colour, then by index: the first entry of a colour is the label that comes first in the file.
+  std::sort(byCode_.begin(), byCode_.end());
+  byCode_.erase(std::unique(byCode_.begin(), byCode_.end(),
+                            [](const auto& a, const auto& b) { return a.first == b.first; }),
+                byCode_.end());
+}
+
+int ColourIndex::Find(const cv::Vec3b& pixel) const {
+  const int code = PackedCode(pixel[2], pixel[1], pixel[0]);
+  auto it = std::lower_bound(byCode_.begin(), byCode_.end(), std::make_pair(code, -1));
+  return it != byCode_.end() && it->first == code ? it->second : -1;
+}
+
+LabelCounts CountLabels(const cv::Mat& image, const ColourIndex& index, size_t labelCount, cv::Mat* indices,
+                        int unlabelledValue) {
+  LabelCounts counts;
+  counts.perLabel.assign(labelCount, 0);
+  if (indices != nullptr) indices->create(image.size(), CV_8UC1);
+  const bool blackIsLabel = index.blackLabel() >= 0;
+  cv::Vec3b lastPixel(0, 0, 0);
+  int lastLabel = blackIsLabel ? index.blackLabel() : -2;  // -2: unlabelled black
+  for (int y = 0; y < image.rows; ++y) {
+    const cv::Vec3b* row = image.ptr<cv::Vec3b>(y);
+    uchar* out = indices != nullptr ? indices->ptr<uchar>(y) : nullptr;
+    for (int x = 0; x < image.cols; ++x) {
+      if (row[x] != lastPixel) {  // neighbouring pixels mostly share a colour
+        lastPixel = row[x];
+        const bool black = lastPixel == cv::Vec3b(0, 0, 0);
+        lastLabel = black && !blackIsLabel ? -2 : index.Find(lastPixel);
+      }
+      if (lastLabel >= 0) {
+        ++counts.perLabel[lastLabel];
+        if (out != nullptr) out[x] = static_cast<uchar>(lastLabel);
+      } else if (lastLabel == -2) {
+        ++counts.unlabelled;
+        if (out != nullptr) out[x] = static_cast<uchar>(unlabelledValue);
+      } else {
+        if (counts.unknown++ == 0) counts.firstUnknown = {x, y};
+      }
+    }
+  }
+  return counts;
+}
+
+void ForEachFrameOnAllCores(int count, const char* what, const std::function<void(int)>& work) {
+  std::atomic<int> next{0};
+  std::atomic<int> done{0};
+  const auto start = std::chrono::steady_clock::now();
+  auto lastReport = start;
+  bool reported = false;
+  auto worker = [&](bool reports) {
+    for (int i = next++; i < count; i = next++) {
+      work(i);
+      const int finished = ++done;
+      if (!reports) continue;
+      const auto now = std::chrono::steady_clock::now();
+      if (now - lastReport >= std::chrono::seconds(1)) {
+        std::fprintf(stderr, "labeler-tool %s: %d of %d frames\n", what, finished, count);
+        lastReport = now;
+        reported = true;
+      }
+    }
+  };
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  std::vector<std::thread> helpers;
+  for (unsigned c = 1; c < cores && static_cast<int>(c) < count; ++c) helpers.emplace_back(worker, false);
+  worker(true);
+  for (std::thread& helper : helpers) helper.join();
+  constexpr int kLongRun = 100;  // frames; a run this long says when it is done even if it was quick
+  if (reported || count >= kLongRun) std::fprintf(stderr, "labeler-tool %s: %d of %d frames\n", what, count, count);
+}
+
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+}  // namespace labeler::tool

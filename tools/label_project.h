@@ -1,0 +1,72 @@
+// What the export and stats commands read of a labelling project: its meta file, its label set, its label
+// images, and the mapping from label colours back to label indices.
+#ifndef LABELER_TOOLS_LABEL_PROJECT_H_
+#define LABELER_TOOLS_LABEL_PROJECT_H_
+
+#include <functional>
+#include <opencv2/core.hpp>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "config/label_set.h"
+#include "config/meta_file.h"
+
+namespace labeler::tool {
+
+struct LabelProject {
+  MetaConfig config;
+  LabelSet labels;
+};
+
+// Reads the meta file and the label names; throws FatalError when a key the command needs is missing.
+LabelProject LoadLabelProject(const std::string& metaPath, bool needsTimeline);
+
+struct LabelImageFile {
+  int frame;
+  std::string path;
+};
+// The label images "frame-NNNNNN.png" of `dir`, by ascending frame number.
+std::vector<LabelImageFile> FindLabelImages(const std::string& dir);
+
+// A label image read as the labeller reads it (grey, alpha and 16-bit files converted to 8-bit colour), or
+// an empty image when it can't be decoded.
+cv::Mat ReadLabelImage(const std::string& path);
+
+// Maps label colours to label indices: the first label of exactly that colour, as FindLabelByColour does.
+class ColourIndex {
+ public:
+  explicit ColourIndex(const LabelSet& labels);
+  // The label index of a BGR pixel, or -1 when no label has its colour.
+  int Find(const cv::Vec3b& pixel) const;
+  // The index of the first black label, or -1.
+  int blackLabel() const { return blackLabel_; }
+
+ private:
+  std::vector<std::pair<int, int>> byCode_;  // (packed colour, label index), sorted, first label per colour
+  int blackLabel_ = -1;
+};
+
+// What one label image holds.
+struct LabelCounts {
+  std::vector<long long> perLabel;  // pixels of each label
+  long long unlabelled = 0;         // black pixels when no label is black
+  long long unknown = 0;            // pixels of colours no label has
+  cv::Point firstUnknown{-1, -1};
+};
+
+// Counts the pixels of `image` per label; when `indices` is given, also writes there (8-bit, one channel)
+// each pixel's label index, or `unlabelledValue` for unlabelled pixels.
+LabelCounts CountLabels(const cv::Mat& image, const ColourIndex& index, size_t labelCount, cv::Mat* indices,
+                        int unlabelledValue);
+
+// Runs work(i) for i in [0, count) on every core, and says how far it is on standard error once a second
+// ("labeler-tool <what>: D of N frames"), and at the end of a run that took that long or had 100 frames or more.
+void ForEachFrameOnAllCores(int count, const char* what, const std::function<void(int)>& work);
+
+// A CSV field, quoted when it holds a comma, a quote or a line end.
+std::string CsvField(const std::string& text);
+
+}  // namespace labeler::tool
+
+#endif  // LABELER_TOOLS_LABEL_PROJECT_H_
