@@ -18,6 +18,10 @@ demo: build
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLABELER_SANITIZE=ON
+	cmake --build build-asan -j $(JOBS) --target labeler_tests
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizer-suppressions.txt build-asan/tests/labeler_tests
 
 # Benchmarks, with OpenCV's contrib module installed for the graph-segmentation yardstick.
 bench:
@@ -27,4 +31,4 @@ bench:
 	$(BUILD_DIR)/labeler_bench $(BENCH_ARGS)
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) build-asan

@@ -91,7 +91,8 @@ void AddSensorNoise(cv::Mat& frame, cv::RNG& rng) {
 }
 
 bool WriteClip(const std::string& path) {
-  cv::VideoWriter writer(path, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10, cv::Size(kWidth, kHeight));
+  cv::VideoWriter writer(path, cv::CAP_FFMPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10,
+                         cv::Size(kWidth, kHeight));
   if (!writer.isOpened()) return false;
   writer.set(cv::VIDEOWRITER_PROP_QUALITY, 95);  // few compression blocks for the segmentations to follow
   cv::RNG rng(20261207);

@@ -12,6 +12,9 @@ namespace labeler {
 namespace {
 
 constexpr int kLineBufferSize = 500;
+// Movies are read with FFmpeg. Letting OpenCV try every backend on a file name also wakes the camera
+// backends, which search the USB bus on every open.
+constexpr int kMovieReader = cv::CAP_FFMPEG;
 
 std::string SizeText(int width, int height) { return std::to_string(width) + " x " + std::to_string(height); }
 
@@ -42,7 +45,9 @@ std::vector<std::string> ReadStillList(const std::string& path) {
 int CountTimelineFrames(const std::string& path) {
   if (path.find(".avi") != std::string::npos) {
     cv::VideoCapture capture;
-    if (!capture.open(path) || !capture.isOpened()) throw FatalError(ErrorLine("cannot open movie " + path));
+    if (!capture.open(path, kMovieReader) || !capture.isOpened()) {
+      throw FatalError(ErrorLine("cannot open movie " + path));
+    }
     return std::max(0, static_cast<int>(capture.get(cv::CAP_PROP_FRAME_COUNT)));
   }
   if (path.find(".txt") != std::string::npos) return static_cast<int>(ReadStillList(path).size());
@@ -75,7 +80,7 @@ void Timeline::ReloadMovie() {
 
 void Timeline::OpenMovie() {
   std::printf("Loading movie: %s\n", moviePath_.c_str());
-  if (!capture_.open(moviePath_) || !capture_.isOpened()) {
+  if (!capture_.open(moviePath_, kMovieReader) || !capture_.isOpened()) {
     throw FatalError("Failed to open FG avi - exiting.\n", FatalError::Stream::kStandardOutput);
   }
   std::printf("Opened %s correctly.\n", moviePath_.c_str());
@@ -137,7 +142,7 @@ bool Timeline::SeekTo(int frame) {
 void Timeline::ReadSequentiallyTo(int frame) {
   if (nextMovieFrame_ < 0 || nextMovieFrame_ > frame) {
     capture_.release();
-    if (!capture_.open(moviePath_)) {
+    if (!capture_.open(moviePath_, kMovieReader)) {
       throw FatalError(ErrorLine("cannot reopen movie " + moviePath_ + " to reach frame " + std::to_string(frame)));
     }
     nextMovieFrame_ = 0;

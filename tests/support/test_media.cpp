@@ -37,7 +37,7 @@ int ReadFrameIndex(const cv::Mat& frame) {
 }
 
 void WriteIndexedMovie(const std::string& path, int frames, cv::Size size) {
-  cv::VideoWriter writer(path, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 25, size);
+  cv::VideoWriter writer(path, cv::CAP_FFMPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 25, size);
   if (!writer.isOpened()) throw std::runtime_error("cannot write " + path);
   for (int i = 0; i < frames; ++i) writer.write(IndexedFrame(i, size));
 }
