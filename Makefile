@@ -2,7 +2,9 @@
 BUILD_DIR := build
 JOBS := $(shell nproc)
 
-.PHONY: all deps build demo test bench clean
+.PHONY: all deps build demo test bench fuzz clean
+
+FUZZ_SECONDS ?= 300
 
 all: build
 
@@ -22,6 +24,13 @@ test: build
 	cmake --build build-asan -j $(JOBS) --target labeler_tests
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizer-suppressions.txt build-asan/tests/labeler_tests
+	$(MAKE) fuzz FUZZ_SECONDS=20
+
+# The libFuzzer targets, built with clang, each run FUZZ_SECONDS from its seed corpus in fuzz/corpus.
+fuzz: deps
+	CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLABELER_FUZZ=ON
+	cmake --build build-fuzz -j $(JOBS) --target fuzzers
+	./scripts/run-fuzzers $(FUZZ_SECONDS)
 
 # Benchmarks, with OpenCV's contrib module installed for the graph-segmentation yardstick.
 bench:
@@ -31,4 +40,4 @@ bench:
 	$(BUILD_DIR)/labeler_bench $(BENCH_ARGS)
 
 clean:
-	rm -rf $(BUILD_DIR) build-asan
+	rm -rf $(BUILD_DIR) build-asan build-fuzz

@@ -1,0 +1,41 @@
+// The label-image loader on arbitrary bytes stored as the label image of frame 0: whatever the file holds,
+// the committed image keeps the frame's size and format.
+#include <filesystem>
+#include <fstream>
+#include <opencv2/imgcodecs.hpp>
+
+#include "annotation/label_images.h"
+#include "fuzz/fuzz_support.h"
+
+namespace {
+
+struct Project {
+  Project() {
+    dir = std::filesystem::temp_directory_path() / ("labeler-fuzz-project-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir / "labels");
+    cv::imwrite((dir / "frame.png").string(), cv::Mat(24, 32, CV_8UC3, cv::Scalar(1, 2, 3)));
+    std::ofstream(dir / "frames.txt") << (dir / "frame.png").string() << "\n";
+    timeline = std::make_unique<labeler::Timeline>((dir / "frames.txt").string());
+    timeline->ReloadMovie();
+    images = std::make_unique<labeler::LabelImages>(*timeline, preseg, strokes, redraws, (dir / "labels").string());
+    images->Create(cv::Size(32, 24));
+  }
+  std::filesystem::path dir;
+  std::unique_ptr<labeler::Timeline> timeline;
+  labeler::PresegEngine preseg;
+  labeler::StrokeStore strokes;
+  labeler::RedrawRequests redraws;
+  std::unique_ptr<labeler::LabelImages> images;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static Project project;
+  std::ofstream(labeler::LabelImagePath((project.dir / "labels").string(), 0), std::ios::binary)
+      .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  cv::Mat& committed = project.images->committed();
+  project.images->LoadLabelImage(committed, 0);
+  if (committed.size() != cv::Size(32, 24) || committed.type() != CV_8UC3) __builtin_trap();
+  return 0;
+}
