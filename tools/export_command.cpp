@@ -8,6 +8,7 @@
 
 #include "tools/command_support.h"
 #include "tools/commands.h"
+#include "annotation/label_images.h"
 #include "tools/label_project.h"
 
 namespace labeler::tool {
@@ -78,7 +79,7 @@ int ExportCommand(int argc, char** argv) {
                                     cv::IMWRITE_PNG_STRATEGY_RLE};
   ForEachFrameOnAllCores(static_cast<int>(files.size()), "export", [&](int i) {
     const LabelImageFile& file = files[i];
-    const cv::Mat image = ReadLabelImage(file.path);
+    const cv::Mat image = ReadStoredLabelImage(file.path);
     if (image.empty()) {
       problems[i] = file.path + ": can't be decoded as an image; skipped";
       return;

@@ -11,6 +11,7 @@
 #include <regex>
 #include <thread>
 
+#include "annotation/label_images.h"
 #include "common/fatal_error.h"
 
 namespace labeler::tool {
@@ -48,27 +49,6 @@ std::vector<LabelImageFile> FindLabelImages(const std::string& dir) {
   }
   std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.frame < b.frame; });
   return files;
-}
-
-cv::Mat ReadLabelImage(const std::string& path) {
-  cv::Mat loaded;
-  try {
-    loaded = cv::imread(path, cv::IMREAD_UNCHANGED);
-  } catch (const cv::Exception&) {
-    return {};
-  }
-  if (loaded.empty()) return {};
-  if (loaded.depth() == CV_16U) loaded.convertTo(loaded, CV_8U, 1.0 / 257.0);
-  if (loaded.depth() != CV_8U) return {};
-  cv::Mat colour;
-  switch (loaded.channels()) {
-    case 1: cv::cvtColor(loaded, colour, cv::COLOR_GRAY2BGR); break;
-    case 2: cv::extractChannel(loaded, colour, 0); cv::cvtColor(colour, colour, cv::COLOR_GRAY2BGR); break;
-    case 3: colour = loaded; break;
-    case 4: cv::cvtColor(loaded, colour, cv::COLOR_BGRA2BGR); break;
-    default: return {};
-  }
-  return colour;
 }
 
 ColourIndex::ColourIndex(const LabelSet& labels) {

@@ -29,10 +29,6 @@ struct LabelImageFile {
 // The label images "frame-NNNNNN.png" of `dir`, by ascending frame number.
 std::vector<LabelImageFile> FindLabelImages(const std::string& dir);
 
-// A label image read as the labeller reads it (grey, alpha and 16-bit files converted to 8-bit colour), or
-// an empty image when it can't be decoded.
-cv::Mat ReadLabelImage(const std::string& path);
-
 // Maps label colours to label indices: the first label of exactly that colour, as FindLabelByColour does.
 class ColourIndex {
  public:

@@ -6,6 +6,7 @@
 #include "timeline/timeline.h"
 #include "tools/command_support.h"
 #include "tools/commands.h"
+#include "annotation/label_images.h"
 #include "tools/label_project.h"
 
 namespace labeler::tool {
@@ -108,7 +109,7 @@ int StatsCommand(int argc, char** argv) {
   std::vector<std::string> problems(labelledFrameNumbers.size());
   ForEachFrameOnAllCores(static_cast<int>(labelledFrameNumbers.size()), "stats", [&](int i) {
     const int frame = labelledFrameNumbers[i];
-    const cv::Mat image = ReadLabelImage(fileOfFrame[frame]);
+    const cv::Mat image = ReadStoredLabelImage(fileOfFrame[frame]);
     if (image.empty()) {
       problems[i] = fileOfFrame.at(frame) + ": can't be decoded as an image";
       return;

@@ -21,24 +21,6 @@ constexpr uchar kFootprint = 50;
 // Every render also leaves copies of its base and result here, when this folder exists.
 constexpr const char* kDiagnosticFolder = "C:/temp";
 
-// Converts a stored label image to 8-bit, 3 channels: grey, grey with alpha, colour with alpha and 16-bit files
-// are accepted.
-cv::Mat ToLabelImageFormat(const cv::Mat& loaded) {
-  if (loaded.empty()) return {};
-  cv::Mat eightBit = loaded;
-  if (loaded.depth() == CV_16U) loaded.convertTo(eightBit, CV_8U, 1.0 / 257.0);
-  if (eightBit.depth() != CV_8U) return {};
-  cv::Mat colour;
-  switch (eightBit.channels()) {
-    case 1: cv::cvtColor(eightBit, colour, cv::COLOR_GRAY2BGR); break;
-    case 2: cv::extractChannel(eightBit, colour, 0); cv::cvtColor(colour, colour, cv::COLOR_GRAY2BGR); break;
-    case 3: colour = eightBit; break;
-    case 4: cv::cvtColor(eightBit, colour, cv::COLOR_BGRA2BGR); break;
-    default: return {};
-  }
-  return colour;
-}
-
 // Writes `bytes` to a temporary file beside `path` and renames it over `path`, so that a crash or a full disk
 // leaves either the old file or the new one, never a truncated one. Returns an empty string or the reason.
 std::string WriteAtomically(const std::string& path, const std::vector<uchar>& bytes) {
@@ -82,6 +64,27 @@ std::string WriteAtomically(const std::string& path, const std::vector<uchar>& b
 
 }  // namespace
 
+cv::Mat ReadStoredLabelImage(const std::string& path) {
+  cv::Mat loaded;
+  try {
+    loaded = cv::imread(path, cv::IMREAD_UNCHANGED);
+  } catch (const cv::Exception&) {
+    return {};
+  }
+  if (loaded.empty()) return {};
+  if (loaded.depth() == CV_16U) loaded.convertTo(loaded, CV_8U, 1.0 / 257.0);
+  if (loaded.depth() != CV_8U) return {};
+  cv::Mat colour;
+  switch (loaded.channels()) {
+    case 1: cv::cvtColor(loaded, colour, cv::COLOR_GRAY2BGR); break;
+    case 2: cv::extractChannel(loaded, colour, 0); cv::cvtColor(colour, colour, cv::COLOR_GRAY2BGR); break;
+    case 3: colour = loaded; break;
+    case 4: cv::cvtColor(loaded, colour, cv::COLOR_BGRA2BGR); break;
+    default: return {};
+  }
+  return colour;
+}
+
 std::string LabelImagePath(const std::string& dir, int frame) {
   char name[32];
   std::snprintf(name, sizeof name, "/frame-%.6d.png", frame);
@@ -120,7 +123,7 @@ void LabelImages::LoadLabelImage(cv::Mat& image, int frame) {
     image.setTo(cv::Scalar::all(0));
     return;
   }
-  cv::Mat loaded = ToLabelImageFormat(cv::imread(path, cv::IMREAD_UNCHANGED));
+  cv::Mat loaded = ReadStoredLabelImage(path);
   std::string problem;
   if (loaded.empty()) {
     problem = "can't be decoded as an image";

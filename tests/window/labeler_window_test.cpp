@@ -88,6 +88,15 @@ class RealWindows : public ::testing::Test {
                           " --delay 100 " + std::to_string(button) + " sleep 0.2");
   }
 
+  // The label image of `frame` once it is on disk (or empty after a few seconds).
+  cv::Mat StoredLabelImage(int frame) {
+    const std::string path = dir_.File("labels/frame-00000" + std::to_string(frame) + ".png");
+    for (int attempt = 0; attempt < 100 && !std::filesystem::exists(path); ++attempt) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return cv::imread(path, cv::IMREAD_UNCHANGED);
+  }
+
   static cv::Mat Discs(const std::vector<cv::Point>& points, int radius, cv::Scalar colour, cv::Mat canvas) {
     for (cv::Point p : points) cv::circle(canvas, p, radius, colour, cv::FILLED, cv::LINE_8);
     return canvas;
@@ -179,10 +188,7 @@ TEST_F(RealWindows, DragsOnEachWindowPaintExactlyTheirDiscs) {
   Drag(preseg, {{300, 40}, {320, 50}});  // scale 0.625: frame (480, 64) and (512, 80)
   Keys(frame, "space");
   ASSERT_TRUE(labeler->WaitForOutput("LabelInfo changed to car.\n"));
-  for (int attempt = 0; attempt < 100 && !std::filesystem::exists(dir_.File("labels/frame-000000.png")); ++attempt) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  cv::Mat stored = cv::imread(dir_.File("labels/frame-000000.png"), cv::IMREAD_UNCHANGED);
+  cv::Mat stored = StoredLabelImage(0);
   ASSERT_FALSE(stored.empty());
   cv::Mat expected = Discs({{50, 60}, {80, 70}, {120, 90}, {500, 400}, {520, 380}, {480, 64}, {512, 80}}, 10,
                            cv::Scalar(142, 0, 0), cv::Mat::zeros(480, 640, CV_8UC3));
@@ -201,11 +207,8 @@ TEST_F(RealWindows, UndoneStrokeIsNotSavedAndTheWheelSetsTheNextBrush) {
   Wheel(frame, {400, 300}, 4, 3);  // forward: radius 13
   Drag(frame, {{400, 300}, {400, 300}});
   Keys(frame, "BackSpace");
-  for (int attempt = 0; attempt < 100 && !std::filesystem::exists(dir_.File("labels/frame-000001.png")); ++attempt) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  cv::Mat stored = StoredLabelImage(1);
   EXPECT_FALSE(std::filesystem::exists(dir_.File("labels/frame-000000.png")));
-  cv::Mat stored = cv::imread(dir_.File("labels/frame-000001.png"), cv::IMREAD_UNCHANGED);
   ASSERT_FALSE(stored.empty());
   cv::Mat expected = Discs({{400, 300}}, 13, cv::Scalar(128, 64, 128), cv::Mat::zeros(480, 640, CV_8UC3));
   EXPECT_EQ(cv::norm(stored, expected, cv::NORM_INF), 0);
@@ -222,10 +225,7 @@ TEST_F(RealWindows, PyramidSettingChosenOnItsTrackbarFillsAWholeRegion) {
   ASSERT_TRUE(labeler->WaitForOutput("Refreshing Preseg"));
   Drag(frame, {{200, 170}, {200, 170}});
   Keys(frame, "space");
-  for (int attempt = 0; attempt < 100 && !std::filesystem::exists(dir_.File("labels/frame-000000.png")); ++attempt) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  cv::Mat stored = cv::imread(dir_.File("labels/frame-000000.png"), cv::IMREAD_UNCHANGED);
+  cv::Mat stored = StoredLabelImage(0);
   ASSERT_FALSE(stored.empty());
   cv::Mat expected = cv::Mat::zeros(480, 640, CV_8UC3);
   cv::rectangle(expected, cv::Rect(100, 100, 200, 150), cv::Scalar(128, 64, 128), cv::FILLED);
