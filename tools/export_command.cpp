@@ -2,7 +2,6 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <opencv2/imgcodecs.hpp>
 #include <string>
 #include <vector>
 
@@ -10,6 +9,7 @@
 #include "tools/commands.h"
 #include "annotation/label_images.h"
 #include "tools/label_project.h"
+#include "tools/mask_png.h"
 
 namespace labeler::tool {
 namespace {
@@ -74,9 +74,6 @@ int ExportCommand(int argc, char** argv) {
   }
   const std::vector<LabelImageFile> files = FindLabelImages(*project.config.DIR_LABEL_IMGS);
   std::vector<std::string> problems(files.size());
-  // Index masks are runs of equal values: run-length coding at a low level compresses them well, and fast.
-  const std::vector<int> pngFast = {cv::IMWRITE_PNG_COMPRESSION, 1, cv::IMWRITE_PNG_STRATEGY,
-                                    cv::IMWRITE_PNG_STRATEGY_RLE};
   ForEachFrameOnAllCores(static_cast<int>(files.size()), "export", [&](int i) {
     const LabelImageFile& file = files[i];
     const cv::Mat image = ReadStoredLabelImage(file.path);
@@ -94,12 +91,7 @@ int ExportCommand(int argc, char** argv) {
     char name[32];
     std::snprintf(name, sizeof name, "frame-%.6d.png", file.frame);
     const std::string out = (std::filesystem::path(options.out) / name).string();
-    bool written = false;
-    try {
-      written = cv::imwrite(out, mask, pngFast);
-    } catch (const cv::Exception&) {
-    }
-    if (!written) problems[i] = out + ": cannot be written";
+    if (!WriteMaskPng(out, mask)) problems[i] = out + ": cannot be written";
   });
   WriteClasses((std::filesystem::path(options.out) / "classes.csv").string(), project.labels);
   int failed = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -70,32 +71,39 @@ int ColourIndex::Find(const cv::Vec3b& pixel) const {
   return it != byCode_.end() && it->first == code ? it->second : -1;
 }
 
+// Label images are runs of equal colours: each run is looked up and counted once.
 LabelCounts CountLabels(const cv::Mat& image, const ColourIndex& index, size_t labelCount, cv::Mat* indices,
                         int unlabelledValue) {
   LabelCounts counts;
   counts.perLabel.assign(labelCount, 0);
   if (indices != nullptr) indices->create(image.size(), CV_8UC1);
   const bool blackIsLabel = index.blackLabel() >= 0;
-  cv::Vec3b lastPixel(0, 0, 0);
-  int lastLabel = blackIsLabel ? index.blackLabel() : -2;  // -2: unlabelled black
+  constexpr int kUnlabelled = -2;
+  cv::Vec3b lastColour(0, 0, 0);
+  int lastLabel = blackIsLabel ? index.blackLabel() : kUnlabelled;
   for (int y = 0; y < image.rows; ++y) {
     const cv::Vec3b* row = image.ptr<cv::Vec3b>(y);
     uchar* out = indices != nullptr ? indices->ptr<uchar>(y) : nullptr;
-    for (int x = 0; x < image.cols; ++x) {
-      if (row[x] != lastPixel) {  // neighbouring pixels mostly share a colour
-        lastPixel = row[x];
-        const bool black = lastPixel == cv::Vec3b(0, 0, 0);
-        lastLabel = black && !blackIsLabel ? -2 : index.Find(lastPixel);
+    for (int x = 0; x < image.cols;) {
+      const cv::Vec3b colour = row[x];
+      int end = x + 1;
+      while (end < image.cols && row[end] == colour) ++end;
+      if (colour != lastColour) {
+        lastColour = colour;
+        lastLabel = colour == cv::Vec3b(0, 0, 0) && !blackIsLabel ? kUnlabelled : index.Find(colour);
       }
+      const int length = end - x;
       if (lastLabel >= 0) {
-        ++counts.perLabel[lastLabel];
-        if (out != nullptr) out[x] = static_cast<uchar>(lastLabel);
-      } else if (lastLabel == -2) {
-        ++counts.unlabelled;
-        if (out != nullptr) out[x] = static_cast<uchar>(unlabelledValue);
+        counts.perLabel[lastLabel] += length;
+        if (out != nullptr) std::memset(out + x, lastLabel, length);
+      } else if (lastLabel == kUnlabelled) {
+        counts.unlabelled += length;
+        if (out != nullptr) std::memset(out + x, unlabelledValue, length);
       } else {
-        if (counts.unknown++ == 0) counts.firstUnknown = {x, y};
+        if (counts.unknown == 0) counts.firstUnknown = {x, y};
+        counts.unknown += length;
       }
+      x = end;
     }
   }
   return counts;
