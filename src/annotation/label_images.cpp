@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -62,9 +63,43 @@ std::string WriteAtomically(const std::string& path, const std::vector<uchar>& b
   return "";
 }
 
+// Whether the PNG file's chunks fit in the file. The decoder believes a chunk's declared length and would
+// allocate that much first, so a damaged length could cost gigabytes before the end of the file says "no".
+bool ChunksFitTheFile(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  bool fits = std::fseek(file, 0, SEEK_END) == 0;
+  const long size = std::ftell(file);
+  static constexpr unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  unsigned char header[8];
+  fits = fits && size >= 8 && std::fseek(file, 0, SEEK_SET) == 0 && std::fread(header, 1, 8, file) == 8 &&
+         std::equal(header, header + 8, kSignature);
+  long position = 8;
+  while (fits && position < size) {
+    unsigned char chunk[8];  // length (big-endian) and type
+    if (std::fread(chunk, 1, 8, file) != 8) {
+      fits = false;
+      break;
+    }
+    const unsigned long length = (static_cast<unsigned long>(chunk[0]) << 24) | (chunk[1] << 16) | (chunk[2] << 8) |
+                                 chunk[3];
+    const long next = position + 8 + static_cast<long>(length) + 4;  // data and CRC
+    if (length > 0x7fffffffUL || next > size) {
+      fits = false;
+      break;
+    }
+    if (std::memcmp(chunk + 4, "IEND", 4) == 0) break;
+    position = next;
+    fits = std::fseek(file, position, SEEK_SET) == 0;
+  }
+  std::fclose(file);
+  return fits;
+}
+
 }  // namespace
 
 cv::Mat ReadStoredLabelImage(const std::string& path) {
+  if (!ChunksFitTheFile(path)) return {};
   cv::Mat loaded;
   try {
     loaded = cv::imread(path, cv::IMREAD_UNCHANGED);

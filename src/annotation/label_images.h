@@ -26,7 +26,8 @@ enum class RenderMode { kFull, kIncremental };
 std::string LabelImagePath(const std::string& dir, int frame);
 
 // A stored label image as the labeller uses it: grey, grey with alpha, colour with alpha and 16-bit files are
-// converted to 8-bit, 3 channels. An empty image when the file can't be decoded.
+// converted to 8-bit, 3 channels. An empty image when the file can't be decoded or is not a PNG whose chunks
+// fit in it.
 cv::Mat ReadStoredLabelImage(const std::string& path);
 
 // Makes sure the label folder exists, creating it with its parents (and saying so); throws FatalError when it

@@ -233,6 +233,21 @@ TEST(LabelImages, StoredImageOfAnotherSizeIsReportedAndKeptAsBackup) {
   EXPECT_EQ(s.Stored(0).size(), cv::Size(64, 48));
 }
 
+TEST(LabelImages, PngWhoseChunkClaimsMoreThanTheFileIsNotDecoded) {
+  PaintingSession s;
+  std::vector<uchar> png;
+  cv::imencode(".png", cv::Mat(48, 64, CV_8UC3, cv::Scalar(142, 0, 0)), png);
+  // The chunk after IHDR (offset 8 + 25) claims 2 GB: decoding would allocate that much before failing.
+  png[33] = 0x7f;
+  png[34] = png[35] = png[36] = 0xf0;
+  s.dir.Write("labels/frame-000000.png", std::string(png.begin(), png.end()));
+  ::testing::internal::CaptureStderr();
+  s.Run();
+  std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(errors.find("can't be decoded as an image; frame 0 starts black"), std::string::npos) << errors;
+  EXPECT_EQ(s.windows.lastShown[kLabelWin].at<cv::Vec3b>(30, 30), cv::Vec3b(0, 0, 0));
+}
+
 TEST(LabelImages, GreyAndAlphaStoredImagesAreConverted) {
   PaintingSession s;
   cv::imwrite(s.LabelFile(0), cv::Mat(48, 64, CV_8UC1, cv::Scalar(70)));
