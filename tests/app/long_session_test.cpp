@@ -18,6 +18,14 @@ using testing::kLabelWin;
 using testing::kPresegWin;
 using testing::PaintingSession;
 
+// Under AddressSanitizer freed memory waits in a quarantine, so resident size says nothing about growth; the
+// leak checker of that build covers it instead.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kResidentSizeTellsGrowth = false;
+#else
+constexpr bool kResidentSizeTellsGrowth = true;
+#endif
+
 long ResidentBytes() {
   std::ifstream statm("/proc/self/statm");
   long pages = 0, resident = 0;
@@ -79,9 +87,11 @@ TEST(LongSession, MemoryStaysFlatAndAReplayWritesTheSameFiles) {
   EXPECT_GE(first.mouseEvents, 20000);
   EXPECT_GE(first.frameChanges, 500);
   EXPECT_EQ(first.files.size(), 6u);
-  const long growth = first.endResident - first.warmResident;
-  EXPECT_LT(growth, 4L << 20) << "resident memory grew by " << growth << " bytes after warm-up";
-  std::printf("resident after warm-up %ld bytes, at the end %ld bytes\n", first.warmResident, first.endResident);
+  if (kResidentSizeTellsGrowth) {
+    const long growth = first.endResident - first.warmResident;
+    EXPECT_LT(growth, 4L << 20) << "resident memory grew by " << growth << " bytes after warm-up";
+    std::printf("resident after warm-up %ld bytes, at the end %ld bytes\n", first.warmResident, first.endResident);
+  }
   SessionResult replay = RunLongSession();
   EXPECT_TRUE(first.files == replay.files) << "the replay wrote different label images";
 }
