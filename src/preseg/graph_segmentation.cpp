@@ -154,9 +154,6 @@ class ComponentForest {
   // The largest weight a merge with the root's component may have.
   float& threshold(int root) { return root_[root].threshold; }
   int count() const { return count_; }
-  // Asks for the node's parent link to be brought into cache: edges come in weight order, so their pixels are
-  // scattered over the frame.
-  void Prefetch(int x) const { __builtin_prefetch(&parent_[x]); }
 
  private:
   struct RootInfo {
@@ -234,20 +231,10 @@ std::vector<PackedEdge> BuildEdges(const std::array<FloatPlane, 3>& planes) {
   return edges;
 }
 
-constexpr size_t kPrefetchDistance = 8;
-
-void PrefetchEdge(const ComponentForest& forest, PackedEdge edge, int width) {
-  forest.Prefetch(EdgePixelA(edge));
-  forest.Prefetch(EdgePixelB(edge, width));
-}
-
 ComponentForest MergeByThreshold(int pixelCount, std::vector<PackedEdge>& edges, int width, float k) {
   SortEdges(edges);
   ComponentForest forest(pixelCount, k);  // a single pixel's threshold is k / 1
-  const size_t count = edges.size();
-  for (size_t i = 0; i < count; ++i) {
-    if (i + kPrefetchDistance < count) PrefetchEdge(forest, edges[i + kPrefetchDistance], width);
-    const PackedEdge edge = edges[i];
+  for (PackedEdge edge : edges) {
     int a = forest.FindRoot(EdgePixelA(edge));
     int b = forest.FindRoot(EdgePixelB(edge, width));
     const float weight = EdgeWeight(edge);
@@ -261,10 +248,7 @@ ComponentForest MergeByThreshold(int pixelCount, std::vector<PackedEdge>& edges,
 }
 
 void MergeSmallComponents(ComponentForest& forest, const std::vector<PackedEdge>& edges, int width, int minSize) {
-  const size_t count = edges.size();
-  for (size_t i = 0; i < count; ++i) {
-    if (i + kPrefetchDistance < count) PrefetchEdge(forest, edges[i + kPrefetchDistance], width);
-    const PackedEdge edge = edges[i];
+  for (PackedEdge edge : edges) {
     int a = forest.FindRoot(EdgePixelA(edge));
     int b = forest.FindRoot(EdgePixelB(edge, width));
     if (a != b && (forest.size(a) < minSize || forest.size(b) < minSize)) forest.Unite(a, b);
