@@ -1,10 +1,10 @@
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "common/files.h"
 #include "tools/command_support.h"
 #include "tools/commands.h"
 #include "annotation/label_images.h"
@@ -40,15 +40,45 @@ ExportOptions ParseExportOptions(int argc, char** argv) {
   return options;
 }
 
-void WriteClasses(const std::string& path, const LabelSet& labels) {
-  std::ofstream csv(path);
-  csv << "index,name,red,green,blue,hot_key\n";
+std::string ClassesCsv(const LabelSet& labels) {
+  std::string csv = "index,name,red,green,blue,hot_key\n";
   for (size_t i = 0; i < labels.size(); ++i) {
     const LabelInfo& label = labels[i];
-    csv << i << ',' << CsvField(label.name) << ',' << label.red << ',' << label.green << ',' << label.blue << ','
-        << (label.hotKey >= 0 ? std::to_string(label.hotKey) : "") << '\n';
+    csv += std::to_string(i) + ',' + CsvField(label.name) + ',' + std::to_string(label.red) + ',' +
+           std::to_string(label.green) + ',' + std::to_string(label.blue) + ',' +
+           (label.hotKey >= 0 ? std::to_string(label.hotKey) : "") + '\n';
   }
-  if (!csv) throw FatalError(ErrorLine("cannot write " + path));
+  return csv;
+}
+
+// Whether one of the two folders is the other or lies inside it, after links and ".." are resolved (a folder
+// that does not exist yet is resolved as far as it exists).
+bool FoldersOverlap(const std::string& a, const std::string& b) {
+  auto resolve = [](const std::string& folder) {
+    std::error_code error;
+    std::filesystem::path path = std::filesystem::weakly_canonical(std::filesystem::absolute(folder), error);
+    return path.filename().empty() ? path.parent_path() : path;
+  };
+  auto within = [](const std::filesystem::path& inner, const std::filesystem::path& outer) {
+    return std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end()).first == outer.end();
+  };
+  const std::filesystem::path first = resolve(a);
+  const std::filesystem::path second = resolve(b);
+  return within(first, second) || within(second, first);
+}
+
+// A mask that failed to export must not stay behind from an earlier export, looking current.
+std::string RemoveStaleMask(const std::string& path) {
+  std::error_code error;
+  if (!std::filesystem::remove(path, error)) return "";
+  return "; the mask of an earlier export, " + path + ", was removed";
+}
+
+std::string WriteMask(const std::string& path, const cv::Mat& mask) {
+  std::vector<unsigned char> png;
+  if (!EncodeMaskPng(mask, png)) return path + ": PNG encoding failed";
+  const std::string reason = WriteFileAtomically(path, png);
+  return reason.empty() ? "" : path + ": cannot be written: " + reason;
 }
 
 }  // namespace
@@ -67,40 +97,52 @@ int ExportCommand(int argc, char** argv) {
     std::fprintf(stderr, "labeler-tool: warning: --unlabelled %d is also the index of label '%s'\n",
                  options.unlabelled, project.labels[options.unlabelled].name.c_str());
   }
+  const std::string& labelDir = *project.config.DIR_LABEL_IMGS;
+  if (FoldersOverlap(options.out, labelDir)) {
+    throw FatalError(ErrorLine("the output folder " + options.out + " and the label folder " + labelDir +
+                               " overlap; masks would overwrite label images, choose another --out"));
+  }
   std::error_code error;
   std::filesystem::create_directories(options.out, error);
   if (!std::filesystem::is_directory(options.out, error)) {
     throw FatalError(ErrorLine("cannot create the output folder " + options.out));
   }
-  const std::vector<LabelImageFile> files = FindLabelImages(*project.config.DIR_LABEL_IMGS);
+  const std::vector<LabelImageFile> files = FindLabelImages(labelDir);
   std::vector<std::string> problems(files.size());
   ForEachFrameOnAllCores(static_cast<int>(files.size()), "export", [&](int i) {
     const LabelImageFile& file = files[i];
+    char name[32];
+    std::snprintf(name, sizeof name, "frame-%.6d.png", file.frame);
+    const std::string out = (std::filesystem::path(options.out) / name).string();
     const cv::Mat image = ReadStoredLabelImage(file.path);
     if (image.empty()) {
-      problems[i] = file.path + ": can't be decoded as an image; skipped";
+      problems[i] = file.path + ": can't be decoded as an image; skipped" + RemoveStaleMask(out);
       return;
     }
     cv::Mat mask;
     const LabelCounts counts = CountLabels(image, index, project.labels.size(), &mask, options.unlabelled);
     if (counts.unknown > 0) {
       problems[i] = file.path + ": " + std::to_string(counts.unknown) + " pixels of colours no label has, the first at (" +
-                    std::to_string(counts.firstUnknown.x) + ", " + std::to_string(counts.firstUnknown.y) + "); skipped";
+                    std::to_string(counts.firstUnknown.x) + ", " + std::to_string(counts.firstUnknown.y) + "); skipped" +
+                    RemoveStaleMask(out);
       return;
     }
-    char name[32];
-    std::snprintf(name, sizeof name, "frame-%.6d.png", file.frame);
-    const std::string out = (std::filesystem::path(options.out) / name).string();
-    if (!WriteMaskPng(out, mask)) problems[i] = out + ": cannot be written";
+    problems[i] = WriteMask(out, mask);
+    if (!problems[i].empty()) problems[i] += RemoveStaleMask(out);
   });
-  WriteClasses((std::filesystem::path(options.out) / "classes.csv").string(), project.labels);
+  const std::string classesPath = (std::filesystem::path(options.out) / "classes.csv").string();
+  const std::string classes = ClassesCsv(project.labels);
+  const std::string classesProblem =
+      WriteFileAtomically(classesPath, std::vector<unsigned char>(classes.begin(), classes.end()));
+  if (!classesProblem.empty()) problems.push_back(classesPath + ": cannot be written: " + classesProblem);
   int failed = 0;
   for (const std::string& problem : problems) {
     if (problem.empty()) continue;
     std::fprintf(stderr, "labeler-tool: error: %s\n", problem.c_str());
     ++failed;
   }
-  std::printf("Exported %zu of %zu label images to %s\n", files.size() - failed, files.size(), options.out.c_str());
+  const size_t exported = files.size() - static_cast<size_t>(failed) + (classesProblem.empty() ? 0 : 1);
+  std::printf("Exported %zu of %zu label images to %s\n", exported, files.size(), options.out.c_str());
   return failed > 0 ? 1 : 0;
 }
 

@@ -8,6 +8,7 @@
 // into class-index masks for training, "stats" tells how much of the footage is labelled.
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 
 #include "app/opencv_setup.h"
@@ -28,6 +29,14 @@ int main(int argc, char** argv) {
   } catch (const labeler::FatalError& error) {
     std::fflush(stdout);
     std::fputs(error.what(), error.stream() == labeler::FatalError::Stream::kStandardOutput ? stdout : stderr);
+    return 1;
+  } catch (const std::exception& error) {
+    std::fflush(stdout);
+    std::fputs(labeler::InternalErrorLine("labeler-tool", error.what()).c_str(), stderr);
+    return 1;
+  } catch (...) {
+    std::fflush(stdout);
+    std::fputs("labeler-tool: internal error: unknown exception\n", stderr);
     return 1;
   }
 }

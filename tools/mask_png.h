@@ -1,15 +1,15 @@
-// Writing index masks as PNG, fast: masks are long runs of equal values, which run-length coding without row
+// Encoding index masks as PNG, fast: masks are long runs of equal values, which run-length coding without row
 // filters compresses well in a fraction of the time a general-purpose PNG encoder spends choosing filters.
 #ifndef LABELER_TOOLS_MASK_PNG_H_
 #define LABELER_TOOLS_MASK_PNG_H_
 
 #include <opencv2/core.hpp>
-#include <string>
+#include <vector>
 
 namespace labeler::tool {
 
-// Writes an 8-bit, one-channel image as a greyscale PNG. Returns false, leaving no file, when it can't.
-bool WriteMaskPng(const std::string& path, const cv::Mat& mask);
+// Encodes an 8-bit, one-channel image as a greyscale PNG into `png`. Returns false when libpng fails.
+bool EncodeMaskPng(const cv::Mat& mask, std::vector<unsigned char>& png);
 
 }  // namespace labeler::tool
 

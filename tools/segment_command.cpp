@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "common/files.h"
 #include "preseg/preseg_engine.h"
 #include "tools/command_support.h"
 #include "tools/commands.h"
@@ -52,6 +53,8 @@ void WritePng(const std::string& path, const cv::Mat& image) {
 
 int SegmentCommand(int argc, char** argv) {
   SegmentOptions options = ParseSegmentOptions(argc, argv);
+  const std::string notAFile = NotARegularFile(options.files[0]);
+  if (!notAFile.empty()) throw FatalError(ErrorLine("cannot read image " + options.files[0] + ": it " + notAFile));
   cv::Mat frame = cv::imread(options.files[0], cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION);
   if (frame.empty()) throw FatalError(ErrorLine("cannot read image " + options.files[0]));
   PresegEngine engine;

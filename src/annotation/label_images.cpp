@@ -1,19 +1,17 @@
 #include "annotation/label_images.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <algorithm>
 #include <filesystem>
 #include <opencv2/imgcodecs.hpp>
+#include <regex>
 #include <opencv2/imgproc.hpp>
 
 #include "annotation/region_fill.h"
 #include "common/fatal_error.h"
+#include "common/files.h"
 
 namespace labeler {
 namespace {
@@ -22,49 +20,9 @@ constexpr uchar kFootprint = 50;
 // Every render also leaves copies of its base and result here, when this folder exists.
 constexpr const char* kDiagnosticFolder = "C:/temp";
 
-// Writes `bytes` to a temporary file beside `path` and renames it over `path`, so that a crash or a full disk
-// leaves either the old file or the new one, never a truncated one. Returns an empty string or the reason.
-std::string WriteAtomically(const std::string& path, const std::vector<uchar>& bytes) {
-  std::filesystem::path target(path);
-  std::string hiddenName = ".";
-  hiddenName += target.filename().string();
-  hiddenName += ".XXXXXX";
-  std::string temporary = (target.parent_path() / hiddenName).string();
-  int fd = mkstemp(temporary.data());
-  if (fd < 0) return std::strerror(errno);
-  size_t written = 0;
-  while (written < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      std::string reason = n < 0 ? std::strerror(errno) : "short write";
-      close(fd);
-      unlink(temporary.c_str());
-      return reason;
-    }
-    written += static_cast<size_t>(n);
-  }
-  fchmod(fd, 0644);
-  if (fsync(fd) != 0 || close(fd) != 0) {
-    std::string reason = std::strerror(errno);
-    unlink(temporary.c_str());
-    return reason;
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::string reason = std::strerror(errno);
-    unlink(temporary.c_str());
-    return reason;
-  }
-  int dirFd = open(target.parent_path().empty() ? "." : target.parent_path().c_str(), O_RDONLY | O_DIRECTORY);
-  if (dirFd >= 0) {
-    fsync(dirFd);
-    close(dirFd);
-  }
-  return "";
-}
-
-// Whether the PNG file's chunks fit in the file. The decoder believes a chunk's declared length and would
-// allocate that much first, so a damaged length could cost gigabytes before the end of the file says "no".
+// Whether the file is not a PNG file, or a PNG file whose chunks fit in it. The PNG decoder believes a chunk's
+// declared length and would allocate that much first, so a damaged length could cost gigabytes before the end of
+// the file says "no". Files of other formats are left to the image loader, which reads them whatever their name.
 bool ChunksFitTheFile(const std::string& path) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) return false;
@@ -72,8 +30,12 @@ bool ChunksFitTheFile(const std::string& path) {
   const long size = std::ftell(file);
   static constexpr unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
   unsigned char header[8];
-  fits = fits && size >= 8 && std::fseek(file, 0, SEEK_SET) == 0 && std::fread(header, 1, 8, file) == 8 &&
-         std::equal(header, header + 8, kSignature);
+  const bool isPng = fits && size >= 8 && std::fseek(file, 0, SEEK_SET) == 0 &&
+                     std::fread(header, 1, 8, file) == 8 && std::equal(header, header + 8, kSignature);
+  if (!isPng) {
+    std::fclose(file);
+    return fits;
+  }
   long position = 8;
   while (fits && position < size) {
     unsigned char chunk[8];  // length (big-endian) and type
@@ -96,10 +58,44 @@ bool ChunksFitTheFile(const std::string& path) {
   return fits;
 }
 
+// The high byte of every sample: exact for 16-bit files written as value x 257 and as value << 8 alike.
+cv::Mat HighBytes(const cv::Mat& wide) {
+  cv::Mat narrow(wide.size(), CV_MAKETYPE(CV_8U, wide.channels()));
+  const int samples = wide.cols * wide.channels();
+  for (int y = 0; y < wide.rows; ++y) {
+    const uint16_t* in = wide.ptr<uint16_t>(y);
+    uchar* out = narrow.ptr<uchar>(y);
+    for (int i = 0; i < samples; ++i) out[i] = static_cast<uchar>(in[i] >> 8);
+  }
+  return narrow;
+}
+
+// Temporary files a killed save left in the label folder: ".frame-NNNNNN.png.XXXXXX".
+bool IsLeftoverSave(const std::string& name) {
+  static const std::regex kLeftover(R"(\.frame-\d{6,}\.png\.[A-Za-z0-9]{6})");
+  return std::regex_match(name, kLeftover);
+}
+
+void RemoveLeftoverSaves(const std::string& dir) {
+  std::error_code error;
+  int removed = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+    std::error_code ignored;
+    if (IsLeftoverSave(entry.path().filename().string()) && entry.is_regular_file(ignored) &&
+        std::filesystem::remove(entry.path(), ignored)) {
+      ++removed;
+    }
+  }
+  if (removed > 0) {
+    std::fprintf(stderr, "labeler: removed %d temporary file%s that an interrupted save left in %s\n", removed,
+                 removed == 1 ? "" : "s", dir.c_str());
+  }
+}
+
 }  // namespace
 
 cv::Mat ReadStoredLabelImage(const std::string& path) {
-  if (!ChunksFitTheFile(path)) return {};
+  if (!NotARegularFile(path).empty() || !ChunksFitTheFile(path)) return {};
   cv::Mat loaded;
   try {
     loaded = cv::imread(path, cv::IMREAD_UNCHANGED);
@@ -107,7 +103,7 @@ cv::Mat ReadStoredLabelImage(const std::string& path) {
     return {};
   }
   if (loaded.empty()) return {};
-  if (loaded.depth() == CV_16U) loaded.convertTo(loaded, CV_8U, 1.0 / 257.0);
+  if (loaded.depth() == CV_16U) loaded = HighBytes(loaded);
   if (loaded.depth() != CV_8U) return {};
   cv::Mat colour;
   switch (loaded.channels()) {
@@ -128,7 +124,13 @@ std::string LabelImagePath(const std::string& dir, int frame) {
 
 void PrepareLabelFolder(const std::string& dir) {
   std::error_code error;
-  if (std::filesystem::is_directory(dir, error)) return;
+  if (std::filesystem::is_directory(dir, error)) {
+    RemoveLeftoverSaves(dir);
+    return;
+  }
+  if (std::filesystem::is_symlink(dir, error)) {
+    throw FatalError(ErrorLine("label folder " + dir + " (DIR_LABEL_IMGS) is a link to a missing folder"));
+  }
   if (std::filesystem::exists(dir, error)) {
     throw FatalError(ErrorLine("label folder " + dir + " (DIR_LABEL_IMGS) is not a folder"));
   }
@@ -158,9 +160,11 @@ void LabelImages::LoadLabelImage(cv::Mat& image, int frame) {
     image.setTo(cv::Scalar::all(0));
     return;
   }
-  cv::Mat loaded = ReadStoredLabelImage(path);
-  std::string problem;
-  if (loaded.empty()) {
+  std::string problem = NotARegularFile(path);
+  cv::Mat loaded = problem.empty() ? ReadStoredLabelImage(path) : cv::Mat();
+  if (!problem.empty()) {
+    problem += ", not an image file";
+  } else if (loaded.empty()) {
     problem = "can't be decoded as an image";
   } else if (loaded.size() != image.size()) {
     problem = "is " + std::to_string(loaded.cols) + " x " + std::to_string(loaded.rows) + " but the frame is " +
@@ -209,7 +213,7 @@ bool LabelImages::SaveLabelImage(int frame) {
   } catch (const cv::Exception& exception) {
     reason = exception.what();
   }
-  if (reason.empty()) reason = WriteAtomically(path, png);
+  if (reason.empty()) reason = WriteFileAtomically(path, png);
   if (reason.empty()) return true;
   std::fprintf(stderr,
                "labeler: error: cannot save label image %s: %s; the frame is not left, fix the cause and press the "

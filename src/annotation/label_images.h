@@ -26,12 +26,14 @@ enum class RenderMode { kFull, kIncremental };
 std::string LabelImagePath(const std::string& dir, int frame);
 
 // A stored label image as the labeller uses it: grey, grey with alpha, colour with alpha and 16-bit files are
-// converted to 8-bit, 3 channels. An empty image when the file can't be decoded or is not a PNG whose chunks
-// fit in it.
+// converted to 8-bit, 3 channels (16-bit samples by their high byte). Any format the image loader reads is
+// accepted, whatever the file's name. An empty image when the file is not a regular file, can't be decoded, or
+// is a PNG file whose chunks claim more than the file holds.
 cv::Mat ReadStoredLabelImage(const std::string& path);
 
 // Makes sure the label folder exists, creating it with its parents (and saying so); throws FatalError when it
-// can't be created or is not a folder.
+// can't be created, is not a folder, or is a link to a missing folder. Removes the temporary files that
+// interrupted saves left there, and says how many.
 void PrepareLabelFolder(const std::string& dir);
 
 class LabelImages {

@@ -82,12 +82,27 @@ void Labeler::OnPresegTrackbar() {
 void Labeler::RunKeyLoop() {
   for (;;) {
     int key = windows_.WaitKey();
-    if (key == ui::kKeyEscape) break;
-    ProcessKey(key);
+    if (key == ui::kKeyEscape && ConfirmQuit()) break;
+    if (key != ui::kKeyEscape) ProcessKey(key);
   }
 }
 
+// Escape saves nothing. With strokes not yet saved, one Escape (or a window's close button) only warns; the
+// same Escape again, with nothing painted in between, quits.
+bool Labeler::ConfirmQuit() {
+  const size_t unsaved = strokes_.strokes().size();
+  if (unsaved == 0 || unsaved == escapeArmedFor_) return true;
+  mouse_->FinishDrag();
+  escapeArmedFor_ = strokes_.strokes().size();
+  std::fprintf(stderr,
+               "labeler: %zu stroke%s of frame %d not saved would be lost: Escape again quits without saving, "
+               "\"c\" saves\n",
+               escapeArmedFor_, escapeArmedFor_ == 1 ? "" : "s", timeline_->currentFrame());
+  return false;
+}
+
 void Labeler::ProcessKey(int key) {
+  escapeArmedFor_ = 0;
   HandleKey(key);
   composer_->ApplyPendingRedraws();
 }
@@ -105,8 +120,26 @@ void Labeler::ShutDown() {
   windows_.DestroyWindow(kLabelWindow);
 }
 
+// Keys that save, change frames or change the stroke list end a drag in progress first, as its release would; a
+// digit only chooses the label of the next stroke and leaves the drag going.
+bool Labeler::EndsDrag(int key) {
+  switch (key) {
+    case ui::kKeyBackspace:
+    case ' ':
+    case '-':
+    case '+':
+    case 'c':
+    case 'z' - 'a' + 1:
+    case 'y' - 'a' + 1:
+    case 'd' - 'a' + 1:
+      return true;
+    default:
+      return false;
+  }
+}
+
 void Labeler::HandleKey(int key) {
-  mouse_->FinishDrag();  // a key command ends a drag in progress, as its release would
+  if (EndsDrag(key)) mouse_->FinishDrag();
   switch (key) {
     case ui::kKeyBackspace: ChangeFrame(-1); break;
     case ' ': ChangeFrame(+1); break;

@@ -54,6 +54,8 @@ class Labeler {
   void CreateTrackbars();
   void InstallMouseHandlers();
   void RunKeyLoop();
+  bool ConfirmQuit();
+  static bool EndsDrag(int key);
   void ShutDown();
   void ChangeFrame(int delta);
   void RebuildLabelMap();
@@ -73,6 +75,7 @@ class Labeler {
   std::unique_ptr<LabelImages> labelImages_;
   std::unique_ptr<WindowComposer> composer_;
   std::unique_ptr<MouseInteraction> mouse_;
+  size_t escapeArmedFor_ = 0;  // the unsaved strokes the last Escape warned about; 0 when it did not warn
 };
 
 }  // namespace labeler

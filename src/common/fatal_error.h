@@ -29,6 +29,17 @@ class FatalError : public std::runtime_error {
 // Builds the one-line error text this tool uses for its own errors: "labeler: error: <what>\n".
 inline std::string ErrorLine(const std::string& what) { return "labeler: error: " + what + "\n"; }
 
+// "<program>: internal error: <what>\n" on one line, for an exception nobody expected (the library's own
+// exceptions carry line ends and trailing blanks).
+inline std::string InternalErrorLine(const char* program, const char* what) {
+  std::string text = what;
+  for (char& c : text) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return std::string(program) + ": internal error: " + text + "\n";
+}
+
 }  // namespace labeler
 
 #endif  // LABELER_COMMON_FATAL_ERROR_H_

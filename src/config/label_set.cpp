@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "common/fatal_error.h"
+#include "common/files.h"
 
 namespace labeler {
 namespace {
@@ -99,10 +100,13 @@ void WarnAboutSharedColours(const std::string& path, const LabelSet& labels) {
 
 void LoadLabelSet(const std::string& path, LabelSet& labels) {
   labels.clear();
+  const std::string notAFile = NotARegularFile(path);
+  if (!notAFile.empty()) throw FatalError(ErrorLine("cannot open label-names file " + path + ": it " + notAFile));
   std::FILE* file = std::fopen(path.c_str(), "r");
   if (file == nullptr) {
     throw FatalError(ErrorLine("cannot open label-names file " + path + ": " + std::strerror(errno)));
   }
+  SkipByteOrderMark(file);
   char line[kLineBufferSize];
   int lineNumber = 0;
   bool continuesLine = false;  // the previous buffer ended inside an over-long line

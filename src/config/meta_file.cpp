@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/fatal_error.h"
+#include "common/files.h"
 
 namespace labeler {
 namespace {
@@ -127,10 +128,13 @@ void ReadIntValue(MetaStream& in, const char* key, std::optional<int>& field, co
 }  // namespace
 
 void ReadMetaFile(MetaConfig& config, const std::string& path) {
+  const std::string notAFile = NotARegularFile(path);
+  if (!notAFile.empty()) throw FatalError(ErrorLine("cannot open meta file " + path + ": it " + notAFile));
   std::FILE* file = std::fopen(path.c_str(), "r");
   if (file == nullptr) {
     throw FatalError(ErrorLine("cannot open meta file " + path + ": " + std::strerror(errno)));
   }
+  SkipByteOrderMark(file);
   MetaStream in(file);
   std::string token;
   bool tooLong = false;
@@ -175,8 +179,9 @@ void RequireMetaKeys(const MetaConfig& config, const std::string& path) {
   if (!config.FILE_TIMELINE_JUMPBY) add("FILE_TIMELINE_JUMPBY is missing");
   if (!config.MAX_WINDOW_DIM) {
     add("MAX_WINDOW_DIM is missing");
-  } else if (*config.MAX_WINDOW_DIM < 1) {
-    add("MAX_WINDOW_DIM is " + std::to_string(*config.MAX_WINDOW_DIM) + " but must be at least 1");
+  } else if (*config.MAX_WINDOW_DIM < 1 || *config.MAX_WINDOW_DIM > kLargestWindowDim) {
+    add("MAX_WINDOW_DIM is " + std::to_string(*config.MAX_WINDOW_DIM) + " but must be 1 to " +
+        std::to_string(kLargestWindowDim));
   }
   if (!problems.empty()) throw FatalError(ErrorLine("meta file " + path + ": " + problems));
 }

@@ -25,6 +25,9 @@ struct MetaConfig {
 
 // Text values hold at most this many characters.
 inline constexpr int kMaxMetaValueLength = 499;
+// The largest MAX_WINDOW_DIM: a larger rescaled window would not fit any screen, and its picture could exhaust
+// memory.
+inline constexpr int kLargestWindowDim = 16384;
 
 // Reads the meta file at `path` into `config`; a later occurrence of a key overwrites an earlier one.
 // Throws FatalError when the file can't be opened, when a text value is longer than kMaxMetaValueLength or when
@@ -32,7 +35,7 @@ inline constexpr int kMaxMetaValueLength = 499;
 void ReadMetaFile(MetaConfig& config, const std::string& path);
 
 // Throws FatalError, in one line naming every offender, when a key the labeller uses is missing or when
-// MAX_WINDOW_DIM is below 1.
+// MAX_WINDOW_DIM is outside 1..kLargestWindowDim.
 void RequireMetaKeys(const MetaConfig& config, const std::string& path);
 
 }  // namespace labeler

@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cmath>
+#include <optional>
 #include <cstdio>
 #include <cstring>
 #include <opencv2/imgcodecs.hpp>
 
 #include "common/fatal_error.h"
+#include "common/files.h"
 
 namespace labeler {
 namespace {
@@ -18,13 +22,39 @@ constexpr int kMovieReader = cv::CAP_FFMPEG;
 
 std::string SizeText(int width, int height) { return std::to_string(width) + " x " + std::to_string(height); }
 
+// A value the movie's header reports, when it is a whole number in 1..limit. The header of a damaged or bare
+// stream may say anything, NaN and infinity included.
+std::optional<int> ReportedValue(const cv::VideoCapture& capture, int property, double limit) {
+  const double value = capture.get(property);
+  if (!std::isfinite(value) || value < 1 || value > limit) return std::nullopt;
+  return static_cast<int>(value);
+}
+
+// The frames of a movie whose header does not say how many it holds, counted by decoding them all.
+int CountFramesByDecoding(const std::string& path) {
+  std::fprintf(stderr, "labeler: movie %s does not say how many frames it holds; counting them by decoding\n",
+               path.c_str());
+  cv::VideoCapture capture;
+  if (!capture.open(path, kMovieReader)) return 0;
+  int count = 0;
+  while (count < INT_MAX && capture.grab()) ++count;
+  return count;
+}
+
+std::optional<int> ReportedFrameCount(const cv::VideoCapture& capture) {
+  return ReportedValue(capture, cv::CAP_PROP_FRAME_COUNT, INT_MAX);
+}
+
 }  // namespace
 
 std::vector<std::string> ReadStillList(const std::string& path) {
+  const std::string notAFile = NotARegularFile(path);
+  if (!notAFile.empty()) throw FatalError(ErrorLine("cannot open still list " + path + ": it " + notAFile));
   std::FILE* file = std::fopen(path.c_str(), "r");
   if (file == nullptr) {
     throw FatalError(ErrorLine("cannot open still list " + path + ": " + std::strerror(errno)));
   }
+  SkipByteOrderMark(file);
   std::vector<std::string> names;
   char line[kLineBufferSize];
   while (std::fgets(line, sizeof line, file) != nullptr) {
@@ -44,11 +74,14 @@ std::vector<std::string> ReadStillList(const std::string& path) {
 
 int CountTimelineFrames(const std::string& path) {
   if (path.find(".avi") != std::string::npos) {
+    const std::string notAFile = NotARegularFile(path);
+    if (!notAFile.empty()) throw FatalError(ErrorLine("cannot open movie " + path + ": it " + notAFile));
     cv::VideoCapture capture;
     if (!capture.open(path, kMovieReader) || !capture.isOpened()) {
       throw FatalError(ErrorLine("cannot open movie " + path));
     }
-    return std::max(0, static_cast<int>(capture.get(cv::CAP_PROP_FRAME_COUNT)));
+    const std::optional<int> reported = ReportedFrameCount(capture);
+    return reported ? *reported : CountFramesByDecoding(path);
   }
   if (path.find(".txt") != std::string::npos) return static_cast<int>(ReadStillList(path).size());
   throw FatalError(ErrorLine("timeline " + path + " is neither a movie (.avi) nor a still list (.txt)"));
@@ -80,19 +113,29 @@ void Timeline::ReloadMovie() {
 
 void Timeline::OpenMovie() {
   std::printf("Loading movie: %s\n", moviePath_.c_str());
+  const std::string notAFile = NotARegularFile(moviePath_);
+  if (!notAFile.empty()) throw FatalError(ErrorLine("cannot open movie " + moviePath_ + ": it " + notAFile));
   if (!capture_.open(moviePath_, kMovieReader) || !capture_.isOpened()) {
     throw FatalError("Failed to open FG avi - exiting.\n", FatalError::Stream::kStandardOutput);
   }
   std::printf("Opened %s correctly.\n", moviePath_.c_str());
-  width_ = static_cast<int>(capture_.get(cv::CAP_PROP_FRAME_WIDTH));
-  height_ = static_cast<int>(capture_.get(cv::CAP_PROP_FRAME_HEIGHT));
-  frameCount_ = static_cast<int>(capture_.get(cv::CAP_PROP_FRAME_COUNT));
+  constexpr double kLargestSide = 65535;
+  const std::optional<int> width = ReportedValue(capture_, cv::CAP_PROP_FRAME_WIDTH, kLargestSide);
+  const std::optional<int> height = ReportedValue(capture_, cv::CAP_PROP_FRAME_HEIGHT, kLargestSide);
+  if (!width || !height) {
+    throw FatalError(ErrorLine("movie " + moviePath_ + " reports a frame size of " +
+                               std::to_string(capture_.get(cv::CAP_PROP_FRAME_WIDTH)) + " x " +
+                               std::to_string(capture_.get(cv::CAP_PROP_FRAME_HEIGHT)) + "; it can't be read"));
+  }
+  width_ = *width;
+  height_ = *height;
+  const std::optional<int> reported = ReportedFrameCount(capture_);
+  // A stream without a usable frame count has no index either: its seeks land anywhere and report anything.
+  seekable_ = reported.has_value();
+  frameCount_ = reported ? *reported : CountFramesByDecoding(moviePath_);
   nextMovieFrame_ = 0;
   decodedFrame_ = -1;
-  if (frameCount_ < 1 || width_ < 1 || height_ < 1) {
-    throw FatalError(ErrorLine("movie " + moviePath_ + " reports " + std::to_string(frameCount_) +
-                               " frames of " + SizeText(width_, height_) + "; it holds nothing to label"));
-  }
+  if (frameCount_ < 1) throw FatalError(ErrorLine("movie " + moviePath_ + " holds no frame to label"));
 }
 
 void Timeline::OpenStillList() {
@@ -114,18 +157,29 @@ const cv::Mat& Timeline::GoToRelativeFrame(int delta) {
   target = std::min<long long>(target, frameCount_ - 1);
   currentFrame_ = static_cast<int>(target);
   if (kind_ == TimelineKind::kMovie) {
+    while (!FetchMovieFrame()) EndMovieAt(firstUnreadable_);
     std::printf("Frame #%d\n", currentFrame_);
-    FetchMovieFrame();
   } else {
     LoadStill();
   }
   return frame_;
 }
 
-void Timeline::FetchMovieFrame() {
-  if (decodedFrame_ == currentFrame_) return;  // already decoded: fetching it again gives the same picture
-  if (currentFrame_ != nextMovieFrame_ && !SeekTo(currentFrame_)) ReadSequentiallyTo(currentFrame_);
-  ReadNextMovieFrame();
+// Returns false when the current frame can't be read; firstUnreadable_ then says from which frame on the movie
+// can't be read.
+bool Timeline::FetchMovieFrame() {
+  if (decodedFrame_ == currentFrame_) return true;  // already decoded: fetching it again gives the same picture
+  if (currentFrame_ == nextMovieFrame_) {
+    if (ReadNextMovieFrame()) return true;
+    firstUnreadable_ = currentFrame_;
+    return false;
+  }
+  if (seekable_ && SeekTo(currentFrame_) && ReadNextMovieFrame()) return true;
+  // A seek that misses, or lands past the frames the file really holds: decode forward instead.
+  if (!ReadSequentiallyTo(currentFrame_)) return false;
+  if (ReadNextMovieFrame()) return true;
+  firstUnreadable_ = currentFrame_;
+  return false;
 }
 
 // Seeks, then checks where the capture says it stands: with key frames far apart a codec may land elsewhere.
@@ -138,8 +192,9 @@ bool Timeline::SeekTo(int frame) {
 }
 
 // The slow, certain way to a frame: decode forward from where the capture stands, or from the start of the
-// file when it stands past the frame or nobody knows where.
-void Timeline::ReadSequentiallyTo(int frame) {
+// file when it stands past the frame or nobody knows where. False, with firstUnreadable_ set, when a frame on
+// the way can't be read.
+bool Timeline::ReadSequentiallyTo(int frame) {
   if (nextMovieFrame_ < 0 || nextMovieFrame_ > frame) {
     capture_.release();
     if (!capture_.open(moviePath_, kMovieReader)) {
@@ -149,17 +204,20 @@ void Timeline::ReadSequentiallyTo(int frame) {
   }
   while (nextMovieFrame_ < frame) {
     if (!capture_.grab()) {
-      throw FatalError(ErrorLine("cannot read frame " + std::to_string(nextMovieFrame_) + " of movie " +
-                                 moviePath_));
+      firstUnreadable_ = nextMovieFrame_;
+      nextMovieFrame_ = -1;
+      return false;
     }
     ++nextMovieFrame_;
   }
+  return true;
 }
 
-void Timeline::ReadNextMovieFrame() {
+bool Timeline::ReadNextMovieFrame() {
   cv::Mat image;  // a fresh buffer: references to the previous frame stay valid and unchanged
   if (!capture_.read(image) || image.empty()) {
-    throw FatalError(ErrorLine("cannot read frame " + std::to_string(currentFrame_) + " of movie " + moviePath_));
+    nextMovieFrame_ = -1;
+    return false;
   }
   ++nextMovieFrame_;
   if (image.type() != CV_8UC3 || image.cols != width_ || image.rows != height_) {
@@ -168,14 +226,30 @@ void Timeline::ReadNextMovieFrame() {
   }
   frame_ = image;
   decodedFrame_ = currentFrame_;
+  return true;
+}
+
+// Movies whose frames end before their header says (a truncated file, a header that counts wrong): the first
+// frame that can't be read ends the movie for this session, and the move lands on the last readable frame, as a
+// jump past the end would.
+void Timeline::EndMovieAt(int firstUnreadable) {
+  if (firstUnreadable < 1) {
+    throw FatalError(ErrorLine("cannot read frame " + std::to_string(firstUnreadable) + " of movie " + moviePath_));
+  }
+  std::fprintf(stderr, "labeler: frame %d of %s can't be read; the movie ends at frame %d for this session\n",
+               firstUnreadable, moviePath_.c_str(), firstUnreadable - 1);
+  frameCount_ = firstUnreadable;
+  currentFrame_ = std::min(currentFrame_, frameCount_ - 1);
 }
 
 void Timeline::LoadStill() {
   const std::string& name = stillNames_[currentFrame_];
-  cv::Mat image = cv::imread(name, cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION);
+  const std::string notAFile = NotARegularFile(name);
+  cv::Mat image;
+  if (notAFile.empty()) image = cv::imread(name, cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION);
   if (image.empty()) {
     throw FatalError(ErrorLine("cannot load still image " + name + " (frame " + std::to_string(currentFrame_) +
-                               ") of still list " + stillListPath_));
+                               ") of still list " + stillListPath_ + (notAFile.empty() ? "" : ": it " + notAFile)));
   }
   if (width_ != 0 && (image.cols != width_ || image.rows != height_)) {
     throw FatalError(ErrorLine("still image " + name + " (frame " + std::to_string(currentFrame_) + ") is " +

@@ -25,7 +25,9 @@ class Timeline {
   void ReloadMovie();
 
   // Moves by `delta` frames, clamped to the timeline, and returns the frame reached. A movie prints
-  // "Frame #%d\n". A move that can't go anywhere still fetches the frame.
+  // "Frame #%d\n". A move that can't go anywhere still fetches the frame. When a movie frame on the way can't
+  // be read, the movie ends before it for the rest of the session (said once on standard error) and the move
+  // lands on the last readable frame.
   const cv::Mat& GoToRelativeFrame(int delta);
   const cv::Mat& GoToFrame(int frame) { return GoToRelativeFrame(frame - currentFrame_); }
 
@@ -40,11 +42,12 @@ class Timeline {
  private:
   void OpenMovie();
   void OpenStillList();
-  void FetchMovieFrame();
+  bool FetchMovieFrame();
   void LoadStill();
   bool SeekTo(int frame);
-  void ReadSequentiallyTo(int frame);
-  void ReadNextMovieFrame();
+  bool ReadSequentiallyTo(int frame);
+  bool ReadNextMovieFrame();
+  void EndMovieAt(int firstUnreadable);
 
   TimelineKind kind_;
   std::string moviePath_;
@@ -56,6 +59,8 @@ class Timeline {
   cv::VideoCapture capture_;
   int nextMovieFrame_ = 0;  // the frame the capture delivers at its next read
   int decodedFrame_ = -1;   // the movie frame held in frame_, -1 for none
+  int firstUnreadable_ = 0;
+  bool seekable_ = true;  // false for a movie whose frames had to be counted: it is only read forward  // after a failed fetch: the movie can't be read from this frame on
   std::vector<std::string> stillNames_;
   cv::Mat frame_;
 };
@@ -65,7 +70,8 @@ class Timeline {
 // file can't be opened.
 std::vector<std::string> ReadStillList(const std::string& path);
 
-// The number of frames of the timeline `path` names, without decoding any: the frame count a movie reports,
+// The number of frames of the timeline `path` names: the frame count a movie reports (counted by decoding only
+// when the header says nothing usable),
 // or the names of a still list. Prints nothing; throws FatalError when the timeline can't be opened.
 int CountTimelineFrames(const std::string& path);
 

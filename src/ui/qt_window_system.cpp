@@ -46,7 +46,10 @@ class ImageView : public QWidget {
   void mouseReleaseEvent(QMouseEvent* event) override {
     Report(ButtonEvent(event->button(), kLeftRelease), event);
   }
+  // Qt delivers the second press of a double-click as the double-click alone; the labeller gets the press
+  // first, so that a quick second dab of the brush paints.
   void mouseDoubleClickEvent(QMouseEvent* event) override {
+    Report(ButtonEvent(event->button(), kLeftPress), event);
     Report(ButtonEvent(event->button(), kLeftDoubleClick), event);
   }
   void wheelEvent(QWheelEvent* event) override {
@@ -88,7 +91,8 @@ class ImageView : public QWidget {
   MouseCallback onMouse_;
 };
 
-// A top-level window: the picture, then the trackbars. Closing it counts as the Escape key.
+// A top-level window: the picture, then the trackbars. Closing it counts as the Escape key; the window stays
+// until the labeller destroys it, since it may decide not to quit yet.
 class LabelerWindow : public QWidget {
  public:
   LabelerWindow(const std::string& name, std::function<void()> onClose) : onClose_(std::move(onClose)) {
@@ -131,7 +135,7 @@ class LabelerWindow : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override {
-    event->accept();
+    event->ignore();
     onClose_();
   }
 
@@ -237,15 +241,24 @@ void QtWindowSystem::SetMouseCallback(const std::string& window, MouseCallback o
 int QtWindowSystem::WaitKey() {
   started_ = true;
   PlaceNewWindows();
-  while (keys_.empty()) {
+  for (;;) {
+    while (!pending_.empty()) {
+      PendingInput input = std::move(pending_.front());
+      pending_.pop_front();
+      if (input.event == nullptr) return input.key;
+      if (input.target != nullptr) ReplayHeld(input.target, *input.event);
+    }
     QEventLoop loop;
     waitLoop_ = &loop;
     loop.exec();
     waitLoop_ = nullptr;
   }
-  int code = keys_.front();
-  keys_.pop_front();
-  return code;
+}
+
+void QtWindowSystem::ReplayHeld(QObject* target, QEvent& event) {
+  replaying_ = true;
+  QApplication::sendEvent(target, &event);
+  replaying_ = false;
 }
 
 void QtWindowSystem::ShowMessageBox(const std::string& text, const std::string& caption) {
@@ -255,7 +268,7 @@ void QtWindowSystem::ShowMessageBox(const std::string& text, const std::string& 
 }
 
 void QtWindowSystem::PushKey(int code) {
-  keys_.push_back(code);
+  pending_.push_back({code, nullptr, nullptr});
   if (waitLoop_ != nullptr) waitLoop_->quit();
 }
 
@@ -273,17 +286,37 @@ int QtWindowSystem::KeyCode(int qtKey, const QString& text, Qt::KeyboardModifier
   return -1;
 }
 
-// Keys pressed in any of the labeller's windows reach WaitKey, whichever child widget has the focus.
+bool QtWindowSystem::IsOurs(QObject* object) const {
+  if (!object->isWidgetType()) return false;
+  QWidget* topLevel = static_cast<QWidget*>(object)->window();
+  for (const auto& [name, window] : windows_) {
+    if (window == topLevel) return true;
+  }
+  return false;
+}
+
+// Keys pressed in any of the labeller's windows reach WaitKey, whichever child widget has the focus. Mouse
+// events behind a pending key are held in the same queue.
 bool QtWindowSystem::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
-  QWidget* topLevel = static_cast<QWidget*>(watched)->window();
-  bool ours = false;
-  for (auto& [name, window] : windows_) ours = ours || window == topLevel;
-  if (!ours) return false;
-  auto* keyEvent = static_cast<QKeyEvent*>(event);
-  int code = KeyCode(keyEvent->key(), keyEvent->text(), keyEvent->modifiers());
-  if (code >= 0) PushKey(code);
-  return true;
+  switch (event->type()) {
+    case QEvent::KeyPress: {
+      if (!IsOurs(watched)) return false;
+      auto* keyEvent = static_cast<QKeyEvent*>(event);
+      int code = KeyCode(keyEvent->key(), keyEvent->text(), keyEvent->modifiers());
+      if (code >= 0) PushKey(code);
+      return true;
+    }
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+      if (replaying_ || pending_.empty() || !IsOurs(watched)) return false;
+      pending_.push_back({-1, watched, std::unique_ptr<QEvent>(event->clone())});
+      return true;
+    default:
+      return false;
+  }
 }
 
 }  // namespace labeler::ui

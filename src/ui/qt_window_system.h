@@ -1,13 +1,16 @@
 // QtWindowSystem: the WindowSystem on Qt 6 Widgets.
 //
 // Each window shows its picture at the top-left of its client area with no margin, so a window pixel is an
-// image pixel; trackbars sit under the picture. Windows are placed side by side, in the order their first
+// image pixel; trackbars sit under the picture. Keys and mouse events (trackbar clicks included) reach the
+// labeller in the order they happened: a mouse event that comes while a key waits to be returned is held and
+// dispatched after that key has been handled, at the next WaitKey. Windows are placed side by side, in the order their first
 // they were created, where the screen allows. The object owns its QApplication (unless one exists already) and
 // its windows.
 #ifndef LABELER_UI_QT_WINDOW_SYSTEM_H_
 #define LABELER_UI_QT_WINDOW_SYSTEM_H_
 
 #include <QObject>
+#include <QPointer>
 #include <deque>
 #include <map>
 #include <memory>
@@ -16,6 +19,7 @@
 #include "ui/window_system.h"
 
 class QApplication;
+class QEvent;
 class QEventLoop;
 
 namespace labeler::ui {
@@ -47,13 +51,24 @@ class QtWindowSystem : public QObject, public WindowSystem {
   LabelerWindow& Window(const std::string& name);
   void PlaceNewWindows();
   void PlaceOnScreen(LabelerWindow& window);
+  bool IsOurs(QObject* object) const;
   void PushKey(int code);
+  void ReplayHeld(QObject* target, QEvent& event);
+
+  // A key not yet returned by WaitKey, or a mouse event that came after one and waits for it to be handled:
+  // input reaches the labeller in the order it happened, whatever the event loop dispatches first.
+  struct PendingInput {
+    int key = -1;
+    QPointer<QObject> target;
+    std::unique_ptr<QEvent> event;
+  };
 
   std::unique_ptr<QApplication> application_;
   std::map<std::string, LabelerWindow*> windows_;
   std::vector<std::string> creationOrder_;
   bool started_ = false;  // the key wait has run: windows are shown as soon as they have a picture
-  std::deque<int> keys_;
+  std::deque<PendingInput> pending_;
+  bool replaying_ = false;
   QEventLoop* waitLoop_ = nullptr;
   int placedCount_ = 0;
   int nextX_ = 0;

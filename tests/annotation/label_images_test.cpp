@@ -180,7 +180,9 @@ TEST(LabelImages, BackspaceOnTheFirstFrameSavesReloadsAndEmptiesTheCache) {
   EXPECT_TRUE(s.Printed("Undo: no strokes left to undo.\n"));
 }
 
-TEST(LabelImages, EscapeSavesNothingAndSaysWhatIsDiscarded) {
+// One Escape with unsaved strokes only warns; the second in a row quits without saving. The script ends in
+// Escapes.
+TEST(LabelImages, EscapeWarnsOnceThenQuitsWithoutSaving) {
   PaintingSession s;
   s.Click({30, 30});
   s.Click({40, 30});
@@ -188,7 +190,28 @@ TEST(LabelImages, EscapeSavesNothingAndSaysWhatIsDiscarded) {
   s.Run();
   std::string errors = ::testing::internal::GetCapturedStderr();
   EXPECT_FALSE(std::filesystem::exists(s.LabelFile(0)));
+  EXPECT_EQ(s.windows.waits, 2);
+  EXPECT_NE(errors.find("2 strokes of frame 0 not saved would be lost: Escape again quits without saving, \"c\" "
+                        "saves"),
+            std::string::npos)
+      << errors;
   EXPECT_NE(errors.find("2 strokes of frame 0 discarded"), std::string::npos) << errors;
+}
+
+// Another key between two Escapes asks again; "c" after the warning saves, and Escape then quits at once.
+TEST(LabelImages, EscapeWarningIsAnsweredByTheNextKey) {
+  PaintingSession s;
+  s.Click({30, 30});
+  s.windows.Key(ui::kKeyEscape);
+  s.windows.Key('2');
+  s.windows.Key(ui::kKeyEscape);
+  s.windows.Key('c');
+  ::testing::internal::CaptureStderr();
+  s.Run();
+  std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(s.Stored(0).at<cv::Vec3b>(30, 30), kRoadBgr);
+  EXPECT_EQ(s.windows.waits, 5);
+  EXPECT_EQ(errors.find("discarded"), std::string::npos) << errors;
 }
 
 TEST(LabelImages, SavesAtomicallyAndKeepsTheFrameWhenASaveFails) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <opencv2/imgcodecs.hpp>
 
 #include "common/fatal_error.h"
@@ -177,6 +179,56 @@ TEST(MovieTimeline, JumpsDeliverExactlyTheirFramesWithKeyFramesFarApart) {
   std::string path = dir.File("sparse.avi");
   testing::WriteSparseKeyFrameMovie(path, 100, {160, 120}, 50);
   ExpectExactJumps(path);
+}
+
+// A movie whose header promises more frames than the file holds (here cut in the middle): the first frame that
+// can't be read ends the movie for the session, once said, and the move lands on the last readable frame.
+TEST(MovieTimeline, AMovieThatEndsEarlyEndsThereForTheSession) {
+  TempDir dir;
+  const std::string whole = dir.File("whole.avi");
+  testing::WriteIndexedMovie(whole, 40, {160, 120});
+  std::string bytes(std::filesystem::file_size(whole), '\0');
+  std::ifstream(whole, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  const std::string cut = dir.Write("cut.avi", bytes.substr(0, bytes.size() / 2));
+  Timeline timeline(cut);
+  ::testing::internal::CaptureStderr();
+  Printed([&] {
+    timeline.ReloadMovie();
+    ASSERT_EQ(timeline.frameCount(), 40);
+    timeline.GoToFrame(35);
+    const int end = timeline.currentFrame();
+    EXPECT_GT(end, 5);
+    EXPECT_LT(end, 35);
+    EXPECT_EQ(timeline.frameCount(), end + 1);
+    EXPECT_EQ(ReadFrameIndex(timeline.frame()), end);
+    timeline.GoToRelativeFrame(+10);
+    EXPECT_EQ(timeline.currentFrame(), end);
+    EXPECT_EQ(ReadFrameIndex(timeline.GoToFrame(3)), 3);
+  });
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  const std::string said = "labeler: frame " + std::to_string(timeline.frameCount()) + " of " + cut +
+                           " can't be read; the movie ends at frame " + std::to_string(timeline.frameCount() - 1) +
+                           " for this session\n";
+  const size_t at = errors.find(said);
+  EXPECT_NE(at, std::string::npos) << errors;
+  EXPECT_EQ(errors.find("can't be read", at + said.size()), std::string::npos) << "said twice: " << errors;
+}
+
+// A bare Motion-JPEG stream reports a frame count of -2^63: its frames are counted by decoding instead.
+TEST(MovieTimeline, AMovieWithoutAUsableFrameCountIsCountedByDecoding) {
+  TempDir dir;
+  std::string stream;
+  for (int i = 0; i < 12; ++i) {
+    std::vector<uchar> jpeg;
+    cv::imencode(".jpg", IndexedFrame(i, {160, 120}), jpeg);
+    stream.append(jpeg.begin(), jpeg.end());
+  }
+  Timeline timeline(dir.Write("bare.avi", stream));
+  ::testing::internal::CaptureStderr();
+  Printed([&] { timeline.ReloadMovie(); });
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("does not say how many frames it holds"), std::string::npos);
+  EXPECT_EQ(timeline.frameCount(), 12);
+  Printed([&] { EXPECT_EQ(ReadFrameIndex(timeline.GoToFrame(11)), 11); });
 }
 
 }  // namespace

@@ -97,7 +97,7 @@ TEST_F(BadInput, EachRequiredKeyMissingInTurn) {
     }
     Expect(dir_.Write("missing.meta", text), 1, std::string(key) + " is missing");
   }
-  Expect(dir_.Write("zero.meta", complete + "MAX_WINDOW_DIM 0\n"), 1, "MAX_WINDOW_DIM is 0 but must be at least 1");
+  Expect(dir_.Write("zero.meta", complete + "MAX_WINDOW_DIM 0\n"), 1, "MAX_WINDOW_DIM is 0 but must be 1 to 16384");
 }
 
 TEST_F(BadInput, ValuesOf499And500Characters) {

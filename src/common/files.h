@@ -1,0 +1,26 @@
+// Files as the labeller reads and writes them: only regular files are opened, and a file is replaced whole.
+#ifndef LABELER_COMMON_FILES_H_
+#define LABELER_COMMON_FILES_H_
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace labeler {
+
+// Why `path` can't be read as a file: "is a folder", "is a FIFO", "is a device", "is a socket", or "" when it
+// is a regular file after following links, or when nothing is there (opening it then fails as usual). Opening a
+// FIFO or a device would block or never end, so every reader asks first.
+std::string NotARegularFile(const std::string& path);
+
+// Consumes a UTF-8 byte-order mark at the start of `file`, if there is one; editors on some systems write it.
+void SkipByteOrderMark(std::FILE* file);
+
+// Writes `bytes` to a temporary file beside `path` (".NAME.XXXXXX") and renames it over `path`, so that a crash
+// or a full disk leaves either the old file or the new one, never a torn one. Returns "" or the reason it failed;
+// on failure nothing is left behind.
+std::string WriteFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes);
+
+}  // namespace labeler
+
+#endif  // LABELER_COMMON_FILES_H_
