@@ -1,5 +1,6 @@
 #include "config/label_set.h"
 
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -36,19 +37,40 @@ std::optional<int> ParseWholeInt(const std::string& word) {
   return value;
 }
 
-// Builds a label from the name and colour words, or returns the reason it can't.
+// A number as "%d" reads it: an optional sign and the digits that follow, the rest of the word left unread
+// (its length goes to `unread`).
+std::optional<int> ParseLeadingInt(const std::string& word, size_t& unread) {
+  const size_t digitsFrom = !word.empty() && (word[0] == '+' || word[0] == '-') ? 1 : 0;
+  size_t digitsTo = digitsFrom;
+  while (digitsTo < word.size() && std::isdigit(static_cast<unsigned char>(word[digitsTo]))) ++digitsTo;
+  unread = word.size() - digitsTo;
+  if (digitsTo == digitsFrom) return std::nullopt;
+  return ParseWholeInt(word.substr(0, digitsTo));
+}
+
+// Builds a label from the name and colour words, or returns the reason it can't. The colour is read as
+// "%d %d %d" reads it: text glued to the blue component is ignored (and noted in `note`), while text glued to
+// red or green stops the reading there, so the numbers after it are missing.
 std::optional<LabelInfo> ParseLabel(const std::string& name, const std::string* colour, int hotKey,
-                                    std::string& reason) {
+                                    std::string& reason, std::string& note) {
   if (static_cast<int>(name.size()) > kMaxLabelNameLength) {
     reason = "name longer than " + std::to_string(kMaxLabelNameLength) + " characters";
     return std::nullopt;
   }
   int components[3];
   for (int i = 0; i < 3; ++i) {
-    std::optional<int> value = ParseWholeInt(colour[i]);
+    size_t unread = 0;
+    std::optional<int> value = ParseLeadingInt(colour[i], unread);
     if (!value) {
       reason = "colour component '" + colour[i] + "' is not a number";
       return std::nullopt;
+    }
+    if (unread > 0 && i < 2) {
+      reason = "colour component '" + colour[i] + "' runs into text, so the components after it are missing";
+      return std::nullopt;
+    }
+    if (unread > 0) {
+      note = "the text after " + std::to_string(*value) + " in '" + colour[i] + "' is ignored";
     }
     if (*value < 0 || *value > 255) {
       reason = "colour component " + colour[i] + " is outside 0 to 255";
@@ -60,7 +82,8 @@ std::optional<LabelInfo> ParseLabel(const std::string& name, const std::string* 
 }
 
 // Parses one label line (not a comment, not blank). Returns the label, or nothing with `reason` set.
-std::optional<LabelInfo> ParseLabelLine(const std::vector<std::string>& words, std::string& reason) {
+std::optional<LabelInfo> ParseLabelLine(const std::vector<std::string>& words, std::string& reason,
+                                        std::string& note) {
   if (words[0][0] == '=') {
     if (words.size() < 6) {
       reason = "expected '= <hot key> <name> <red> <green> <blue>'";
@@ -71,13 +94,13 @@ std::optional<LabelInfo> ParseLabelLine(const std::vector<std::string>& words, s
       reason = "hot key '" + words[1] + "' is not a number (it must stand apart from the '=')";
       return std::nullopt;
     }
-    return ParseLabel(words[2], &words[3], *hotKey, reason);
+    return ParseLabel(words[2], &words[3], *hotKey, reason, note);
   }
   if (words.size() < 4) {
     reason = "expected '<name> <red> <green> <blue>'";
     return std::nullopt;
   }
-  return ParseLabel(words[0], &words[1], -1, reason);
+  return ParseLabel(words[0], &words[1], -1, reason, note);
 }
 
 void WarnAboutSharedColours(const std::string& path, const LabelSet& labels) {
@@ -118,9 +141,13 @@ void LoadLabelSet(const std::string& path, LabelSet& labels) {
     if (words.empty()) continue;
     if (words[0][0] != '=' && words[0].rfind("//", 0) == 0) continue;
     std::string reason;
-    std::optional<LabelInfo> label = ParseLabelLine(words, reason);
+    std::string note;
+    std::optional<LabelInfo> label = ParseLabelLine(words, reason, note);
     if (label) {
       labels.push_back(*label);
+      if (!note.empty()) {
+        std::fprintf(stderr, "labeler: warning: %s:%d: %s\n", path.c_str(), lineNumber, note.c_str());
+      }
     } else {
       std::fprintf(stderr, "labeler: warning: %s:%d: label line skipped: %s\n", path.c_str(), lineNumber,
                    reason.c_str());

@@ -70,10 +70,11 @@ void PresegEngine::ComputePyramidPreseg(const cv::Mat& frame, int frameNumber, i
   cv::Mat& colour = slotColour_[kPyramidSlot];
   pyramid_.Segment(frame, colour, kPyramidLevel, currentPreseg_.pyrSeg1 + 1, currentPreseg_.pyrSeg2 + 1);
   lastPyramidFrame_ = frameNumber;
-  // The edge image is the positive part of the Laplacian of the segmented picture's grey levels.
+  // The edge image is the positive part of the Laplacian of the segmented picture's grey levels, with the
+  // outermost pixels repeated beyond the frame border.
   cv::cvtColor(colour, grey_, cv::COLOR_RGB2GRAY);
   grey_.convertTo(greyFloat_, CV_32F, 1, 0);
-  cv::Laplacian(greyFloat_, laplacian_, CV_32F, 3);
+  cv::Laplacian(greyFloat_, laplacian_, CV_32F, 3, 1, 0, cv::BORDER_REPLICATE);
   laplacian_.convertTo(slotEdges_[kPyramidSlot], CV_8U, 100, 0);
 }
 

@@ -2,9 +2,12 @@
 #include "annotation/label_images.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 
+#include "common/fatal_error.h"
 #include "support/painting_session.h"
 
 namespace labeler {
@@ -12,9 +15,11 @@ namespace {
 
 using testing::CountColour;
 using testing::kCarBgr;
+using testing::kFrameWin;
 using testing::kLabelWin;
 using testing::kRoadBgr;
 using testing::PaintingSession;
+using testing::TempDir;
 
 const char* kSettingBar = "N,P,Q,O,U,F";
 
@@ -180,6 +185,22 @@ TEST(LabelImages, BackspaceOnTheFirstFrameSavesReloadsAndEmptiesTheCache) {
   EXPECT_TRUE(s.Printed("Undo: no strokes left to undo.\n"));
 }
 
+// A digit pressed while painting chooses the label of the next stroke and leaves the drag going.
+TEST(LabelImages, ADigitDuringADragLeavesTheStrokeGoing) {
+  PaintingSession s;
+  s.windows.Mouse(kFrameWin, ui::kLeftPress, 5, 40, ui::kFlagLeft);
+  s.windows.Mouse(kFrameWin, ui::kMouseMove, 20, 40, ui::kFlagLeft);
+  s.windows.Key('2');
+  s.windows.Mouse(kFrameWin, ui::kMouseMove, 50, 40, ui::kFlagLeft);
+  s.windows.Mouse(kFrameWin, ui::kLeftRelease, 50, 40, 0);
+  s.Click({55, 5});
+  s.windows.Do([&s] { EXPECT_EQ(s.app.strokes().strokes().size(), 2u); });
+  s.windows.Key('c');
+  s.Run();
+  EXPECT_EQ(s.Stored(0).at<cv::Vec3b>(40, 50), kRoadBgr);
+  EXPECT_EQ(s.Stored(0).at<cv::Vec3b>(5, 55), kCarBgr);
+}
+
 // One Escape with unsaved strokes only warns; the second in a row quits without saving. The script ends in
 // Escapes.
 TEST(LabelImages, EscapeWarnsOnceThenQuitsWithoutSaving) {
@@ -287,6 +308,69 @@ TEST(LabelImages, MissingLabelFolderIsCreated) {
   s.Run();
   EXPECT_TRUE(std::filesystem::is_directory(s.LabelDir()));
   EXPECT_TRUE(s.Printed("Created label folder " + s.LabelDir() + "\n"));
+}
+
+// The image loader reads the format a file holds, whatever its name; 16-bit samples give their high byte, exact
+// for files written as value x 257 and as value << 8 alike.
+TEST(StoredLabelImage, OtherFormatsAndSixteenBitFilesAreRead) {
+  TempDir dir;
+  const cv::Mat colour(6, 8, CV_8UC3, cv::Scalar(142, 200, 129));
+  for (const char* format : {".bmp", ".tiff"}) {
+    std::vector<uchar> bytes;
+    cv::imencode(format, colour, bytes);
+    const cv::Mat read = ReadStoredLabelImage(dir.Write("frame-000000.png", std::string(bytes.begin(), bytes.end())));
+    ASSERT_FALSE(read.empty()) << format;
+    EXPECT_EQ(cv::norm(read, colour, cv::NORM_INF), 0) << format;
+  }
+  cv::Mat wide;
+  colour.convertTo(wide, CV_16U, 257);
+  cv::imwrite(dir.File("x257.png"), wide);
+  colour.convertTo(wide, CV_16U, 256);
+  cv::imwrite(dir.File("shifted.png"), wide);
+  EXPECT_EQ(cv::norm(ReadStoredLabelImage(dir.File("x257.png")), colour, cv::NORM_INF), 0);
+  EXPECT_EQ(cv::norm(ReadStoredLabelImage(dir.File("shifted.png")), colour, cv::NORM_INF), 0);
+}
+
+// A FIFO in place of a label image would block the loader for ever: it is reported, the frame starts black, and
+// the first save keeps it aside as it does any unusable file.
+TEST(LabelImages, LabelImageThatIsAFifoIsUnusableNotBlocking) {
+  PaintingSession s;
+  ASSERT_EQ(mkfifo(s.LabelFile(0).c_str(), 0600), 0);
+  s.Click({30, 30});
+  s.windows.Key('c');
+  ::testing::internal::CaptureStderr();
+  s.Run();
+  std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(errors.find(s.LabelFile(0) + " is a FIFO, not an image file; frame 0 starts black"), std::string::npos)
+      << errors;
+  EXPECT_EQ(s.Stored(0).at<cv::Vec3b>(30, 30), kRoadBgr);
+  EXPECT_TRUE(std::filesystem::is_fifo(s.LabelFile(0) + ".bak"));
+}
+
+TEST(LabelFolder, LeftoversOfInterruptedSavesAreRemovedAndADanglingLinkIsNamed) {
+  TempDir dir;
+  const std::string labels = dir.File("labels");
+  std::filesystem::create_directory(labels);
+  dir.Write("labels/.frame-000003.png.Ab12Cd", "torn");
+  dir.Write("labels/.frame-000004.png.x1y2z3", "torn");
+  dir.Write("labels/.frame-000003.png.bak", "kept");
+  dir.Write("labels/notes.txt", "kept");
+  ::testing::internal::CaptureStderr();
+  PrepareLabelFolder(labels);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "labeler: removed 2 temporary files that an interrupted save left in " + labels + "\n");
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(labels)) left.push_back(entry.path().filename());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{".frame-000003.png.bak", "notes.txt"}));
+
+  std::filesystem::create_directory_symlink(dir.File("gone"), dir.File("link"));
+  try {
+    PrepareLabelFolder(dir.File("link"));
+    FAIL() << "accepted a dangling link";
+  } catch (const FatalError& error) {
+    EXPECT_NE(std::string(error.what()).find("is a link to a missing folder"), std::string::npos) << error.what();
+  }
 }
 
 }  // namespace

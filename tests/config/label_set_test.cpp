@@ -83,6 +83,28 @@ TEST(LabelSet, MalformedLinesAreSkippedWithTheirLineNumber) {
   EXPECT_EQ(warnings.find("labels.txt:8:"), std::string::npos);
 }
 
+// Colours are read as "%d %d %d" reads them: text glued to the last number is ignored with a warning, so an
+// existing file keeps every label at its index; text glued to an earlier number leaves the later ones missing.
+TEST(LabelSet, TextAfterTheLastNumberIsIgnoredWithAWarning) {
+  std::string warnings;
+  LabelSet labels = Load(
+      "road 128 64 128;\n"
+      "= 2 sky 70 130 180x\n"
+      "car 0x 0 142\n"
+      "person 220 20 60\n",
+      &warnings);
+  ASSERT_EQ(labels.size(), 3u);
+  EXPECT_EQ(labels[0].blue, 128);
+  EXPECT_EQ(labels[1].name, "sky");
+  EXPECT_EQ(labels[1].blue, 180);
+  EXPECT_EQ(labels[1].hotKey, 2);
+  EXPECT_EQ(labels[2].name, "person");
+  EXPECT_NE(warnings.find("labels.txt:1: the text after 128 in '128;' is ignored\n"), std::string::npos) << warnings;
+  EXPECT_NE(warnings.find("labels.txt:2: the text after 180 in '180x' is ignored\n"), std::string::npos) << warnings;
+  EXPECT_NE(warnings.find("labels.txt:3: label line skipped"), std::string::npos) << warnings;
+  EXPECT_EQ(warnings.find("labels.txt:4:"), std::string::npos) << warnings;
+}
+
 TEST(LabelSet, NameOf99CharactersIsAccepted) {
   EXPECT_EQ(Load(std::string(99, 'n') + " 1 2 3\n")[0].name.size(), 99u);
 }

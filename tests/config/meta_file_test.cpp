@@ -147,6 +147,16 @@ TEST(MetaFile, RequireMetaKeysNamesEveryMissingOrBadKeyInOneLine) {
   config.FILE_TIMELINE_JUMPBY = 10;
   config.MAX_WINDOW_DIM = 1;
   EXPECT_NO_THROW(RequireMetaKeys(config, "x.meta"));
+  config.MAX_WINDOW_DIM = 16384;
+  EXPECT_NO_THROW(RequireMetaKeys(config, "x.meta"));
+  // A rescaled window of 400000 pixels a side used to abort the process on its allocation.
+  config.MAX_WINDOW_DIM = 400000;
+  try {
+    RequireMetaKeys(config, "x.meta");
+    FAIL() << "no error";
+  } catch (const FatalError& error) {
+    EXPECT_STREQ(error.what(), "labeler: error: meta file x.meta: MAX_WINDOW_DIM is 400000 but must be 1 to 16384\n");
+  }
 }
 
 }  // namespace

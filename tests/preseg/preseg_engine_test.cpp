@@ -80,5 +80,22 @@ TEST_F(PresegEngineTest, EdgeImagesMarkBoundaries) {
   EXPECT_EQ(engine_.presegEdges().at<uchar>(10, 20), 255);
 }
 
+// A noisy frame, whose regions meet the frame border everywhere: the Laplacian repeats the outermost pixels beyond it.
+TEST_F(PresegEngineTest, PyramidEdgesRepeatTheBorderPixels) {
+  frame_.create(120, 160, CV_8UC3);
+  cv::RNG(7).fill(frame_, cv::RNG::UNIFORM, 0, 256);
+  engine_.CreatePresegImages(frame_.size());
+  Update(1);
+  cv::Mat grey, laplacian, expected, reflected;
+  cv::cvtColor(engine_.presegColour(), grey, cv::COLOR_RGB2GRAY);
+  grey.convertTo(grey, CV_32F);
+  cv::Laplacian(grey, laplacian, CV_32F, 3, 1, 0, cv::BORDER_REPLICATE);
+  laplacian.convertTo(expected, CV_8U, 100);
+  EXPECT_EQ(cv::norm(engine_.presegEdges(), expected, cv::NORM_INF), 0);
+  cv::Laplacian(grey, laplacian, CV_32F, 3);
+  laplacian.convertTo(reflected, CV_8U, 100);
+  EXPECT_GT(cv::norm(reflected, expected, cv::NORM_L1), 0) << "the frame's border does not matter here";
+}
+
 }  // namespace
 }  // namespace labeler

@@ -5,6 +5,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -15,6 +16,11 @@ namespace labeler {
 namespace {
 
 using testing::TempDir;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 struct ToolRun {
   int status;
@@ -181,6 +187,54 @@ TEST(LabelerToolExport, UnknownColoursSkipTheFileAndEndWithStatusOne) {
   EXPECT_TRUE(project.Exported(1).empty());
   EXPECT_FALSE(project.Exported(2).empty());
   EXPECT_EQ(run.output, "Exported 2 of 3 label images to " + project.dir.File("out") + "\n");
+}
+
+// An output folder that is the label folder (named otherwise, or through a link), holds it or lies in it would
+// overwrite the annotators' colour label images with masks: refused before anything is written.
+TEST(LabelerToolExport, OutputFolderOverlappingTheLabelFolderIsRefused) {
+  ExportProject project;
+  project.WriteLabelImage(0);
+  const std::string labels = project.dir.File("labels");
+  std::filesystem::create_directory_symlink(labels, project.dir.File("link"));
+  const std::string before = ReadFile(LabelImagePath(labels, 0));
+  for (const std::string& out : {labels, labels + "/", project.dir.File("link"), labels + "/../labels",
+                                 project.dir.path().string(), labels + "/masks"}) {
+    std::string errors;
+    ToolRun run = RunTool("export --meta " + project.meta + " --out " + out, &errors);
+    EXPECT_EQ(run.status, 1) << out;
+    EXPECT_NE(errors.find("overlap; masks would overwrite label images"), std::string::npos) << errors;
+    EXPECT_EQ(ReadFile(LabelImagePath(labels, 0)), before) << out;
+  }
+  EXPECT_FALSE(std::filesystem::exists(labels + "/masks"));
+  EXPECT_FALSE(std::filesystem::exists(labels + "/classes.csv"));
+}
+
+// A mask or class list that can't be written is named and fails the run; a frame that fails leaves no older mask
+// of it behind, and no temporary file is left anywhere.
+TEST(LabelerToolExport, WriteFailuresAreReportedAndStaleMasksRemoved) {
+  ExportProject project;
+  project.WriteLabelImage(0);
+  project.WriteLabelImage(1);
+  project.WriteLabelImage(2);
+  const std::string out = project.dir.File("out");
+  ASSERT_EQ(RunTool("export --meta " + project.meta + " --out " + out).status, 0);
+  project.WriteLabelImage(1, cv::Vec3b(1, 2, 3));
+  std::filesystem::remove(LabelImagePath(out, 2));
+  std::filesystem::create_directory(LabelImagePath(out, 2));  // the rename onto it fails
+  std::filesystem::remove(out + "/classes.csv");
+  std::filesystem::create_directory(out + "/classes.csv");
+  std::string errors;
+  ToolRun run = RunTool("export --meta " + project.meta + " --out " + out, &errors);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(errors.find("skipped; the mask of an earlier export, " + LabelImagePath(out, 1) + ", was removed"),
+            std::string::npos)
+      << errors;
+  EXPECT_NE(errors.find(LabelImagePath(out, 2) + ": cannot be written: "), std::string::npos) << errors;
+  EXPECT_NE(errors.find(out + "/classes.csv: cannot be written: "), std::string::npos) << errors;
+  EXPECT_FALSE(std::filesystem::exists(LabelImagePath(out, 1)));
+  for (const auto& entry : std::filesystem::directory_iterator(out)) {
+    EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+  }
 }
 
 TEST(LabelerToolStats, CsvPerFrameAndTotalsWithFramesWithoutLabelImages) {

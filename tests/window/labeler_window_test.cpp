@@ -197,6 +197,24 @@ TEST_F(RealWindows, DragsOnEachWindowPaintExactlyTheirDiscs) {
   EXPECT_EQ(labeler->WaitForExit(), 0);
 }
 
+// Typed ahead while the labeller computes every presegmentation: Space, a digit and a click. The click belongs to
+// the next frame and the new label, although the event loop reads it before the labeller has handled the keys.
+TEST_F(RealWindows, InputTypedAheadIsAppliedInTheOrderItHappened) {
+  auto labeler = Start({MakeStillProject()});
+  ASSERT_TRUE(labeler->WaitForOutput("Loading still images"));
+  std::string frame = FindWindow(*x_, "Click Me!");
+  RunOnDisplay(*x_, "xdotool windowfocus --sync " + frame + " key g sleep 0.2 key space 2 mousemove --window " +
+                        frame + " 300 300 click 1 key c");
+  ASSERT_TRUE(labeler->WaitForOutput("LabelInfo changed to car.\n"));
+  cv::Mat stored = StoredLabelImage(1);
+  ASSERT_FALSE(stored.empty());
+  cv::Mat expected = Discs({{300, 300}}, 10, cv::Scalar(142, 0, 0), cv::Mat::zeros(480, 640, CV_8UC3));
+  EXPECT_EQ(cv::norm(stored, expected, cv::NORM_INF), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("labels/frame-000000.png")));
+  Keys(frame, "Escape");
+  EXPECT_EQ(labeler->WaitForExit(), 0);
+}
+
 TEST_F(RealWindows, UndoneStrokeIsNotSavedAndTheWheelSetsTheNextBrush) {
   auto labeler = Start({MakeStillProject()});
   ASSERT_TRUE(labeler->WaitForOutput("Loading still images"));
