@@ -86,6 +86,7 @@ class NullWindowSystem : public ui::WindowSystem {
   void CreateWindow(const std::string&) override {}
   void DestroyWindow(const std::string&) override {}
   void ShowImage(const std::string&, const cv::Mat&) override {}
+  void ShowImageRect(const std::string&, const cv::Mat&, const cv::Rect&) override {}
   void CreateTrackbar(const std::string& name, const std::string&, int* value, int, ui::TrackbarCallback cb) override {
     trackbars[name] = {value, std::move(cb)};
   }

@@ -9,7 +9,6 @@
 #include <regex>
 #include <opencv2/imgproc.hpp>
 
-#include "annotation/region_fill.h"
 #include "common/fatal_error.h"
 #include "common/files.h"
 
@@ -148,7 +147,6 @@ void LabelImages::Create(cv::Size frameSize) {
   committed_ = cv::Mat::zeros(frameSize, CV_8UC3);
   working_ = cv::Mat::zeros(frameSize, CV_8UC3);
   footprint_ = cv::Mat::zeros(frameSize, CV_8UC1);
-  filled_ = cv::Mat::zeros(frameSize, CV_8UC1);
 }
 
 void LabelImages::LoadLabelImage(cv::Mat& image, int frame) {
@@ -227,6 +225,7 @@ void LabelImages::RenderLabelMap(const cv::Mat& base, cv::Mat& target, RenderMod
   if (mode == RenderMode::kFull || strokes.empty()) {
     ForgetLastRender();
     base.copyTo(target);
+    MarkChanged(target, cv::Rect(0, 0, target.cols, target.rows));
     if (mode == RenderMode::kFull) {
       for (const Stroke& stroke : strokes) RenderStroke(stroke, target);
     }
@@ -253,6 +252,7 @@ void LabelImages::RenderLabelMap(const cv::Mat& base, cv::Mat& target, RenderMod
   } else {
     ForgetLastRender();
     base.copyTo(target);
+    MarkChanged(target, cv::Rect(0, 0, target.cols, target.rows));
     PaintPoints(stroke, target, 0);
   }
   lastRender_ = now;
@@ -282,12 +282,13 @@ void LabelImages::RenderStroke(const Stroke& stroke, cv::Mat& target, size_t fir
 
 // Paints the stroke's points from `firstPoint` on, under the presegmentation now published. Without one,
 // the discs themselves. With one, every region (8-connected pixels of exactly one colour) that holds a pixel
-// of their discs inside the frame, whole; regions already in `filled_` were painted before and are skipped.
+// of their discs inside the frame, whole; regions filled before for this stroke are skipped.
 void LabelImages::PaintPoints(const Stroke& stroke, cv::Mat& target, size_t firstPoint) {
   const std::vector<cv::Point>& points = stroke.points;
   if (preseg_.currentPreseg().algorithm == kNoPreseg) {
     for (size_t i = firstPoint; i < points.size(); ++i) {
       cv::circle(target, points[i], stroke.radius, stroke.colour, cv::FILLED, cv::LINE_8, 0);
+      MarkChanged(target, DiscBounds(points[i], stroke.radius));
     }
     return;
   }
@@ -296,6 +297,20 @@ void LabelImages::PaintPoints(const Stroke& stroke, cv::Mat& target, size_t firs
                         points.end());
   if (newPart.points.empty()) return;
   newPart.radius = stroke.radius;
+  const cv::Vec3b colour(cv::saturate_cast<uchar>(stroke.colour[0]), cv::saturate_cast<uchar>(stroke.colour[1]),
+                         cv::saturate_cast<uchar>(stroke.colour[2]));
+  PaintRegions(newPart, colour, target);
+}
+
+// The regions under the discs are looked up in the presegmentation's region map and painted from its pixel
+// lists: the work is the size of the regions newly reached, however large the ones reached before.
+void LabelImages::PaintRegions(const Stroke& newPart, const cv::Vec3b& colour, cv::Mat& target) {
+  std::shared_ptr<const RegionMap> map = preseg_.Regions();
+  if (map != fillMap_) {
+    ForgetLastRender();
+    fillMap_ = map;
+    regionFilled_.assign(static_cast<size_t>(map->regionCount()), 0);
+  }
   newPart.DrawStroke(footprint_, cv::Scalar(kFootprint));
   const cv::Rect bounds = newPart.StrokeBounds() & cv::Rect(0, 0, footprint_.cols, footprint_.rows);
   seeds_.clear();
@@ -308,25 +323,30 @@ void LabelImages::PaintPoints(const Stroke& stroke, cv::Mat& target, size_t firs
       }
     }
   }
-  const size_t alreadyPainted = filledPixels_.size();
-  for (const cv::Point& seed : seeds_) {
-    if (filled_.ptr<uchar>(seed.y)[seed.x] == 0) FillRegion(seed.x, seed.y);
-  }
-  const cv::Vec3b colour(cv::saturate_cast<uchar>(stroke.colour[0]), cv::saturate_cast<uchar>(stroke.colour[1]),
-                         cv::saturate_cast<uchar>(stroke.colour[2]));
   cv::Vec3b* pixels = target.ptr<cv::Vec3b>(0);
-  for (size_t i = alreadyPainted; i < filledPixels_.size(); ++i) pixels[filledPixels_[i]] = colour;
+  for (const cv::Point& seed : seeds_) {
+    const int region = map->RegionAt(seed.x, seed.y);
+    if (regionFilled_[region] != 0) continue;
+    regionFilled_[region] = 1;
+    filledRegions_.push_back(region);
+    for (int pixel : map->Pixels(region)) pixels[pixel] = colour;
+    MarkChanged(target, map->Bounds(region));
+  }
 }
 
-// Adds the region of presegColour holding (x, y) to the filled pixels.
-void LabelImages::FillRegion(int x, int y) {
-  FillEqualColourRegion(preseg_.presegColour(), x, y, filled_, filledPixels_, fillStack_);
+void LabelImages::MarkChanged(const cv::Mat& target, const cv::Rect& rect) {
+  if (target.data == working_.data) workingChanges_ |= rect & cv::Rect(0, 0, target.cols, target.rows);
+}
+
+cv::Rect LabelImages::TakeWorkingChanges() {
+  const cv::Rect changes = workingChanges_;
+  workingChanges_ = cv::Rect();
+  return changes;
 }
 
 void LabelImages::ForgetLastRender() {
-  uchar* filled = filled_.ptr<uchar>(0);
-  for (int pixel : filledPixels_) filled[pixel] = 0;
-  filledPixels_.clear();
+  for (int region : filledRegions_) regionFilled_[region] = 0;
+  filledRegions_.clear();
   lastRender_.valid = false;
 }
 

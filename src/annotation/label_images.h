@@ -9,6 +9,8 @@
 #ifndef LABELER_ANNOTATION_LABEL_IMAGES_H_
 #define LABELER_ANNOTATION_LABEL_IMAGES_H_
 
+#include <cstdint>
+#include <memory>
 #include <opencv2/core.hpp>
 #include <string>
 #include <vector>
@@ -68,12 +70,17 @@ class LabelImages {
   // Rebuilds the committed image from the stored label image and all strokes (after undo, redo, clear).
   void RebuildCommitted();
 
+  // The part of the working image that changed since the last call (empty when nothing did), so that
+  // "Labeled Map" need only redraw that.
+  cv::Rect TakeWorkingChanges();
+
   cv::Mat& committed() { return committed_; }
   cv::Mat& working() { return working_; }
 
  private:
-  void FillRegion(int x, int y);
   void PaintPoints(const Stroke& stroke, cv::Mat& target, size_t firstPoint);
+  void PaintRegions(const Stroke& newPart, const cv::Vec3b& colour, cv::Mat& target);
+  void MarkChanged(const cv::Mat& target, const cv::Rect& rect);
   void ForgetLastRender();
   void WriteDiagnosticCopies(const cv::Mat& base, const cv::Mat& target) const;
   bool KeepUnusableFile(const std::string& path);
@@ -87,10 +94,12 @@ class LabelImages {
   cv::Mat committed_;
   cv::Mat working_;
   cv::Mat footprint_;            // the discs of the stroke being rendered, value 50; zero elsewhere
-  cv::Mat filled_;               // union of the regions filled for the stroke being rendered
-  std::vector<int> filledPixels_;  // the pixels set in filled_, to clear them again
   std::vector<cv::Point> seeds_;
-  std::vector<int> fillStack_;
+  // The regions filled for the stroke being rendered, in the region map of its presegmentation.
+  std::shared_ptr<const RegionMap> fillMap_;
+  std::vector<uint8_t> regionFilled_;
+  std::vector<int> filledRegions_;
+  cv::Rect workingChanges_;
 
   // What the last incremental render left in `filled_`: the regions of that stroke's first `points` points.
   struct LastRender {

@@ -53,11 +53,11 @@ void MouseInteraction::OnFrameMouse(int event, int x, int y, int flags) {
     case ui::kRightRelease: std::printf("Rup (x,y) = %d, %d\n", x, y); break;
     case ui::kWheelForward:
       ++pointer_.brushRadius;
-      ShowCursorPicture(x, y);
+      canvas_.ShowFrameWithCursor({x, y}, nullptr);
       break;
     case ui::kWheelBack:
       pointer_.brushRadius = std::max(pointer_.brushRadius - 1, 1);
-      ShowCursorPicture(x, y);
+      canvas_.ShowFrameWithCursor({x, y}, nullptr);
       break;
     default: break;
   }
@@ -99,12 +99,8 @@ void MouseInteraction::MoveWithLegend(int x, int y) {
 }
 
 void MouseInteraction::Track(int x, int y) {
-  cv::Mat& scratch = canvas_.scratch();
-  timeline_.frame().copyTo(scratch);
-  canvas_.DrawCursor(scratch, x, y);
   Stroke* stroke = strokes_.currentStroke();
-  if (stroke != nullptr) stroke->DrawStroke(scratch, cv::Scalar(-1.0));
-  canvas_.ShowInFrameWindow(scratch);
+  canvas_.ShowFrameWithCursor({x, y}, stroke);
   if (preseg_.currentPreseg().algorithm != kNoPreseg) SelectRegion(x, y);
   canvas_.RedrawPresegWindow();
   if (stroke != nullptr) {
@@ -139,27 +135,50 @@ void MouseInteraction::FinishDrag() {
   labelImages_.working().copyTo(labelImages_.committed());
 }
 
-void MouseInteraction::ShowCursorPicture(int x, int y) {
-  cv::Mat& scratch = canvas_.scratch();
-  timeline_.frame().copyTo(scratch);
-  canvas_.DrawCursor(scratch, x, y);
-  canvas_.ShowInFrameWindow(scratch);
+// Over a presegmentation the region is looked up in its region map; over the frame itself (no
+// presegmentation, when a press selects) it is flooded, as that picture has no map.
+void MouseInteraction::SelectRegion(int x, int y) {
+  const cv::Mat& picture = preseg_.presegColour();
+  RegionSelection& selection = pointer_.region;
+  selection.colour = picture.at<cv::Vec3b>(y, x);
+  std::shared_ptr<const RegionMap> map = preseg_.Regions();
+  if (map != nullptr) {
+    const int region = map->RegionAt(x, y);
+    if (selection.map == map && selection.region == region) return;
+    selection.map = std::move(map);
+    selection.region = region;
+    selection.bounds = selection.map->Bounds(region);
+    ++selection.serial;
+    return;
+  }
+  // Within the region already flooded from this very picture, the region is the same.
+  const bool sameRegion = selection.map == nullptr && selectedFrom_ == picture.data &&
+                          selectedVersion_ == preseg_.version() && selection.mask.size() == picture.size() &&
+                          selection.mask.at<uchar>(y, x) != 0;
+  if (sameRegion) return;
+  FloodRegion(picture, x, y);
+  selectedFrom_ = picture.data;
+  selectedVersion_ = preseg_.version();
 }
 
-void MouseInteraction::SelectRegion(int x, int y) {
-  const cv::Mat& preseg = preseg_.presegColour();
-  if (pointer_.regionMask.size() != preseg.size()) pointer_.regionMask = cv::Mat::zeros(preseg.size(), CV_8UC1);
-  uchar* mask = pointer_.regionMask.ptr<uchar>(0);
-  pointer_.regionColour = preseg.at<cv::Vec3b>(y, x);
-  // Within the region already selected from this very picture, the region is the same.
-  const bool sameRegion = selectedFrom_ == preseg.data && selectedVersion_ == preseg_.version() &&
-                          mask[y * preseg.cols + x] != 0;
-  if (sameRegion) return;
-  for (int pixel : pointer_.regionPixels) mask[pixel] = 0;
-  pointer_.regionPixels.clear();
-  FillEqualColourRegion(preseg, x, y, pointer_.regionMask, pointer_.regionPixels, fillStack_);
-  selectedFrom_ = preseg.data;
-  selectedVersion_ = preseg_.version();
+void MouseInteraction::FloodRegion(const cv::Mat& picture, int x, int y) {
+  RegionSelection& selection = pointer_.region;
+  if (selection.mask.size() != picture.size()) selection.mask = cv::Mat::zeros(picture.size(), CV_8UC1);
+  uchar* mask = selection.mask.ptr<uchar>(0);
+  for (int pixel : selection.flooded) mask[pixel] = 0;
+  selection.flooded.clear();
+  selection.map.reset();
+  selection.region = -1;
+  FillEqualColourRegion(picture, x, y, selection.mask, selection.flooded, fillStack_);
+  cv::Point low(picture.cols, picture.rows);
+  cv::Point high(-1, -1);
+  for (int pixel : selection.flooded) {
+    const cv::Point at(pixel % picture.cols, pixel / picture.cols);
+    low = cv::Point(std::min(low.x, at.x), std::min(low.y, at.y));
+    high = cv::Point(std::max(high.x, at.x), std::max(high.y, at.y));
+  }
+  selection.bounds = cv::Rect(low, high + cv::Point(1, 1));
+  ++selection.serial;
 }
 
 }  // namespace labeler

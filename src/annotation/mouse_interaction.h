@@ -7,13 +7,17 @@
 #ifndef LABELER_ANNOTATION_MOUSE_INTERACTION_H_
 #define LABELER_ANNOTATION_MOUSE_INTERACTION_H_
 
+#include <cstdint>
+#include <memory>
 #include <opencv2/core.hpp>
+#include <span>
 #include <vector>
 
 #include "annotation/label_images.h"
 #include "annotation/stroke_store.h"
 #include "config/label_set.h"
 #include "preseg/preseg_engine.h"
+#include "preseg/region_map.h"
 #include "timeline/timeline.h"
 
 namespace labeler {
@@ -22,24 +26,42 @@ namespace labeler {
 class Canvas {
  public:
   virtual ~Canvas() = default;
-  // The frame-sized image in which pictures are composed; its content belongs to whoever writes it last.
+  // A frame-sized image for pictures drawn whole (the label legend); its content belongs to whoever writes it.
   virtual cv::Mat& scratch() = 0;
   virtual void ShowInFrameWindow(const cv::Mat& image) = 0;
   // Shows a frame-sized picture in "Rescaled PreSeg", resized.
   virtual void ShowRescaled(const cv::Mat& image) = 0;
+  // "Click Me!" shows the frame with the brush circle at `at` and, when `stroke` is given, its discs.
+  virtual void ShowFrameWithCursor(cv::Point at, const Stroke* stroke) = 0;
   virtual void RedrawPresegWindow() = 0;
   virtual void RedrawLabelWindow() = 0;
-  virtual void DrawCursor(cv::Mat& image, int x, int y) = 0;
+};
+
+// The presegmentation region last selected under the pointer. Over a presegmentation it is a region of that
+// picture's region map (kept alive here, so the selection stays what it was whatever is computed later); over
+// the frame itself it is flooded into `mask` and `flooded`.
+struct RegionSelection {
+  std::shared_ptr<const RegionMap> map;
+  int region = -1;
+  cv::Mat mask;                 // 1 on a flooded region
+  std::vector<int> flooded;     // the pixels set in mask
+  cv::Rect bounds;              // of the selected pixels; empty for none
+  cv::Vec3b colour;             // the picture's colour of the region
+  uint64_t serial = 0;          // changes with every new selection
+
+  bool Contains(int pixel) const {
+    if (map != nullptr) return map->ids().ptr<int>(0)[pixel] == region;
+    return !mask.empty() && mask.ptr<uchar>(0)[pixel] != 0;
+  }
+  std::span<const int> Pixels() const { return map != nullptr ? map->Pixels(region) : std::span<const int>(flooded); }
 };
 
 // The pointer's state, shared by the mouse handlers (which write it) and the window composer (which draws it).
 struct PointerState {
   int cursorX = 0;
   int cursorY = 0;
-  int brushRadius = 10;            // at least 1
-  cv::Mat regionMask;              // 1 on the presegmentation region selected under the pointer
-  std::vector<int> regionPixels;   // the pixels set in regionMask
-  cv::Vec3b regionColour;          // the presegmentation's colour of that region
+  int brushRadius = 10;  // at least 1
+  RegionSelection region;
 };
 
 class MouseInteraction {
@@ -65,7 +87,7 @@ class MouseInteraction {
   void Track(int x, int y);
   void BeginStrokeAt(int x, int y);
   void EndStrokeAndCommit(int x, int y);
-  void ShowCursorPicture(int x, int y);
+  void FloodRegion(const cv::Mat& picture, int x, int y);
 
   Canvas& canvas_;
   PointerState& pointer_;

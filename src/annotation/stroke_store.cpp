@@ -28,6 +28,7 @@ void StrokeStore::BeginStroke(int x, int y, int radius, const cv::Scalar& colour
   stroke.radius = radius;
   stroke.colour = colour;
   stroke.paramLine = paramLine;
+  stroke.serial = nextSerial_++;
   strokes_.push_back(std::move(stroke));
   currentStroke_ = static_cast<int>(strokes_.size()) - 1;
 }

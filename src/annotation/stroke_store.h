@@ -7,6 +7,7 @@
 #ifndef LABELER_ANNOTATION_STROKE_STORE_H_
 #define LABELER_ANNOTATION_STROKE_STORE_H_
 
+#include <cstdint>
 #include <opencv2/core.hpp>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@ struct Stroke {
   int radius = 1;
   cv::Scalar colour;              // blue, green, red, 0
   std::string paramLine;          // the presegmentation the stroke was painted on
+  uint64_t serial = 0;            // tells strokes apart for the life of the store, through undo and redo
 
   void AddPoint(int x, int y) { points.emplace_back(x, y); }
   // Draws a filled disc per point (consecutive discs are not joined) in `colour`, or in the stroke's own colour
@@ -26,6 +28,11 @@ struct Stroke {
   // The rectangle covering every disc; it may reach beyond the frame.
   cv::Rect StrokeBounds() const;
 };
+
+// The rectangle covering a disc, or a circle, of `radius` around `centre`.
+inline cv::Rect DiscBounds(cv::Point centre, int radius) {
+  return {centre.x - radius, centre.y - radius, 2 * radius + 1, 2 * radius + 1};
+}
 
 class StrokeStore {
  public:
@@ -52,6 +59,7 @@ class StrokeStore {
   std::vector<Stroke> strokes_;
   std::vector<Stroke> redoStrokes_;
   int currentStroke_ = -1;
+  uint64_t nextSerial_ = 1;
 };
 
 }  // namespace labeler

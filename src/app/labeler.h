@@ -48,6 +48,7 @@ class Labeler {
   const PresegEngine& preseg() const { return preseg_; }
   const StrokeStore& strokes() const { return strokes_; }
   const PointerState& pointer() const { return pointer_; }
+  WindowComposer& composer() { return *composer_; }
 
  private:
   void StartUp(const std::string& metaPath);

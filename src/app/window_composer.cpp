@@ -1,5 +1,6 @@
 #include "app/window_composer.h"
 
+#include <algorithm>
 #include <opencv2/imgproc.hpp>
 
 namespace labeler {
@@ -11,7 +12,58 @@ constexpr double kBrightening = 80;
 const cv::Vec3b kHighlight(0, 20, 200);
 const cv::Scalar kCursorColour(0, 255, 0);
 
+// The entries of the ascending `sorted` inside [from, to).
+std::pair<const int*, const int*> Within(const std::vector<int>& sorted, int from, int to) {
+  const int* begin = sorted.data();
+  const int* end = begin + sorted.size();
+  return {std::lower_bound(begin, end, from), std::lower_bound(begin, end, to)};
+}
+
 }  // namespace
+
+// `stroke` is the stroke whose discs `next` shows, or nullptr.
+cv::Rect WindowComposer::Marks::ChangesTo(const Marks& next, const Stroke* stroke) const {
+  cv::Rect changes;
+  if (cursorShown != next.cursorShown || cursor != next.cursor || radius != next.radius) {
+    if (cursorShown) changes |= DiscBounds(cursor, radius);
+    if (next.cursorShown) changes |= DiscBounds(next.cursor, next.radius);
+  }
+  if (stroke != nullptr && this->stroke == next.stroke && discs <= next.discs) {
+    for (size_t i = discs; i < next.discs; ++i) changes |= DiscBounds(stroke->points[i], stroke->radius);
+  } else if (this->stroke != next.stroke || discs != next.discs) {
+    changes |= discBounds;
+    changes |= next.discBounds;
+  }
+  return changes;
+}
+
+WindowComposer::Marks WindowComposer::MarksOf(cv::Point cursor, int radius, const Stroke* stroke) {
+  Marks marks;
+  marks.cursorShown = true;
+  marks.cursor = cursor;
+  marks.radius = radius;
+  if (stroke != nullptr) {
+    marks.stroke = stroke->serial;
+    marks.discs = stroke->points.size();
+    marks.discBounds = stroke->StrokeBounds();
+  }
+  return marks;
+}
+
+// The brush circle, then the stroke's discs in its colour, as far as they fall inside `rect`.
+void WindowComposer::DrawMarks(cv::Mat& picture, const cv::Rect& rect, const Marks& marks, const Stroke* stroke) {
+  cv::Mat area = picture(rect);
+  const cv::Point origin = rect.tl();
+  if (marks.cursorShown) {
+    cv::circle(area, marks.cursor - origin, marks.radius, kCursorColour, 1, cv::LINE_8, 0);
+  }
+  if (stroke == nullptr) return;
+  for (size_t i = 0; i < marks.discs; ++i) {
+    const cv::Point& point = stroke->points[i];
+    if ((DiscBounds(point, stroke->radius) & rect).empty()) continue;
+    cv::circle(area, point - origin, stroke->radius, stroke->colour, cv::FILLED, cv::LINE_8, 0);
+  }
+}
 
 WindowComposer::WindowComposer(ui::WindowSystem& windows, const Timeline& timeline, PresegEngine& preseg,
                                LabelImages& labelImages, const StrokeStore& strokes, PointerState& pointer,
@@ -31,12 +83,22 @@ WindowComposer::WindowComposer(ui::WindowSystem& windows, const Timeline& timeli
 
 void WindowComposer::Create(cv::Size frameSize) {
   scratch_ = cv::Mat::zeros(frameSize, CV_8UC3);
+  framePicture_ = cv::Mat::zeros(frameSize, CV_8UC3);
+  presegPicture_ = cv::Mat::zeros(frameSize, CV_8UC3);
   labelWindow_ = cv::Mat::zeros(frameSize, CV_8UC3);
-  pointer_.regionMask = cv::Mat::zeros(frameSize, CV_8UC1);
-  pointer_.regionPixels.clear();
+  pointer_.region = RegionSelection{};
+  ForgetShownPictures();
 }
 
-void WindowComposer::CreateRescaled(cv::Size size) { rescaled_ = cv::Mat::zeros(size, CV_8UC3); }
+void WindowComposer::CreateRescaled(cv::Size size) {
+  rescaled_ = cv::Mat::zeros(size, CV_8UC3);
+  rescaler_ = Rescaler(presegPicture_.size(), size);
+  presegShown_.valid = false;
+}
+
+void WindowComposer::ForgetShownPictures() {
+  frameShown_.valid = presegShown_.valid = labelShown_.valid = false;
+}
 
 void WindowComposer::ApplyPendingRedraws() {
   if (redraws_.frameWindowDirty) {
@@ -44,74 +106,161 @@ void WindowComposer::ApplyPendingRedraws() {
     redraws_.frameWindowDirty = false;
   }
   if (redraws_.presegWindowDirty) {
+    presegShown_.valid = false;
     RedrawPresegWindow();
     redraws_.presegWindowDirty = false;
   }
   if (redraws_.labelWindowDirty) {
+    labelShown_.valid = false;
     RedrawLabelWindow();
     redraws_.labelWindowDirty = false;
   }
 }
 
-void WindowComposer::ShowFrame() { windows_.ShowImage(kFrameWindow, timeline_.frame()); }
+void WindowComposer::ShowFrame() {
+  timeline_.frame().copyTo(framePicture_);
+  windows_.ShowImage(kFrameWindow, framePicture_);
+  frameShown_.valid = true;
+  frameShown_.marks = Marks{};
+}
 
-void WindowComposer::ShowInFrameWindow(const cv::Mat& image) { windows_.ShowImage(kFrameWindow, image); }
+void WindowComposer::ShowInFrameWindow(const cv::Mat& image) {
+  windows_.ShowImage(kFrameWindow, image);
+  frameShown_.valid = false;
+}
 
 void WindowComposer::ShowRescaled(const cv::Mat& image) {
   cv::resize(image, rescaled_, rescaled_.size(), 0, 0, cv::INTER_LINEAR);
   windows_.ShowImage(kPresegWindow, rescaled_);
+  presegShown_.valid = false;
+}
+
+void WindowComposer::ShowFrameWithCursor(cv::Point at, const Stroke* stroke) {
+  const Marks next = MarksOf(at, pointer_.brushRadius, stroke);
+  if (!frameShown_.valid || !partialRedraws_) {
+    ComposeFrameWindow(FrameRect(), next, stroke);
+    windows_.ShowImage(kFrameWindow, framePicture_);
+  } else {
+    const cv::Rect changes = frameShown_.marks.ChangesTo(next, stroke) & FrameRect();
+    if (!changes.empty()) {
+      ComposeFrameWindow(changes, next, stroke);
+      windows_.ShowImageRect(kFrameWindow, framePicture_, changes);
+    }
+  }
+  frameShown_.valid = true;
+  frameShown_.marks = next;
+}
+
+void WindowComposer::ComposeFrameWindow(const cv::Rect& rect, const Marks& marks, const Stroke* stroke) {
+  timeline_.frame()(rect).copyTo(framePicture_(rect));
+  DrawMarks(framePicture_, rect, marks, stroke);
 }
 
 void WindowComposer::RedrawPresegWindow() {
   preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);
-  if (preseg_.currentPreseg().algorithm != kNoPreseg) {
-    ComposePreseg();
+  const Stroke* stroke = strokes_.currentStroke();
+  const Marks next = MarksOf({pointer_.cursorX, pointer_.cursorY}, pointer_.brushRadius, stroke);
+  const int algorithm = preseg_.currentPreseg().algorithm;
+  const RegionSelection& selection = pointer_.region;
+  const bool samePicture = partialRedraws_ && presegShown_.valid && presegShown_.picture == preseg_.presegColour().data &&
+                           presegShown_.version == preseg_.version() && presegShown_.algorithm == algorithm;
+  if (!samePicture) {
+    ComposePreseg(FrameRect(), next, stroke);
+    rescaler_.Rescale(presegPicture_, rescaled_, cv::Rect(cv::Point(), rescaled_.size()));
+    windows_.ShowImage(kPresegWindow, rescaled_);
   } else {
-    timeline_.frame().copyTo(scratch_);
+    cv::Rect changes = presegShown_.marks.ChangesTo(next, stroke);
+    if (algorithm != kNoPreseg && presegShown_.selection != selection.serial) {
+      changes |= presegShown_.selectionBounds;
+      changes |= selection.bounds;
+    }
+    changes &= FrameRect();
+    if (!changes.empty()) {
+      ComposePreseg(changes, next, stroke);
+      const cv::Rect target = rescaler_.TargetRectOf(changes);
+      rescaler_.Rescale(presegPicture_, rescaled_, target);
+      windows_.ShowImageRect(kPresegWindow, rescaled_, target);
+    }
   }
-  DrawCursor(scratch_, pointer_.cursorX, pointer_.cursorY);
-  if (const Stroke* stroke = strokes_.currentStroke()) stroke->DrawStroke(scratch_, cv::Scalar(-1.0));
-  ShowRescaled(scratch_);
+  presegShown_ = {true,          preseg_.presegColour().data, preseg_.version(), algorithm, selection.serial,
+                  selection.bounds, next};
 }
 
-void WindowComposer::ComposePreseg() {
-  cv::LUT(preseg_.presegColour(), lighten_, scratch_);
-  HighlightRegion();
-}
-
-// Inside the selected region the frame shows through, shifted so that a pixel of the region's own colour
-// becomes exactly the highlight colour.
-void WindowComposer::HighlightRegion() {
-  const cv::Vec3b& region = pointer_.regionColour;
+// The lightened presegmentation with the frame showing through the selected region (or the frame itself with
+// no presegmentation), computed only at the rows and columns the resize reads; then the circle and discs.
+// Inside the selected region the frame is shifted so that a pixel of the region's own colour becomes exactly
+// the highlight colour.
+void WindowComposer::ComposePreseg(const cv::Rect& rect, const Marks& marks, const Stroke* stroke) {
+  const cv::Mat& frame = timeline_.frame();
+  const cv::Mat& preseg = preseg_.presegColour();
+  const bool presegmented = preseg_.currentPreseg().algorithm != kNoPreseg;
+  const RegionSelection& selection = pointer_.region;
   uchar shifted[3][256];  // per channel: frame value -> frame value + offset, saturated
   for (int c = 0; c < 3; ++c) {
-    const int offset = kHighlight[c] - region[c];
+    const int offset = kHighlight[c] - selection.colour[c];
     for (int v = 0; v < 256; ++v) shifted[c][v] = cv::saturate_cast<uchar>(v + offset);
   }
-  const cv::Vec3b* frame = timeline_.frame().ptr<cv::Vec3b>(0);
-  cv::Vec3b* out = scratch_.ptr<cv::Vec3b>(0);
-  for (int pixel : pointer_.regionPixels) {
-    const cv::Vec3b& in = frame[pixel];
-    out[pixel] = cv::Vec3b(shifted[0][in[0]], shifted[1][in[1]], shifted[2][in[2]]);
+  const uchar* lighten = lighten_.ptr<uchar>(0);
+  const auto [firstRow, endRow] = Within(rescaler_.sourceRows(), rect.y, rect.y + rect.height);
+  const auto [firstColumn, endColumn] = Within(rescaler_.sourceColumns(), rect.x, rect.x + rect.width);
+  for (const int* row = firstRow; row != endRow; ++row) {
+    const cv::Vec3b* in = frame.ptr<cv::Vec3b>(*row);
+    cv::Vec3b* out = presegPicture_.ptr<cv::Vec3b>(*row);
+    if (!presegmented) {
+      for (const int* x = firstColumn; x != endColumn; ++x) out[*x] = in[*x];
+      continue;
+    }
+    const cv::Vec3b* regions = preseg.ptr<cv::Vec3b>(*row);
+    const int rowStart = *row * frame.cols;
+    for (const int* x = firstColumn; x != endColumn; ++x) {
+      if (selection.Contains(rowStart + *x)) {
+        const cv::Vec3b& v = in[*x];
+        out[*x] = cv::Vec3b(shifted[0][v[0]], shifted[1][v[1]], shifted[2][v[2]]);
+      } else {
+        const cv::Vec3b& v = regions[*x];
+        out[*x] = cv::Vec3b(lighten[v[0]], lighten[v[1]], lighten[v[2]]);
+      }
+    }
   }
+  DrawMarks(presegPicture_, rect, marks, stroke);
 }
 
 void WindowComposer::RedrawLabelWindow() {
   labelImages_.RenderLabelMap(labelImages_.committed(), labelImages_.working(), RenderMode::kIncremental);
   preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);
-  // Boundary pixels take the grey level of the edge image, the others the label colour.
-  const cv::Mat& edges = preseg_.presegEdges();
-  labelImages_.working().copyTo(labelWindow_);
-  if (preseg_.currentPreseg().algorithm != kNoPreseg) {
-    cv::merge(std::vector<cv::Mat>(3, edges), scratch_);
-    scratch_.copyTo(labelWindow_, edges);
+  const cv::Rect workingChanges = labelImages_.TakeWorkingChanges();
+  const Marks next = MarksOf({pointer_.cursorX, pointer_.cursorY}, pointer_.brushRadius, nullptr);
+  const int algorithm = preseg_.currentPreseg().algorithm;
+  const bool sameEdges = partialRedraws_ && labelShown_.valid && labelShown_.edges == preseg_.presegEdges().data &&
+                         labelShown_.version == preseg_.version() && labelShown_.algorithm == algorithm;
+  if (!sameEdges) {
+    ComposeLabelWindow(FrameRect());
+    windows_.ShowImage(kLabelWindow, labelWindow_);
+  } else {
+    const cv::Rect changes = (workingChanges | labelShown_.marks.ChangesTo(next, nullptr)) & FrameRect();
+    if (!changes.empty()) {
+      ComposeLabelWindow(changes);
+      windows_.ShowImageRect(kLabelWindow, labelWindow_, changes);
+    }
   }
-  DrawCursor(labelWindow_, pointer_.cursorX, pointer_.cursorY);
-  windows_.ShowImage(kLabelWindow, labelWindow_);
+  labelShown_ = {true, preseg_.presegEdges().data, preseg_.version(), algorithm, next};
 }
 
-void WindowComposer::DrawCursor(cv::Mat& image, int x, int y) {
-  cv::circle(image, cv::Point(x, y), pointer_.brushRadius, kCursorColour, 1, cv::LINE_8, 0);
+// The working label image; boundary pixels take the grey level of the edge image; then the circle.
+void WindowComposer::ComposeLabelWindow(const cv::Rect& rect) {
+  labelImages_.working()(rect).copyTo(labelWindow_(rect));
+  if (preseg_.currentPreseg().algorithm != kNoPreseg) {
+    const cv::Mat& edges = preseg_.presegEdges();
+    for (int y = rect.y; y < rect.y + rect.height; ++y) {
+      const uchar* edge = edges.ptr<uchar>(y);
+      cv::Vec3b* out = labelWindow_.ptr<cv::Vec3b>(y);
+      for (int x = rect.x; x < rect.x + rect.width; ++x) {
+        if (edge[x] != 0) out[x] = cv::Vec3b(edge[x], edge[x], edge[x]);
+      }
+    }
+  }
+  DrawMarks(labelWindow_, rect, MarksOf({pointer_.cursorX, pointer_.cursorY}, pointer_.brushRadius, nullptr),
+            nullptr);
 }
 
 }  // namespace labeler

@@ -1,19 +1,27 @@
 // WindowComposer: what "Click Me!", "Rescaled PreSeg" and "Labeled Map" show, and when.
 //
-// "Rescaled PreSeg" shows the presegmentation lightened to low contrast, the frame showing through the region
-// under the pointer in a red highlight, the cursor circle and the stroke being painted, all resized by the
-// display scale. "Labeled Map" shows the working label image with the region boundaries in grey and the
-// cursor. Other components ask for redraws through RedrawRequests; ApplyPendingRedraws carries them out. The
-// composer owns its pictures and borrows everything it draws from.
+// "Click Me!" shows the frame, with the brush circle and the discs of the stroke being painted while the pointer
+// moves. "Rescaled PreSeg" shows the presegmentation lightened to low contrast, the frame showing through the
+// region under the pointer in a red highlight, the cursor circle and the stroke being painted, all resized by
+// the display scale. "Labeled Map" shows the working label image with the region boundaries in grey and the
+// cursor. Other components ask for redraws through RedrawRequests; ApplyPendingRedraws carries them out, whole.
+//
+// Mouse moves redraw only what they change: the composer remembers what each window shows (cursor, stroke
+// discs, selected region) and recomposes and sends just the rectangles that differ, so a move costs the size
+// of the brush, not of the frame. Each window's picture is always exactly what a whole redraw would show; the
+// rescaled one is computed a rectangle at a time by a Rescaler, from a frame-sized picture composed only where
+// the resize reads it. The composer owns its pictures and borrows everything it draws from.
 #ifndef LABELER_APP_WINDOW_COMPOSER_H_
 #define LABELER_APP_WINDOW_COMPOSER_H_
 
+#include <cstdint>
 #include <opencv2/core.hpp>
 
 #include "annotation/label_images.h"
 #include "annotation/mouse_interaction.h"
 #include "annotation/redraw_requests.h"
 #include "annotation/stroke_store.h"
+#include "app/rescaler.h"
 #include "preseg/preseg_engine.h"
 #include "timeline/timeline.h"
 #include "ui/window_system.h"
@@ -35,20 +43,42 @@ class WindowComposer : public Canvas {
   // The picture of "Rescaled PreSeg", of `size`.
   void CreateRescaled(cv::Size size);
 
-  // Redraws the requested windows in the order "Click Me!", "Rescaled PreSeg", "Labeled Map".
+  // Redraws the requested windows whole, in the order "Click Me!", "Rescaled PreSeg", "Labeled Map".
   void ApplyPendingRedraws();
   void ShowFrame();
 
   cv::Mat& scratch() override { return scratch_; }
   void ShowInFrameWindow(const cv::Mat& image) override;
   void ShowRescaled(const cv::Mat& image) override;
+  void ShowFrameWithCursor(cv::Point at, const Stroke* stroke) override;
   void RedrawPresegWindow() override;
   void RedrawLabelWindow() override;
-  void DrawCursor(cv::Mat& image, int x, int y) override;
+
+  // With false, every redraw recomposes and sends whole pictures, as before partial redraws existed: the
+  // reference the partial pictures are checked against.
+  void SetPartialRedraws(bool partial) { partialRedraws_ = partial; }
 
  private:
-  void ComposePreseg();
-  void HighlightRegion();
+  // The brush circle and stroke discs a picture shows, to tell what a new picture changes.
+  struct Marks {
+    bool cursorShown = false;
+    cv::Point cursor;
+    int radius = 0;
+    uint64_t stroke = 0;  // serial of the stroke whose discs are shown, 0 for none
+    size_t discs = 0;
+    cv::Rect discBounds;
+
+    // The rectangle where `next`, showing the discs of `stroke` (or none), differs from these marks.
+    cv::Rect ChangesTo(const Marks& next, const Stroke* stroke) const;
+  };
+  static Marks MarksOf(cv::Point cursor, int radius, const Stroke* stroke);
+  static void DrawMarks(cv::Mat& picture, const cv::Rect& rect, const Marks& marks, const Stroke* stroke);
+
+  void ComposeFrameWindow(const cv::Rect& rect, const Marks& marks, const Stroke* stroke);
+  void ComposePreseg(const cv::Rect& rect, const Marks& marks, const Stroke* stroke);
+  void ComposeLabelWindow(const cv::Rect& rect);
+  void ForgetShownPictures();
+  cv::Rect FrameRect() const { return {0, 0, timeline_.width(), timeline_.height()}; }
 
   ui::WindowSystem& windows_;
   const Timeline& timeline_;
@@ -59,9 +89,35 @@ class WindowComposer : public Canvas {
   RedrawRequests& redraws_;
 
   cv::Mat scratch_;
+  cv::Mat framePicture_;   // what "Click Me!" shows
+  cv::Mat presegPicture_;  // the frame-sized picture "Rescaled PreSeg" is resized from, where the resize reads it
   cv::Mat rescaled_;
   cv::Mat labelWindow_;
   cv::Mat lighten_;  // lookup table: presegmentation value to its lightened, low-contrast value
+  Rescaler rescaler_;
+  bool partialRedraws_ = true;
+
+  // What each window shows now, for partial redraws; `valid` false means only a whole redraw will do.
+  struct FrameShown {
+    bool valid = false;
+    Marks marks;
+  } frameShown_;
+  struct PresegShown {
+    bool valid = false;
+    const uchar* picture = nullptr;
+    uint64_t version = 0;
+    int algorithm = 0;
+    uint64_t selection = 0;
+    cv::Rect selectionBounds;
+    Marks marks;
+  } presegShown_;
+  struct LabelShown {
+    bool valid = false;
+    const uchar* edges = nullptr;
+    uint64_t version = 0;
+    int algorithm = 0;
+    Marks marks;
+  } labelShown_;
 };
 
 }  // namespace labeler

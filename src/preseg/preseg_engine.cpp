@@ -28,6 +28,7 @@ void PresegEngine::CreatePresegImages(cv::Size frameSize) {
 void PresegEngine::UpdatePresegmentation(const cv::Mat& frame, int frameNumber, int force) {
   const int algorithm = currentPreseg_.algorithm;
   if (algorithm == kNoPreseg) {
+    publishedSlot_ = -1;
     presegColour_ = frame;
     if (zeroEdges_.empty()) zeroEdges_ = cv::Mat::zeros(frame.size(), CV_8UC1);
     presegEdges_ = zeroEdges_;
@@ -45,6 +46,7 @@ void PresegEngine::UpdatePresegmentation(const cv::Mat& frame, int frameNumber, 
   }
   presegEdges_ = slotEdges_[slot];
   presegColour_ = slotColour_[slot];
+  publishedSlot_ = slot;
   slots_[slot].slotTag = slot;
   slots_[slot].algorithm = algorithm;
 }
@@ -53,7 +55,7 @@ void PresegEngine::UpdatePresegmentation(const cv::Mat& frame, int frameNumber, 
 // that boundaries are non-zero as for every setting.
 void PresegEngine::ComputeSlot(const cv::Mat& frame, int slot) {
   std::printf("\t\t Caching segmentation #%d\n", slot);
-  ++version_;
+  slotVersion_[slot] = ++version_;
   if (slot == kGraphSlot) {
     GraphSegment(frame, slotColour_[slot], slotEdges_[slot], -1.0f, -1.0f, -1);
     slots_[slot].sigma = slots_[slot].k = slots_[slot].minSize = -1.0f;
@@ -66,7 +68,7 @@ void PresegEngine::ComputeSlot(const cv::Mat& frame, int slot) {
 void PresegEngine::ComputePyramidPreseg(const cv::Mat& frame, int frameNumber, int force) {
   if (force == 0 && frameNumber == lastPyramidFrame_) return;  // the slot images hold this frame's result
   std::printf("Refreshing Preseg \n ");
-  ++version_;
+  slotVersion_[kPyramidSlot] = ++version_;
   cv::Mat& colour = slotColour_[kPyramidSlot];
   pyramid_.Segment(frame, colour, kPyramidLevel, currentPreseg_.pyrSeg1 + 1, currentPreseg_.pyrSeg2 + 1);
   lastPyramidFrame_ = frameNumber;
@@ -80,6 +82,17 @@ void PresegEngine::ComputePyramidPreseg(const cv::Mat& frame, int frameNumber, i
 
 void PresegEngine::InvalidatePresegCache() {
   for (PresegParams& slot : slots_) slot.slotTag = -1;
+  for (auto& regions : slotRegions_) regions.reset();
+}
+
+std::shared_ptr<const RegionMap> PresegEngine::Regions() {
+  if (publishedSlot_ < 0) return nullptr;
+  std::shared_ptr<const RegionMap>& regions = slotRegions_[publishedSlot_];
+  if (regions == nullptr || slotRegionsVersion_[publishedSlot_] != slotVersion_[publishedSlot_]) {
+    regions = std::make_shared<const RegionMap>(presegColour_);
+    slotRegionsVersion_[publishedSlot_] = slotVersion_[publishedSlot_];
+  }
+  return regions;
 }
 
 }  // namespace labeler

@@ -10,11 +10,13 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <opencv2/core.hpp>
 
 #include "meanshift/mean_shift.h"
 #include "preseg/preseg_params.h"
 #include "preseg/pyramid_segmentation.h"
+#include "preseg/region_map.h"
 
 namespace labeler {
 
@@ -42,6 +44,9 @@ class PresegEngine {
   // Changes whenever a computation rewrites a slot's images: a picture seen with the same data address and the
   // same version is unchanged.
   uint64_t version() const { return version_; }
+  // The regions of presegColour() when it is a presegmentation (settings 1 to 5), else nullptr. Found at the
+  // first call after the picture changed, then shared: a caller may keep the map, which never changes.
+  std::shared_ptr<const RegionMap> Regions();
 
  private:
   void ComputePyramidPreseg(const cv::Mat& frame, int frameNumber, int force);
@@ -54,6 +59,10 @@ class PresegEngine {
   cv::Mat presegColour_;
   cv::Mat presegEdges_;
   cv::Mat zeroEdges_;  // the edges of setting 0
+  int publishedSlot_ = -1;  // the slot presegColour_ shows, -1 for the frame
+  std::array<uint64_t, kSlotCount> slotVersion_{};  // the version at which each slot was last computed
+  std::array<std::shared_ptr<const RegionMap>, kSlotCount> slotRegions_;
+  std::array<uint64_t, kSlotCount> slotRegionsVersion_{};
 
   // The pyramid step's own state: the frame it last computed, and its working images.
   uint64_t version_ = 0;

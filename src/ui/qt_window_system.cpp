@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QSlider>
@@ -16,6 +17,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 
 namespace labeler::ui {
@@ -33,13 +35,30 @@ class ImageView : public QWidget {
     image_ = std::move(image);
     update();
   }
+  // Copies `rect` of `image` (of the picture's size and pixel layout) into the picture and repaints only it.
+  void SetImageRect(const cv::Mat& image, const cv::Rect& rect) {
+    const cv::Rect clipped = rect & cv::Rect(0, 0, image_.width(), image_.height());
+    if (clipped.empty()) return;
+    const size_t offset = static_cast<size_t>(clipped.x) * image.elemSize();
+    const size_t bytes = static_cast<size_t>(clipped.width) * image.elemSize();
+    for (int y = clipped.y; y < clipped.y + clipped.height; ++y) {
+      std::memcpy(image_.scanLine(y) + offset, image.ptr(y) + offset, bytes);
+    }
+    update(QRect(clipped.x, clipped.y, clipped.width, clipped.height));
+  }
+  bool Holds(const cv::Mat& image) const {
+    return image.cols == image_.width() && image.rows == image_.height() &&
+           (image.type() == CV_8UC3 ? image_.format() == QImage::Format_BGR888
+                                    : image_.format() == QImage::Format_Grayscale8);
+  }
   void SetMouseCallback(MouseCallback onMouse) { onMouse_ = std::move(onMouse); }
   bool hasImage() const { return !image_.isNull(); }
 
  protected:
-  void paintEvent(QPaintEvent*) override {
+  void paintEvent(QPaintEvent* event) override {
     QPainter painter(this);
-    painter.drawImage(0, 0, image_);
+    const QRect area = event->rect();
+    painter.drawImage(area.topLeft(), image_, area);
   }
   void mouseMoveEvent(QMouseEvent* event) override { Report(kMouseMove, event); }
   void mousePressEvent(QMouseEvent* event) override { Report(ButtonEvent(event->button(), kLeftPress), event); }
@@ -163,6 +182,8 @@ QImage ToQImage(const cv::Mat& image) {
 }  // namespace
 
 QtWindowSystem::QtWindowSystem(int& argc, char** argv) {
+  // Every motion the window system reports is a point of the stroke: no merging of queued mouse moves.
+  QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, false);
   if (QApplication::instance() == nullptr) application_ = std::make_unique<QApplication>(argc, argv);
   qApp->installEventFilter(this);
 }
@@ -195,6 +216,15 @@ void QtWindowSystem::ShowImage(const std::string& name, const cv::Mat& image) {
   LabelerWindow& window = Window(name);
   window.view().SetImage(ToQImage(image));
   if (started_) PlaceNewWindows();
+}
+
+void QtWindowSystem::ShowImageRect(const std::string& name, const cv::Mat& image, const cv::Rect& rect) {
+  ImageView& view = Window(name).view();
+  if (view.Holds(image)) {
+    view.SetImageRect(image, rect);
+  } else {
+    ShowImage(name, image);
+  }
 }
 
 // Windows appear when the key wait first runs, so that all of them have their pictures and sizes and can be

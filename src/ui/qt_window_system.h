@@ -34,6 +34,7 @@ class QtWindowSystem : public QObject, public WindowSystem {
   void CreateWindow(const std::string& name) override;
   void DestroyWindow(const std::string& name) override;
   void ShowImage(const std::string& window, const cv::Mat& image) override;
+  void ShowImageRect(const std::string& window, const cv::Mat& image, const cv::Rect& rect) override;
   void CreateTrackbar(const std::string& trackbar, const std::string& window, int* value, int max,
                       TrackbarCallback onChange) override;
   void SetMouseCallback(const std::string& window, MouseCallback onMouse) override;

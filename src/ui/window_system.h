@@ -48,6 +48,10 @@ class WindowSystem {
   virtual void DestroyWindow(const std::string& name) = 0;
   // Shows an 8-bit BGR or grey image; the picture is copied.
   virtual void ShowImage(const std::string& window, const cv::Mat& image) = 0;
+  // Replaces the rectangle `rect` of the window's picture by the same rectangle of `image`, which has the size
+  // and type of the picture shown last; only that rectangle is copied and repainted, so that a mouse move costs
+  // the size of the brush, not of the frame.
+  virtual void ShowImageRect(const std::string& window, const cv::Mat& image, const cv::Rect& rect) = 0;
   // A trackbar under the window's picture, editing `*value` in 0..max; `value` must outlive the window.
   virtual void CreateTrackbar(const std::string& trackbar, const std::string& window, int* value, int max,
                               TrackbarCallback onChange) = 0;

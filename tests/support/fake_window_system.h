@@ -54,6 +54,17 @@ class FakeWindowSystem : public ui::WindowSystem {
     lastShown[window] = image.clone();
     showLog.push_back(window);
   }
+  // As the real window: only the rectangle changes in the picture shown.
+  void ShowImageRect(const std::string& window, const cv::Mat& image, const cv::Rect& rect) override {
+    cv::Mat& shown = lastShown[window];
+    if (shown.size() != image.size() || shown.type() != image.type()) {
+      ShowImage(window, image);
+      return;
+    }
+    const cv::Rect clipped = rect & cv::Rect(0, 0, image.cols, image.rows);
+    image(clipped).copyTo(shown(clipped));
+    rectLog.push_back({window, clipped});
+  }
   void CreateTrackbar(const std::string& trackbar, const std::string& window, int* value, int max,
                       ui::TrackbarCallback onChange) override {
     trackbars[trackbar] = Trackbar{window, value, max, std::move(onChange)};
@@ -80,6 +91,7 @@ class FakeWindowSystem : public ui::WindowSystem {
   std::vector<std::string> destroyed;
   std::map<std::string, cv::Mat> lastShown;
   std::vector<std::string> showLog;
+  std::vector<std::pair<std::string, cv::Rect>> rectLog;
   std::map<std::string, Trackbar> trackbars;
   std::vector<std::string> trackbarOrder;
   std::map<std::string, ui::MouseCallback> mouseCallbacks;

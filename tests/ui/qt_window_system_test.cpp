@@ -120,6 +120,17 @@ TEST_F(QtWindows, PictureSitsAtTheTopLeftAtImageSize) {
   EXPECT_EQ(Picture()->size(), QSize(70, 50));
 }
 
+TEST_F(QtWindows, ARectangleUpdateReplacesOnlyThatRectangle) {
+  cv::Mat next(30, 40, CV_8UC3, cv::Scalar(200, 100, 50));
+  windows_.ShowImageRect("W", next, cv::Rect(5, 6, 10, 4));
+  const QImage shown = Picture()->grab().toImage();
+  EXPECT_EQ(shown.pixelColor(5, 6), QColor(50, 100, 200));
+  EXPECT_EQ(shown.pixelColor(14, 9), QColor(50, 100, 200));
+  EXPECT_EQ(shown.pixelColor(15, 9), QColor(3, 2, 1));
+  EXPECT_EQ(shown.pixelColor(5, 10), QColor(3, 2, 1));
+  EXPECT_EQ(Picture()->size(), QSize(40, 30));
+}
+
 TEST_F(QtWindows, TrackbarWritesItsIntAndCallsBack) {
   int value = 24;
   int reported = -1;
