@@ -36,8 +36,9 @@ fuzz: deps
 bench:
 	LABELER_BENCH_DEPS=1 ./scripts/install-deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release
-	cmake --build $(BUILD_DIR) -j $(JOBS) --target labeler_bench
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target labeler_bench labeler_window_bench
 	$(BUILD_DIR)/labeler_bench $(BENCH_ARGS)
+	$(BUILD_DIR)/labeler_window_bench $(BENCH_ARGS)
 
 clean:
 	rm -rf $(BUILD_DIR) build-asan build-fuzz

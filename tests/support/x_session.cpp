@@ -32,7 +32,7 @@ std::string TempPath(const std::string& stem) {
 
 }  // namespace
 
-XvfbServer::XvfbServer() {
+XvfbServer::XvfbServer(const std::string& size) {
   int pipeFds[2];
   if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
   pid_ = fork();
@@ -42,7 +42,8 @@ XvfbServer::XvfbServer() {
     dup2(devNull, STDOUT_FILENO);
     dup2(devNull, STDERR_FILENO);
     std::string fd = std::to_string(pipeFds[1]);
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1920x1200x24", "-nolisten", "tcp",
+    const std::string screen = size + "x24";
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp",
            static_cast<char*>(nullptr));
     _exit(127);
   }

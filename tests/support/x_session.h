@@ -11,10 +11,10 @@
 
 namespace labeler::testing {
 
-// An Xvfb server on a display number it picks itself; stopped on destruction.
+// An Xvfb server on a display number it picks itself, with a screen of `size`; stopped on destruction.
 class XvfbServer {
  public:
-  XvfbServer();
+  explicit XvfbServer(const std::string& size = "1920x1200");
   ~XvfbServer();
   const std::string& display() const { return display_; }
 
@@ -38,6 +38,7 @@ class DisplayedProcess {
   std::optional<int> WaitForExit(double seconds = 20);
   std::string output() const;
   std::string errors() const;
+  pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;
