@@ -87,6 +87,11 @@ class NullWindowSystem : public ui::WindowSystem {
   void DestroyWindow(const std::string&) override {}
   void ShowImage(const std::string&, const cv::Mat&) override {}
   void ShowImageRect(const std::string&, const cv::Mat&, const cv::Rect&) override {}
+  void SetTrackbarPosition(const std::string& name, const std::string&, int position) override {
+    MoveTrackbar(name, position);
+  }
+  void ShareView(const std::vector<std::string>&) override {}
+  void SetStatusLine(const std::string&, const std::vector<ui::StatusPart>&) override {}
   void CreateTrackbar(const std::string& name, const std::string&, int* value, int, ui::TrackbarCallback cb) override {
     trackbars[name] = {value, std::move(cb)};
   }

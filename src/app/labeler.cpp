@@ -1,6 +1,9 @@
 #include "app/labeler.h"
 
 #include <cstdio>
+#include <filesystem>
+
+#include "app/status_line.h"
 
 namespace labeler {
 
@@ -12,6 +15,7 @@ int Labeler::Run(int argc, char** argv) {
   windows_.CreateWindow(kFrameWindow);
   windows_.CreateWindow(kPresegWindow);
   windows_.CreateWindow(kLabelWindow);
+  windows_.ShareView({kFrameWindow, kLabelWindow});
   if (argc < 2) {
     windows_.ShowMessageBox("Needed 1 input argument: a .meta file. Crashing.", "SHUTDOWN ERROR");
     return -1;
@@ -52,6 +56,7 @@ void Labeler::StartUp(const std::string& metaPath) {
   composer_->CreateRescaled(display_.size);
   composer_->ShowRescaled(timeline_->frame());
   InstallMouseHandlers();
+  UpdateStatusLine();
 }
 
 void Labeler::CreateTrackbars() {
@@ -64,11 +69,18 @@ void Labeler::CreateTrackbars() {
 
 void Labeler::InstallMouseHandlers() {
   mouse_->SetDisplayScale(display_.scale);
-  windows_.SetMouseCallback(kFrameWindow, [this](int e, int x, int y, int f) { mouse_->OnFrameMouse(e, x, y, f); });
-  windows_.SetMouseCallback(kPresegWindow,
-                            [this](int e, int x, int y, int f) { mouse_->OnPresegMouse(e, x, y, f); });
-  windows_.SetMouseCallback(kLabelWindow,
-                            [this](int e, int x, int y, int f) { mouse_->OnLabelMapMouse(e, x, y, f); });
+  windows_.SetMouseCallback(kFrameWindow, [this](int e, int x, int y, int f) {
+    mouse_->OnFrameMouse(e, x, y, f);
+    UpdateStatusLine();
+  });
+  windows_.SetMouseCallback(kPresegWindow, [this](int e, int x, int y, int f) {
+    mouse_->OnPresegMouse(e, x, y, f);
+    UpdateStatusLine();
+  });
+  windows_.SetMouseCallback(kLabelWindow, [this](int e, int x, int y, int f) {
+    mouse_->OnLabelMapMouse(e, x, y, f);
+    UpdateStatusLine();
+  });
 }
 
 void Labeler::OnPresegTrackbar() {
@@ -77,6 +89,7 @@ void Labeler::OnPresegTrackbar() {
   redraws_.labelWindowDirty = true;
   labelImages_->RenderLabelMap(labelImages_->committed(), labelImages_->working(), RenderMode::kIncremental);
   composer_->ApplyPendingRedraws();
+  UpdateStatusLine();
 }
 
 void Labeler::RunKeyLoop() {
@@ -105,6 +118,17 @@ void Labeler::ProcessKey(int key) {
   escapeArmedFor_ = 0;
   HandleKey(key);
   composer_->ApplyPendingRedraws();
+  UpdateStatusLine();
+}
+
+// Only what changed is sent: a mouse move usually changes nothing on the line.
+void Labeler::UpdateStatusLine() {
+  std::vector<ui::StatusPart> status =
+      DescribeSession({*timeline_, labels_, currentLabel_, pointer_.brushRadius, preseg_.currentPreseg(),
+                       composer_->overlayPercent(), strokes_.strokes().size()});
+  if (status == shownStatus_) return;
+  shownStatus_ = std::move(status);
+  windows_.SetStatusLine(kFrameWindow, shownStatus_);
 }
 
 void Labeler::ShutDown() {
@@ -129,6 +153,7 @@ bool Labeler::EndsDrag(int key) {
     case '-':
     case '+':
     case 'c':
+    case 'n':
     case 'z' - 'a' + 1:
     case 'y' - 'a' + 1:
     case 'd' - 'a' + 1:
@@ -146,6 +171,10 @@ void Labeler::HandleKey(int key) {
     case '-': ChangeFrame(-*config_.FILE_TIMELINE_JUMPBY); break;
     case '+': ChangeFrame(+*config_.FILE_TIMELINE_JUMPBY); break;
     case 'g': CacheAllSegmentations(); break;
+    case 's': StepPresegSetting(+1); break;
+    case 'S': StepPresegSetting(-1); break;
+    case 'o': composer_->CycleOverlay(); break;
+    case 'n': GoToNextFrameWithoutLabels(); break;
     case 'c': ChangeFrame(0); break;
     case 'z' - 'a' + 1:
       std::printf("Undo last stroke\n");
@@ -185,6 +214,26 @@ void Labeler::CacheAllSegmentations() {
     preseg_.UpdatePresegmentation(timeline_->frame(), timeline_->currentFrame(), 1);
   }
   params.algorithm = chosen;
+}
+
+// Moves the setting trackbar, as a click on it would: its callback computes and prints as usual.
+void Labeler::StepPresegSetting(int step) {
+  const int settings = kLastPresegSetting + 1;
+  const int next = (preseg_.currentPreseg().algorithm + step + settings) % settings;
+  windows_.SetTrackbarPosition("N,P,Q,O,U,F", kFrameWindow, next);
+}
+
+// Forward to the first frame that has no stored label image, saving the frame left as a frame key does.
+void Labeler::GoToNextFrameWithoutLabels() {
+  const int current = timeline_->currentFrame();
+  for (int frame = current + 1; frame < timeline_->frameCount(); ++frame) {
+    std::error_code error;
+    if (!std::filesystem::exists(LabelImagePath(*config_.DIR_LABEL_IMGS, frame), error)) {
+      ChangeFrame(frame - current);
+      return;
+    }
+  }
+  std::printf("Every frame after frame %d has a label image.\n", current);
 }
 
 void Labeler::SelectLabelByHotKey(int digit) {

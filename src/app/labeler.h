@@ -9,6 +9,7 @@
 #include <memory>
 #include <opencv2/core.hpp>
 #include <string>
+#include <vector>
 
 #include "annotation/label_images.h"
 #include "annotation/mouse_interaction.h"
@@ -62,6 +63,9 @@ class Labeler {
   void RebuildLabelMap();
   void CacheAllSegmentations();
   void SelectLabelByHotKey(int digit);
+  void StepPresegSetting(int step);
+  void GoToNextFrameWithoutLabels();
+  void UpdateStatusLine();
 
   ui::WindowSystem& windows_;
   MetaConfig config_;
@@ -76,7 +80,8 @@ class Labeler {
   std::unique_ptr<LabelImages> labelImages_;
   std::unique_ptr<WindowComposer> composer_;
   std::unique_ptr<MouseInteraction> mouse_;
-  size_t escapeArmedFor_ = 0;  // the unsaved strokes the last Escape warned about; 0 when it did not warn
+  size_t escapeArmedFor_ = 0;
+  std::vector<ui::StatusPart> shownStatus_;  // the unsaved strokes the last Escape warned about; 0 when it did not warn
 };
 
 }  // namespace labeler

@@ -118,10 +118,46 @@ void WindowComposer::ApplyPendingRedraws() {
 }
 
 void WindowComposer::ShowFrame() {
-  timeline_.frame().copyTo(framePicture_);
-  windows_.ShowImage(kFrameWindow, framePicture_);
   frameShown_.valid = true;
   frameShown_.marks = Marks{};
+  ComposeFrameWindow(FrameRect(), frameShown_.marks, nullptr);
+  windows_.ShowImage(kFrameWindow, framePicture_);
+}
+
+void WindowComposer::CycleOverlay() {
+  overlayPercent_ = overlayPercent_ == 0 ? 40 : overlayPercent_ == 40 ? 70 : 0;
+  if (!frameShown_.valid) {
+    ShowFrame();
+    return;
+  }
+  RecomposeFrameWindow(FrameRect());
+}
+
+// Recomposes `rect` of "Click Me!" with the marks it shows, as when the label overlay changes under them.
+void WindowComposer::RecomposeFrameWindow(const cv::Rect& rect) {
+  const Stroke* stroke = FindStroke(frameShown_.marks.stroke);
+  if (stroke == nullptr && frameShown_.marks.stroke != 0) {
+    frameShown_.marks.stroke = 0;
+    frameShown_.marks.discs = 0;
+    frameShown_.marks.discBounds = cv::Rect();
+    ComposeFrameWindow(FrameRect(), frameShown_.marks, nullptr);
+    windows_.ShowImage(kFrameWindow, framePicture_);
+    return;
+  }
+  ComposeFrameWindow(rect, frameShown_.marks, stroke);
+  if (rect == FrameRect()) {
+    windows_.ShowImage(kFrameWindow, framePicture_);
+  } else {
+    windows_.ShowImageRect(kFrameWindow, framePicture_, rect);
+  }
+}
+
+const Stroke* WindowComposer::FindStroke(uint64_t serial) const {
+  if (serial == 0) return nullptr;
+  for (const Stroke& stroke : strokes_.strokes()) {
+    if (stroke.serial == serial) return &stroke;
+  }
+  return nullptr;
 }
 
 void WindowComposer::ShowInFrameWindow(const cv::Mat& image) {
@@ -153,7 +189,21 @@ void WindowComposer::ShowFrameWithCursor(cv::Point at, const Stroke* stroke) {
 
 void WindowComposer::ComposeFrameWindow(const cv::Rect& rect, const Marks& marks, const Stroke* stroke) {
   timeline_.frame()(rect).copyTo(framePicture_(rect));
+  if (overlayPercent_ > 0) BlendLabels(rect);
   DrawMarks(framePicture_, rect, marks, stroke);
+}
+
+void WindowComposer::BlendLabels(const cv::Rect& rect) {
+  const int weight = overlayPercent_ * 256 / 100;
+  const cv::Mat& labels = labelImages_.working();
+  for (int y = rect.y; y < rect.y + rect.height; ++y) {
+    const cv::Vec3b* label = labels.ptr<cv::Vec3b>(y);
+    cv::Vec3b* out = framePicture_.ptr<cv::Vec3b>(y);
+    for (int x = rect.x; x < rect.x + rect.width; ++x) {
+      if (label[x] == cv::Vec3b(0, 0, 0)) continue;
+      for (int c = 0; c < 3; ++c) out[x][c] = static_cast<uchar>((out[x][c] * (256 - weight) + label[x][c] * weight + 128) >> 8);
+    }
+  }
 }
 
 void WindowComposer::RedrawPresegWindow() {
@@ -244,6 +294,10 @@ void WindowComposer::RedrawLabelWindow() {
     }
   }
   labelShown_ = {true, preseg_.presegEdges().data, preseg_.version(), algorithm, next};
+  if (overlayPercent_ > 0 && frameShown_.valid) {
+    const cv::Rect overlayChanges = sameEdges ? workingChanges & FrameRect() : FrameRect();
+    if (!overlayChanges.empty()) RecomposeFrameWindow(overlayChanges);
+  }
 }
 
 // The working label image; boundary pixels take the grey level of the edge image; then the circle.

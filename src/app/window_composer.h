@@ -54,6 +54,11 @@ class WindowComposer : public Canvas {
   void RedrawPresegWindow() override;
   void RedrawLabelWindow() override;
 
+  // Cycles "Click Me!" through no label overlay (the default), the working label image blended over the frame at
+  // 40 percent, and at 70 percent; labelled (non-black) pixels only. Redraws the window.
+  void CycleOverlay();
+  int overlayPercent() const { return overlayPercent_; }
+
   // With false, every redraw recomposes and sends whole pictures, as before partial redraws existed: the
   // reference the partial pictures are checked against.
   void SetPartialRedraws(bool partial) { partialRedraws_ = partial; }
@@ -75,6 +80,9 @@ class WindowComposer : public Canvas {
   static void DrawMarks(cv::Mat& picture, const cv::Rect& rect, const Marks& marks, const Stroke* stroke);
 
   void ComposeFrameWindow(const cv::Rect& rect, const Marks& marks, const Stroke* stroke);
+  void RecomposeFrameWindow(const cv::Rect& rect);
+  const Stroke* FindStroke(uint64_t serial) const;
+  void BlendLabels(const cv::Rect& rect);
   void ComposePreseg(const cv::Rect& rect, const Marks& marks, const Stroke* stroke);
   void ComposeLabelWindow(const cv::Rect& rect);
   void ForgetShownPictures();
@@ -96,6 +104,7 @@ class WindowComposer : public Canvas {
   cv::Mat lighten_;  // lookup table: presegmentation value to its lightened, low-contrast value
   Rescaler rescaler_;
   bool partialRedraws_ = true;
+  int overlayPercent_ = 0;
 
   // What each window shows now, for partial redraws; `valid` false means only a whole redraw will do.
   struct FrameShown {

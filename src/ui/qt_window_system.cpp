@@ -11,6 +11,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QProxyStyle>
 #include <QScreen>
 #include <QSlider>
 #include <QVBoxLayout>
@@ -22,96 +23,18 @@
 
 namespace labeler::ui {
 
-// The picture of a window, at image scale, reporting mouse events in image pixels.
-class ImageView : public QWidget {
+// Trackbars move their handle to the point clicked on the groove, not a page towards it.
+class AbsoluteClickStyle : public QProxyStyle {
  public:
-  explicit ImageView(QWidget* parent) : QWidget(parent) {
-    setMouseTracking(true);
-    setAttribute(Qt::WA_OpaquePaintEvent);
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* returnData) const override {
+    if (hint == QStyle::SH_Slider_AbsoluteSetButtons) return Qt::LeftButton;
+    return QProxyStyle::styleHint(hint, option, widget, returnData);
   }
-
-  void SetImage(QImage image) {
-    if (image.size() != image_.size()) setFixedSize(image.size());
-    image_ = std::move(image);
-    update();
-  }
-  // Copies `rect` of `image` (of the picture's size and pixel layout) into the picture and repaints only it.
-  void SetImageRect(const cv::Mat& image, const cv::Rect& rect) {
-    const cv::Rect clipped = rect & cv::Rect(0, 0, image_.width(), image_.height());
-    if (clipped.empty()) return;
-    const size_t offset = static_cast<size_t>(clipped.x) * image.elemSize();
-    const size_t bytes = static_cast<size_t>(clipped.width) * image.elemSize();
-    for (int y = clipped.y; y < clipped.y + clipped.height; ++y) {
-      std::memcpy(image_.scanLine(y) + offset, image.ptr(y) + offset, bytes);
-    }
-    update(QRect(clipped.x, clipped.y, clipped.width, clipped.height));
-  }
-  bool Holds(const cv::Mat& image) const {
-    return image.cols == image_.width() && image.rows == image_.height() &&
-           (image.type() == CV_8UC3 ? image_.format() == QImage::Format_BGR888
-                                    : image_.format() == QImage::Format_Grayscale8);
-  }
-  void SetMouseCallback(MouseCallback onMouse) { onMouse_ = std::move(onMouse); }
-  bool hasImage() const { return !image_.isNull(); }
-
- protected:
-  void paintEvent(QPaintEvent* event) override {
-    QPainter painter(this);
-    const QRect area = event->rect();
-    painter.drawImage(area.topLeft(), image_, area);
-  }
-  void mouseMoveEvent(QMouseEvent* event) override { Report(kMouseMove, event); }
-  void mousePressEvent(QMouseEvent* event) override { Report(ButtonEvent(event->button(), kLeftPress), event); }
-  void mouseReleaseEvent(QMouseEvent* event) override {
-    Report(ButtonEvent(event->button(), kLeftRelease), event);
-  }
-  // Qt delivers the second press of a double-click as the double-click alone; the labeller gets the press
-  // first, so that a quick second dab of the brush paints.
-  void mouseDoubleClickEvent(QMouseEvent* event) override {
-    Report(ButtonEvent(event->button(), kLeftPress), event);
-    Report(ButtonEvent(event->button(), kLeftDoubleClick), event);
-  }
-  void wheelEvent(QWheelEvent* event) override {
-    int delta = event->angleDelta().y();
-    if (delta == 0 || !onMouse_) return;
-    QPointF at = event->position();
-    onMouse_(delta > 0 ? kWheelForward : kWheelBack, static_cast<int>(std::floor(at.x())),
-             static_cast<int>(std::floor(at.y())), Flags(event->buttons(), event->modifiers()));
-  }
-
- private:
-  // Left, right and middle events are numbered in that order from the left button's code.
-  static int ButtonEvent(Qt::MouseButton button, int leftCode) {
-    switch (button) {
-      case Qt::LeftButton: return leftCode;
-      case Qt::RightButton: return leftCode + 1;
-      case Qt::MiddleButton: return leftCode + 2;
-      default: return -1;
-    }
-  }
-  static int Flags(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
-    int flags = 0;
-    if (buttons & Qt::LeftButton) flags |= kFlagLeft;
-    if (buttons & Qt::RightButton) flags |= kFlagRight;
-    if (buttons & Qt::MiddleButton) flags |= kFlagMiddle;
-    if (modifiers & Qt::ControlModifier) flags |= kFlagCtrl;
-    if (modifiers & Qt::ShiftModifier) flags |= kFlagShift;
-    if (modifiers & Qt::AltModifier) flags |= kFlagAlt;
-    return flags;
-  }
-  void Report(int code, QMouseEvent* event) {
-    if (code < 0 || !onMouse_) return;
-    QPointF at = event->position();
-    onMouse_(code, static_cast<int>(std::floor(at.x())), static_cast<int>(std::floor(at.y())),
-             Flags(event->buttons(), event->modifiers()));
-  }
-
-  QImage image_;
-  MouseCallback onMouse_;
 };
 
-// A top-level window: the picture, then the trackbars. Closing it counts as the Escape key; the window stays
-// until the labeller destroys it, since it may decide not to quit yet.
+// A top-level window: the picture, then the trackbars, then the status line. Closing it counts as the Escape
+// key; the window stays until the labeller destroys it, since it may decide not to quit yet.
 class LabelerWindow : public QWidget {
  public:
   LabelerWindow(const std::string& name, std::function<void()> onClose) : onClose_(std::move(onClose)) {
@@ -120,15 +43,32 @@ class LabelerWindow : public QWidget {
     layout_->setContentsMargins(0, 0, 0, 0);
     layout_->setSpacing(0);
     layout_->setSizeConstraint(QLayout::SetFixedSize);
-    view_ = new ImageView(this);
+    view_ = new ImageView(this, &ownView);
     view_->setObjectName(QStringLiteral("picture"));
     layout_->addWidget(view_, 0, Qt::AlignLeft | Qt::AlignTop);
   }
 
   ImageView& view() { return *view_; }
   bool placed = false;
+  View ownView;
 
-  void AddTrackbar(const std::string& name, int* value, int max, TrackbarCallback onChange) {
+  // The status line, made at the first call; its width follows the picture's, so text never widens the window.
+  void SetStatus(const QString& html) {
+    if (status_ == nullptr) {
+      status_ = new QLabel(this);
+      status_->setObjectName(QStringLiteral("status"));
+      status_->setTextFormat(Qt::RichText);
+      status_->setContentsMargins(4, 2, 4, 2);
+      layout_->addWidget(status_);
+    }
+    status_->setFixedWidth(view_->width());
+    status_->setText(html);
+  }
+  void FollowPictureWidth() {
+    if (status_ != nullptr) status_->setFixedWidth(view_->width());
+  }
+
+  void AddTrackbar(const std::string& name, int* value, int max, TrackbarCallback onChange, QStyle* style) {
     auto* row = new QWidget(this);
     auto* rowLayout = new QHBoxLayout(row);
     rowLayout->setContentsMargins(4, 2, 4, 2);
@@ -140,11 +80,12 @@ class LabelerWindow : public QWidget {
     slider->setPageStep(std::max(1, max / 10));  // a click beside the handle, or a wheel notch, moves a tenth
     slider->setValue(*value);
     slider->setFocusPolicy(Qt::NoFocus);  // keys belong to the labeller, not to the slider
+    slider->setStyle(style);
     shown->setMinimumWidth(shown->fontMetrics().horizontalAdvance(QStringLiteral("0000")));
     rowLayout->addWidget(caption);
     rowLayout->addWidget(slider, 1);
     rowLayout->addWidget(shown);
-    layout_->addWidget(row);
+    layout_->insertWidget(layout_->count() - (status_ != nullptr ? 1 : 0), row);
     QObject::connect(slider, &QSlider::valueChanged, row, [value, shown, onChange](int position) {
       *value = position;
       shown->setNum(position);
@@ -162,6 +103,7 @@ class LabelerWindow : public QWidget {
   std::function<void()> onClose_;
   QVBoxLayout* layout_;
   ImageView* view_;
+  QLabel* status_ = nullptr;
 };
 
 namespace {
@@ -185,6 +127,7 @@ QtWindowSystem::QtWindowSystem(int& argc, char** argv) {
   // Every motion the window system reports is a point of the stroke: no merging of queued mouse moves.
   QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, false);
   if (QApplication::instance() == nullptr) application_ = std::make_unique<QApplication>(argc, argv);
+  sliderStyle_ = std::make_unique<AbsoluteClickStyle>();
   qApp->installEventFilter(this);
 }
 
@@ -228,40 +171,89 @@ void QtWindowSystem::ShowImageRect(const std::string& name, const cv::Mat& image
 }
 
 // Windows appear when the key wait first runs, so that all of them have their pictures and sizes and can be
-// laid out in the order they were created; a window that gets its first picture later appears at once.
+// laid out together, in the order they were created; a window that gets its first picture later appears at once.
 void QtWindowSystem::PlaceNewWindows() {
+  constexpr int kGap = 8;
+  constexpr int kDecoration = 32;  // room for a window manager's title bar
+  std::vector<LabelerWindow*> newWindows;
+  std::vector<WindowBox> boxes;
   for (const std::string& name : creationOrder_) {
     auto it = windows_.find(name);
     if (it == windows_.end() || it->second->placed || !it->second->view().hasImage()) continue;
     LabelerWindow& window = *it->second;
     window.adjustSize();
-    PlaceOnScreen(window);
+    const cv::Size picture = window.view().pictureSize();
+    const int shownHeight = window.view().height();
+    boxes.push_back({picture, window.sizeHint().height() - shownHeight, &window.view().view() == &sharedView_});
+    newWindows.push_back(&window);
+  }
+  if (newWindows.empty()) return;
+  const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+  const std::vector<WindowPlace> places =
+      LayOutWindows(cv::Rect(area.x(), area.y(), area.width(), area.height()), boxes, kDecoration, kGap);
+  for (size_t i = 0; i < newWindows.size(); ++i) {
+    LabelerWindow& window = *newWindows[i];
+    View& view = window.view().view();
+    if (view.fitScale != places[i].scale) {
+      view.fitScale = view.scale = places[i].scale;
+      view.offset = {};
+      for (ImageView* shown : view.views) shown->FitToView();
+    }
+    window.FollowPictureWidth();
+    window.adjustSize();
+    window.move(places[i].at.x, places[i].at.y);
     window.show();
     window.placed = true;
   }
 }
 
-// Side by side from the top-left corner, wrapping to a new row when the screen is too narrow.
-void QtWindowSystem::PlaceOnScreen(LabelerWindow& window) {
-  constexpr int kGap = 8;
-  constexpr int kDecoration = 32;  // room for a window manager's title bar
-  QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-  if (placedCount_ == 0) {
-    nextX_ = screen.left();
-    rowTop_ = rowBottom_ = screen.top();
-  } else if (nextX_ + window.width() > screen.right()) {
-    nextX_ = screen.left();
-    rowTop_ = rowBottom_;
-  }
-  window.move(nextX_, rowTop_);
-  nextX_ += window.width() + kGap;
-  rowBottom_ = std::max(rowBottom_, rowTop_ + window.height() + kDecoration + kGap);
-  ++placedCount_;
-}
-
 void QtWindowSystem::CreateTrackbar(const std::string& trackbar, const std::string& window, int* value, int max,
                                     TrackbarCallback onChange) {
-  Window(window).AddTrackbar(trackbar, value, max, std::move(onChange));
+  Window(window).AddTrackbar(trackbar, value, max, std::move(onChange), sliderStyle_.get());
+}
+
+void QtWindowSystem::SetTrackbarPosition(const std::string& trackbar, const std::string& window, int position) {
+  auto* slider = Window(window).findChild<QSlider*>(QString::fromStdString(trackbar));
+  if (slider != nullptr) slider->setValue(position);
+}
+
+void QtWindowSystem::ShareView(const std::vector<std::string>& windows) {
+  for (const std::string& name : windows) Window(name).view().SetView(&sharedView_);
+  sharedView_.onZoom = [this] {
+    for (const auto& [name, window] : windows_) {
+      if (&window->view().view() == &sharedView_) RefreshStatus(name);
+    }
+  };
+}
+
+void QtWindowSystem::SetStatusLine(const std::string& window, const std::vector<StatusPart>& parts) {
+  statusParts_[window] = parts;
+  RefreshStatus(window);
+}
+
+// The labeller's parts, then the zoom for windows of the shared view, one after another.
+void QtWindowSystem::RefreshStatus(const std::string& name) {
+  auto parts = statusParts_.find(name);
+  if (parts == statusParts_.end()) return;
+  LabelerWindow& window = Window(name);
+  QString html;
+  auto add = [&html](const QString& part) {
+    if (!html.isEmpty()) html += QStringLiteral("&nbsp;&nbsp;&middot;&nbsp;&nbsp;");
+    html += part;
+  };
+  for (const StatusPart& part : parts->second) {
+    QString text = QString::fromStdString(part.text).toHtmlEscaped();
+    if (part.swatch) {
+      const QColor colour(part.colour[2], part.colour[1], part.colour[0]);
+      text = QStringLiteral("<span style=\"background-color:%1\">&nbsp;&nbsp;&nbsp;&nbsp;</span>&nbsp;")
+                 .arg(colour.name()) +
+             text;
+    }
+    add(text);
+  }
+  const View& view = window.view().view();
+  if (&view == &sharedView_) add(QStringLiteral("zoom %1 %").arg(std::lround(view.scale * 100)));
+  window.SetStatus(html);
 }
 
 void QtWindowSystem::SetMouseCallback(const std::string& window, MouseCallback onMouse) {
@@ -316,6 +308,28 @@ int QtWindowSystem::KeyCode(int qtKey, const QString& text, Qt::KeyboardModifier
   return -1;
 }
 
+// The keys of the shared view, handled here: "]" zooms in and "[" out around the pointer, "f" fits the whole
+// picture again. They change what is seen, never the work, so they need not wait their turn.
+bool QtWindowSystem::ViewKey(int code) {
+  if (sharedView_.views.empty() || (code != ']' && code != '[' && code != 'f')) return false;
+  if (code == 'f') {
+    sharedView_.Fit();
+    return true;
+  }
+  ImageView* under = sharedView_.views.front();
+  cv::Point shownAt(under->width() / 2, under->height() / 2);
+  for (ImageView* view : sharedView_.views) {
+    cv::Point pointer;
+    if (view->PointerInside(pointer)) {
+      under = view;
+      shownAt = pointer;
+    }
+  }
+  const cv::Point at = under->ToImage(QPointF(shownAt.x, shownAt.y));
+  sharedView_.Zoom(code == ']' ? 1 : -1, at, shownAt, under->pictureSize());
+  return true;
+}
+
 bool QtWindowSystem::IsOurs(QObject* object) const {
   if (!object->isWidgetType()) return false;
   QWidget* topLevel = static_cast<QWidget*>(object)->window();
@@ -333,7 +347,7 @@ bool QtWindowSystem::eventFilter(QObject* watched, QEvent* event) {
       if (!IsOurs(watched)) return false;
       auto* keyEvent = static_cast<QKeyEvent*>(event);
       int code = KeyCode(keyEvent->key(), keyEvent->text(), keyEvent->modifiers());
-      if (code >= 0) PushKey(code);
+      if (code >= 0 && !ViewKey(code)) PushKey(code);
       return true;
     }
     case QEvent::MouseButtonPress:

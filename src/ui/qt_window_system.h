@@ -16,9 +16,12 @@
 #include <memory>
 #include <vector>
 
+#include "ui/image_view.h"
+#include "ui/window_layout.h"
 #include "ui/window_system.h"
 
 class QApplication;
+class QStyle;
 class QEvent;
 class QEventLoop;
 
@@ -37,6 +40,9 @@ class QtWindowSystem : public QObject, public WindowSystem {
   void ShowImageRect(const std::string& window, const cv::Mat& image, const cv::Rect& rect) override;
   void CreateTrackbar(const std::string& trackbar, const std::string& window, int* value, int max,
                       TrackbarCallback onChange) override;
+  void SetTrackbarPosition(const std::string& trackbar, const std::string& window, int position) override;
+  void ShareView(const std::vector<std::string>& windows) override;
+  void SetStatusLine(const std::string& window, const std::vector<StatusPart>& parts) override;
   void SetMouseCallback(const std::string& window, MouseCallback onMouse) override;
   int WaitKey() override;
   void ShowMessageBox(const std::string& text, const std::string& caption) override;
@@ -51,7 +57,8 @@ class QtWindowSystem : public QObject, public WindowSystem {
  private:
   LabelerWindow& Window(const std::string& name);
   void PlaceNewWindows();
-  void PlaceOnScreen(LabelerWindow& window);
+  bool ViewKey(int code);
+  void RefreshStatus(const std::string& window);
   bool IsOurs(QObject* object) const;
   void PushKey(int code);
   void ReplayHeld(QObject* target, QEvent& event);
@@ -71,10 +78,9 @@ class QtWindowSystem : public QObject, public WindowSystem {
   std::deque<PendingInput> pending_;
   bool replaying_ = false;
   QEventLoop* waitLoop_ = nullptr;
-  int placedCount_ = 0;
-  int nextX_ = 0;
-  int rowTop_ = 0;
-  int rowBottom_ = 0;
+  View sharedView_;
+  std::map<std::string, std::vector<StatusPart>> statusParts_;
+  std::unique_ptr<QStyle> sliderStyle_;
 };
 
 }  // namespace labeler::ui

@@ -9,6 +9,7 @@
 #include <functional>
 #include <opencv2/core.hpp>
 #include <string>
+#include <vector>
 
 namespace labeler::ui {
 
@@ -34,6 +35,14 @@ enum MouseFlag { kFlagLeft = 1, kFlagRight = 2, kFlagMiddle = 4, kFlagCtrl = 8, 
 inline constexpr int kKeyBackspace = 8;
 inline constexpr int kKeyEscape = 27;
 
+// One part of a status line: its text, with a swatch of `colour` (blue, green, red) before it when `swatch`.
+struct StatusPart {
+  std::string text;
+  bool swatch = false;
+  cv::Vec3b colour;
+  bool operator==(const StatusPart&) const = default;
+};
+
 // (event, x, y, flags), x and y in image pixels of the window's picture.
 using MouseCallback = std::function<void(int event, int x, int y, int flags)>;
 // The new position; it has already been stored in the bound int.
@@ -55,6 +64,13 @@ class WindowSystem {
   // A trackbar under the window's picture, editing `*value` in 0..max; `value` must outlive the window.
   virtual void CreateTrackbar(const std::string& trackbar, const std::string& window, int* value, int max,
                               TrackbarCallback onChange) = 0;
+  // Moves a trackbar as a click on it would: the bound int and the callback follow.
+  virtual void SetTrackbarPosition(const std::string& trackbar, const std::string& window, int position) = 0;
+  // The windows named show the same frame-sized picture area: they zoom and pan together (inside the windowing
+  // layer, which adds the zoom to their status lines), and they have the screen first when windows are laid out.
+  virtual void ShareView(const std::vector<std::string>& windows) = 0;
+  // A status line under the trackbars of `window`, its parts in order; it never covers or moves the picture.
+  virtual void SetStatusLine(const std::string& window, const std::vector<StatusPart>& parts) = 0;
   virtual void SetMouseCallback(const std::string& window, MouseCallback onMouse) = 0;
   // Waits, without time-out, for a key and returns its code; closing any window returns kKeyEscape.
   virtual int WaitKey() = 0;

@@ -126,5 +126,67 @@ TEST_F(LabelerSession, UnusableInputThrowsBeforeTheKeyLoop) {
   EXPECT_EQ(windows_.waits, 0);
 }
 
+// The status line follows the frame, the label, the brush, the setting, the overlay and the unsaved strokes at
+// once, and the frame and the label map share one view.
+TEST_F(LabelerSession, StatusLineFollowsEveryChange) {
+  std::string meta = MakeMovieProject();
+  std::vector<std::string> lines;
+  auto look = [this, &lines] { lines.push_back(windows_.StatusText("Click Me!")); };
+  windows_.Do(look);
+  windows_.Key('5');
+  windows_.Mouse("Click Me!", ui::kWheelForward, 5, 5);
+  windows_.Key('s');
+  windows_.Do(look);
+  windows_.MoveTrackbar("PyrSeg1", 40);
+  windows_.Mouse("Click Me!", ui::kLeftPress, 20, 20, ui::kFlagLeft);
+  windows_.Mouse("Click Me!", ui::kLeftRelease, 20, 20);
+  windows_.Do(look);
+  windows_.Key('o');
+  windows_.Key(' ');
+  windows_.Key('s');
+  windows_.Key('s');
+  windows_.Do(look);
+  windows_.Key('s');
+  windows_.Key('s');
+  windows_.Key('s');
+  windows_.Do(look);
+  ::testing::internal::CaptureStderr();
+  Run(meta);
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(windows_.sharedView, (std::vector<std::string>{"Click Me!", "Labeled Map"}));
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "frame 0 / 100 | [128,64,128] road | brush 10 | no presegmentation | nothing unsaved",
+                       "frame 0 / 100 | [142,0,0] car | brush 11 | pyramid 24/30 | nothing unsaved",
+                       "frame 0 / 100 | [142,0,0] car | brush 11 | pyramid 40/30 | 1 unsaved stroke",
+                       "frame 1 / 100 | [142,0,0] car | brush 11 | mean shift 2 | labels over frame 40 % | "
+                       "nothing unsaved",
+                       "frame 1 / 100 | [142,0,0] car | brush 11 | no presegmentation | labels over frame 40 % | "
+                       "nothing unsaved"}));
+}
+
+// "n" saves and moves forward to the first frame without a stored label image; at the end it says so and stays.
+TEST_F(LabelerSession, NextFrameWithoutLabelsSkipsLabelledFrames) {
+  std::string meta = MakeMovieProject();
+  cv::imwrite(dir_.File("labels/frame-000001.png"), cv::Mat::zeros(120, 160, CV_8UC3));
+  cv::imwrite(dir_.File("labels/frame-000002.png"), cv::Mat::zeros(120, 160, CV_8UC3));
+  windows_.Mouse("Click Me!", ui::kLeftPress, 20, 20, ui::kFlagLeft);
+  windows_.Mouse("Click Me!", ui::kLeftRelease, 20, 20);
+  windows_.Key('n');
+  windows_.Do([this] { EXPECT_EQ(testing::ReadFrameIndex(windows_.lastShown["Click Me!"]), 3); });
+  windows_.Key('+');
+  for (int frame = 14; frame < 100; ++frame) {
+    cv::imwrite(dir_.File("labels/frame-0000" + std::to_string(frame) + ".png"), cv::Mat::zeros(120, 160, CV_8UC3));
+  }
+  windows_.Key('n');
+  windows_.Key('n');
+  std::string printed;
+  Run(meta, &printed);
+  EXPECT_TRUE(std::filesystem::exists(dir_.File("labels/frame-000000.png")));
+  EXPECT_NE(printed.find("Frame #3\nFrame #13\nEvery frame after frame 13 has a label image.\n"
+                         "Every frame after frame 13 has a label image.\n"),
+            std::string::npos)
+      << printed;
+}
+
 }  // namespace
 }  // namespace labeler

@@ -70,6 +70,30 @@ class FakeWindowSystem : public ui::WindowSystem {
     trackbars[trackbar] = Trackbar{window, value, max, std::move(onChange)};
     trackbarOrder.push_back(trackbar);
   }
+  void SetTrackbarPosition(const std::string& trackbar, const std::string&, int position) override {
+    Trackbar& bar = trackbars.at(trackbar);
+    *bar.value = position;
+    if (bar.onChange) bar.onChange(position);
+  }
+  void ShareView(const std::vector<std::string>& windows) override { sharedView = windows; }
+  void SetStatusLine(const std::string& window, const std::vector<ui::StatusPart>& parts) override {
+    statusLines[window] = parts;
+  }
+  // The status line of `window` as plain text, parts separated by " | ", a swatch as "[b,g,r] ".
+  std::string StatusText(const std::string& window) const {
+    std::string text;
+    auto it = statusLines.find(window);
+    if (it == statusLines.end()) return text;
+    for (const ui::StatusPart& part : it->second) {
+      if (!text.empty()) text += " | ";
+      if (part.swatch) {
+        text += "[" + std::to_string(part.colour[0]) + "," + std::to_string(part.colour[1]) + "," +
+                std::to_string(part.colour[2]) + "] ";
+      }
+      text += part.text;
+    }
+    return text;
+  }
   void SetMouseCallback(const std::string& window, ui::MouseCallback onMouse) override {
     mouseCallbacks[window] = std::move(onMouse);
   }
@@ -96,6 +120,8 @@ class FakeWindowSystem : public ui::WindowSystem {
   std::vector<std::string> trackbarOrder;
   std::map<std::string, ui::MouseCallback> mouseCallbacks;
   std::vector<std::pair<std::string, std::string>> messageBoxes;
+  std::vector<std::string> sharedView;
+  std::map<std::string, std::vector<ui::StatusPart>> statusLines;
   int waits = 0;
 
  private:

@@ -1,0 +1,33 @@
+// The status line of "Click Me!": what the annotator needs to know at a glance, from the state of the session.
+//
+// Parts, in order: the frame ("frame 12 / 795", and the still's file name for a still list), the current label
+// with a swatch of its colour (or "no label"), the brush radius, the presegmentation by name and parameters
+// ("none", "pyramid 24/30", "mean shift 2", "graph"), the label overlay when one is shown, and the strokes of
+// this frame not yet saved. The windowing layer adds the zoom.
+#ifndef LABELER_APP_STATUS_LINE_H_
+#define LABELER_APP_STATUS_LINE_H_
+
+#include <vector>
+
+#include "config/label_set.h"
+#include "preseg/preseg_params.h"
+#include "timeline/timeline.h"
+#include "ui/window_system.h"
+
+namespace labeler {
+
+struct SessionState {
+  const Timeline& timeline;
+  const LabelSet& labels;
+  int currentLabel;
+  int brushRadius;
+  const PresegParams& preseg;
+  int overlayPercent;  // 0 for none
+  size_t unsavedStrokes;
+};
+
+std::vector<ui::StatusPart> DescribeSession(const SessionState& state);
+
+}  // namespace labeler
+
+#endif  // LABELER_APP_STATUS_LINE_H_
