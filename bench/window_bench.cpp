@@ -101,17 +101,25 @@ class LabellerOnScreen {
   std::string window_;
 };
 
-// Args: width, height, setting, button held (1) or hover (0).
+// Args: width, height, setting, button held (1) or hover (0), zoom (0 for none, else screen pixels per frame
+// pixel: 4).
 void BM_RealWindowMove(benchmark::State& state) {
   const cv::Size size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
   const int setting = static_cast<int>(state.range(2));
   const bool painting = state.range(3) != 0;
+  const bool zoomed = state.range(4) != 0;
   LabellerOnScreen labeller(size);
   const std::string& window = labeller.window();
   if (setting > 0) {  // one wheel notch on the setting trackbar, just under the picture
     labeller.Send("mousemove --window " + window + " " + std::to_string(size.width / 2) + " " +
                   std::to_string(size.height + 12) + " sleep 0.1 click --repeat " + std::to_string(setting) +
                   " --delay 150 4");
+    WaitUntilIdle(labeller.pid());
+  }
+  if (zoomed) {  // to 4: three steps from a frame that fits the screen (1, 2, 3, 4), four from a reduced one
+    std::string keys;
+    for (int step = 0; step < (size.width > 2000 ? 4 : 3); ++step) keys += " bracketright";
+    labeller.Send("mousemove --window " + window + " 400 300 sleep 0.1 key --window " + window + " --delay 150" + keys);
     WaitUntilIdle(labeller.pid());
   }
   // A zigzag over the middle of the picture, inside the screen.
@@ -143,9 +151,12 @@ void BM_RealWindowMove(benchmark::State& state) {
   labeller.Send("key --window " + window + " ctrl+d Escape Escape");
 }
 BENCHMARK(BM_RealWindowMove)
-    ->ArgsProduct({{640}, {480}, {0, 1}, {1, 0}})
-    ->ArgsProduct({{1920}, {1080}, {0, 1}, {1, 0}})
-    ->ArgsProduct({{3840}, {2160}, {0, 1}, {1, 0}})
+    ->ArgsProduct({{640}, {480}, {0, 1}, {1, 0}, {0}})
+    ->ArgsProduct({{1920}, {1080}, {0, 1}, {1, 0}, {0}})
+    ->ArgsProduct({{3840}, {2160}, {0, 1}, {1, 0}, {0}})
+    ->Args({640, 480, 0, 1, 4})->Args({640, 480, 1, 1, 4})
+    ->Args({1920, 1080, 0, 1, 4})->Args({1920, 1080, 1, 1, 4})
+    ->Args({3840, 2160, 0, 1, 4})->Args({3840, 2160, 1, 1, 4})
     ->UseManualTime()
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
