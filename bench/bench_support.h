@@ -2,17 +2,18 @@
 #ifndef LABELER_BENCH_BENCH_SUPPORT_H_
 #define LABELER_BENCH_BENCH_SUPPORT_H_
 
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <map>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "common/quiet_console.h"
 #include "ui/window_system.h"
 
 namespace labeler::bench {
+
+using labeler::QuietConsole;
 
 // A street-like frame: a sky gradient, textured regions, hard edges, a road and sensor noise.
 inline cv::Mat RealisticFrame(cv::Size size) {
@@ -49,36 +50,6 @@ inline cv::Mat RealisticFrame(cv::Size size) {
   widened.convertTo(frame, CV_8UC3);
   return frame;
 }
-
-// Sends standard output and standard error to /dev/null while it lives: the segmentations' console lines are
-// not what is measured.
-class QuietConsole {
- public:
-  QuietConsole() {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    savedOut_ = dup(STDOUT_FILENO);
-    savedErr_ = dup(STDERR_FILENO);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, STDOUT_FILENO);
-    dup2(null, STDERR_FILENO);
-    close(null);
-  }
-  ~QuietConsole() {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    dup2(savedOut_, STDOUT_FILENO);
-    dup2(savedErr_, STDERR_FILENO);
-    close(savedOut_);
-    close(savedErr_);
-  }
-  QuietConsole(const QuietConsole&) = delete;
-  QuietConsole& operator=(const QuietConsole&) = delete;
-
- private:
-  int savedOut_;
-  int savedErr_;
-};
 
 // Records the callbacks and shows nothing: the benchmarks measure the labeller, not the screen.
 class NullWindowSystem : public ui::WindowSystem {

@@ -1,33 +1,52 @@
 // labeler-demo: writes the demo clip, its meta file and its label names into a folder.
-// Usage: labeler-demo OUTPUT_DIR
+// Usage: labeler-demo OUTPUT_DIR [--truth TRUTH_DIR]
 //
 // The clip is a synthetic street scene worth labelling: sky, tree line, grass, a road with moving lane
-// markings, two textured vehicles driving in opposite directions and a person walking along the verge.
+// markings, two textured vehicles driving in opposite directions and a person walking along the verge. With
+// --truth, the true label image of every frame is written too ("TRUTH_DIR/frame-NNNNNN.png", in the colours of
+// the demo's label names), drawn from the same scene, so that label propagation can be measured against it.
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 #include <string>
 
 namespace {
 
+// The frame draws the scene with its colours, gradients and textures; the truth draws it flat, each thing in the
+// colour of its label.
+struct Look {
+  bool truth = false;
+  cv::Scalar Of(cv::Scalar real, cv::Scalar label) const { return truth ? label : real; }
+};
+const cv::Scalar kSkyLabel(180, 130, 70), kRoadLabel(128, 64, 128), kCarLabel(142, 0, 0), kTreeLabel(35, 142, 107),
+    kPersonLabel(60, 20, 220), kGrassLabel(152, 251, 152), kLaneLabel(255, 255, 255);
+
 constexpr int kWidth = 640;
 constexpr int kHeight = 480;
 constexpr int kFrames = 60;
 constexpr int kHorizon = 190;
 
-void DrawBackground(cv::Mat& frame, cv::RNG& rng) {
+void DrawBackground(cv::Mat& frame, cv::RNG& rng, const Look& look) {
   for (int y = 0; y < kHorizon; ++y) {  // sky: a vertical gradient
     double t = static_cast<double>(y) / kHorizon;
-    frame.row(y).setTo(cv::Scalar(235 - 40 * t, 190 - 20 * t, 120 + 60 * t));
+    frame.row(y).setTo(look.Of(cv::Scalar(235 - 40 * t, 190 - 20 * t, 120 + 60 * t), kSkyLabel));
   }
-  frame.rowRange(kHorizon, kHeight).setTo(cv::Scalar(60, 150, 80));  // grass
+  frame.rowRange(kHorizon, kHeight).setTo(look.Of(cv::Scalar(60, 150, 80), kGrassLabel));  // grass
   for (int x = -20; x < kWidth + 20; x += 38) {  // tree line: overlapping crowns on trunks
     int crown = 28 + (x * 7919 % 17);
-    cv::rectangle(frame, cv::Rect(x - 4, kHorizon - 30, 8, 30), cv::Scalar(30, 60, 90), cv::FILLED);
-    cv::circle(frame, cv::Point(x, kHorizon - 30 - crown / 2), crown, cv::Scalar(40, 110 + x % 40, 50), cv::FILLED);
+    cv::rectangle(frame, cv::Rect(x - 4, kHorizon - 30, 8, 30), look.Of(cv::Scalar(30, 60, 90), kTreeLabel),
+                  cv::FILLED);
+    cv::circle(frame, cv::Point(x, kHorizon - 30 - crown / 2), crown,
+               look.Of(cv::Scalar(40, 110 + x % 40, 50), kTreeLabel), cv::FILLED);
+  }
+  std::vector<cv::Point> road = {{270, kHorizon}, {370, kHorizon}, {kWidth, kHeight}, {0, kHeight}};
+  if (look.truth) {
+    cv::fillConvexPoly(frame, road, kRoadLabel);
+    return;
   }
   for (int i = 0; i < 900; ++i) {  // leaves
     int x = rng.uniform(0, kWidth);
@@ -35,44 +54,46 @@ void DrawBackground(cv::Mat& frame, cv::RNG& rng) {
     cv::Vec3b& pixel = frame.at<cv::Vec3b>(y, x);
     if (pixel[1] > pixel[0] + 40) pixel = cv::Vec3b(30, static_cast<uchar>(rng.uniform(80, 170)), 40);
   }
-  std::vector<cv::Point> road = {{270, kHorizon}, {370, kHorizon}, {kWidth, kHeight}, {0, kHeight}};
   cv::fillConvexPoly(frame, road, cv::Scalar(95, 90, 90));
 }
 
-void DrawLaneMarkings(cv::Mat& frame, int t) {
+void DrawLaneMarkings(cv::Mat& frame, int t, const Look& look) {
   for (int k = 0; k < 8; ++k) {  // dashes move towards the viewer
     double d = std::fmod(k * 0.125 + t * 0.01, 1.0);
     double near = d * d;
     int y0 = kHorizon + static_cast<int>(near * (kHeight - kHorizon));
     int y1 = y0 + 4 + static_cast<int>(24 * near);
     int halfWidth = 1 + static_cast<int>(5 * near);
-    cv::rectangle(frame, cv::Rect(kWidth / 2 - halfWidth, y0, 2 * halfWidth, y1 - y0), cv::Scalar(235, 235, 235),
-                  cv::FILLED);
+    cv::rectangle(frame, cv::Rect(kWidth / 2 - halfWidth, y0, 2 * halfWidth, y1 - y0),
+                  look.Of(cv::Scalar(235, 235, 235), kLaneLabel), cv::FILLED);
   }
 }
 
-void DrawVehicle(cv::Mat& frame, cv::Point at, cv::Size size, cv::Scalar paint, cv::RNG& rng) {
+void DrawVehicle(cv::Mat& frame, cv::Point at, cv::Size size, cv::Scalar paint, cv::RNG& rng, const Look& look) {
   cv::Rect body(at.x, at.y, size.width, size.height);
-  cv::rectangle(frame, body, paint, cv::FILLED);
+  cv::rectangle(frame, body, look.Of(paint, kCarLabel), cv::FILLED);
   for (int i = 0; i < size.width * size.height / 20; ++i) {  // paint texture
     cv::Point p(at.x + rng.uniform(0, size.width), at.y + rng.uniform(0, size.height));
-    cv::circle(frame, p, 1, paint * (0.8 + 0.4 * rng.uniform(0.0, 1.0)), cv::FILLED);
+    const double shade = 0.8 + 0.4 * rng.uniform(0.0, 1.0);
+    if (!look.truth) cv::circle(frame, p, 1, paint * shade, cv::FILLED);
   }
   cv::Rect cabin(at.x + size.width / 5, at.y - size.height / 2, size.width * 3 / 5, size.height / 2);
-  cv::rectangle(frame, cabin, paint * 0.85, cv::FILLED);
-  cv::rectangle(frame, cv::Rect(cabin.x + 4, cabin.y + 4, cabin.width / 2 - 6, cabin.height - 6),
-                cv::Scalar(120, 90, 60), cv::FILLED);
+  cv::rectangle(frame, cabin, look.Of(paint * 0.85, kCarLabel), cv::FILLED);
+  const cv::Scalar glass = look.Of(cv::Scalar(120, 90, 60), kCarLabel);
+  cv::rectangle(frame, cv::Rect(cabin.x + 4, cabin.y + 4, cabin.width / 2 - 6, cabin.height - 6), glass, cv::FILLED);
   cv::rectangle(frame, cv::Rect(cabin.x + cabin.width / 2 + 2, cabin.y + 4, cabin.width / 2 - 6, cabin.height - 6),
-                cv::Scalar(120, 90, 60), cv::FILLED);
+                glass, cv::FILLED);
   int wheel = size.height / 3;
-  cv::circle(frame, cv::Point(at.x + wheel + 4, at.y + size.height), wheel, cv::Scalar(20, 20, 20), cv::FILLED);
-  cv::circle(frame, cv::Point(at.x + size.width - wheel - 4, at.y + size.height), wheel, cv::Scalar(20, 20, 20),
-             cv::FILLED);
+  const cv::Scalar tyre = look.Of(cv::Scalar(20, 20, 20), kCarLabel);
+  cv::circle(frame, cv::Point(at.x + wheel + 4, at.y + size.height), wheel, tyre, cv::FILLED);
+  cv::circle(frame, cv::Point(at.x + size.width - wheel - 4, at.y + size.height), wheel, tyre, cv::FILLED);
 }
 
-void DrawPerson(cv::Mat& frame, cv::Point feet, int t) {
+void DrawPerson(cv::Mat& frame, cv::Point feet, int t, const Look& look) {
   int swing = static_cast<int>(8 * std::sin(t * 0.6));
-  cv::Scalar skin(140, 170, 220), shirt(40, 40, 170), trousers(90, 50, 30);
+  const cv::Scalar skin = look.Of(cv::Scalar(140, 170, 220), kPersonLabel);
+  const cv::Scalar shirt = look.Of(cv::Scalar(40, 40, 170), kPersonLabel);
+  const cv::Scalar trousers = look.Of(cv::Scalar(90, 50, 30), kPersonLabel);
   cv::line(frame, feet + cv::Point(-swing, 0), feet + cv::Point(0, -38), trousers, 6);
   cv::line(frame, feet + cv::Point(swing, 0), feet + cv::Point(0, -38), trousers, 6);
   cv::rectangle(frame, cv::Rect(feet.x - 9, feet.y - 78, 18, 42), shirt, cv::FILLED);
@@ -90,22 +111,31 @@ void AddSensorNoise(cv::Mat& frame, cv::RNG& rng) {
   widened.convertTo(frame, CV_8UC3);
 }
 
-bool WriteClip(const std::string& path) {
+// Frame t of the scene, as seen or as labelled.
+cv::Mat DrawScene(int t, const Look& look, cv::RNG& noise) {
+  cv::RNG texture(7);  // the same leaves and paint texture in every frame
+  cv::Mat frame(kHeight, kWidth, CV_8UC3);
+  DrawBackground(frame, texture, look);
+  DrawLaneMarkings(frame, t, look);
+  DrawVehicle(frame, cv::Point(60 + t * 6, 330), cv::Size(150, 54), cv::Scalar(40, 40, 190), texture, look);
+  DrawVehicle(frame, cv::Point(350 - t * 2, 245), cv::Size(90, 32), cv::Scalar(170, 120, 30), texture, look);
+  DrawPerson(frame, cv::Point(40 + t * 2, 455), t, look);
+  if (!look.truth) AddSensorNoise(frame, noise);
+  return frame;
+}
+
+bool WriteClip(const std::string& path, const std::string& truthDir) {
   cv::VideoWriter writer(path, cv::CAP_FFMPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10,
                          cv::Size(kWidth, kHeight));
   if (!writer.isOpened()) return false;
   writer.set(cv::VIDEOWRITER_PROP_QUALITY, 95);  // few compression blocks for the segmentations to follow
-  cv::RNG rng(20261207);
+  cv::RNG noise(20261207);
   for (int t = 0; t < kFrames; ++t) {
-    cv::RNG texture(7);  // the same leaves and paint texture in every frame
-    cv::Mat frame(kHeight, kWidth, CV_8UC3);
-    DrawBackground(frame, texture);
-    DrawLaneMarkings(frame, t);
-    DrawVehicle(frame, cv::Point(60 + t * 6, 330), cv::Size(150, 54), cv::Scalar(40, 40, 190), texture);
-    DrawVehicle(frame, cv::Point(350 - t * 2, 245), cv::Size(90, 32), cv::Scalar(170, 120, 30), texture);
-    DrawPerson(frame, cv::Point(40 + t * 2, 455), t);
-    AddSensorNoise(frame, rng);
-    writer.write(frame);
+    writer.write(DrawScene(t, Look{false}, noise));
+    if (truthDir.empty()) continue;
+    char name[32];
+    std::snprintf(name, sizeof name, "/frame-%.6d.png", t);
+    if (!cv::imwrite(truthDir + name, DrawScene(t, Look{true}, noise))) return false;
   }
   return true;
 }
@@ -113,14 +143,17 @@ bool WriteClip(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: labeler-demo OUTPUT_DIR\n");
+  const bool withTruth = argc == 4 && std::string(argv[2]) == "--truth";
+  if (argc != 2 && !withTruth) {
+    std::fprintf(stderr, "usage: labeler-demo OUTPUT_DIR [--truth TRUTH_DIR]\n");
     return 2;
   }
   const std::filesystem::path dir = argv[1];
   std::filesystem::create_directories(dir / "labels");
+  const std::string truthDir = withTruth ? argv[3] : "";
+  if (withTruth) std::filesystem::create_directories(truthDir);
   const std::string clip = (dir / "demo.avi").string();
-  if (!WriteClip(clip)) {
+  if (!WriteClip(clip, truthDir)) {
     std::fprintf(stderr, "labeler-demo: error: cannot write %s\n", clip.c_str());
     return 1;
   }

@@ -11,6 +11,8 @@ int SegmentCommand(int argc, char** argv);
 int ExportCommand(int argc, char** argv);
 // stats --meta FILE.meta [--csv]
 int StatsCommand(int argc, char** argv);
+// carry --meta FILE.meta [--truth DIR] [--every K] [--steps N]
+int CarryCommand(int argc, char** argv);
 
 inline constexpr const char* kSegmentUsage =
     "usage: labeler-tool segment --setting N [--pyr1 A] [--pyr2 B] INPUT OUT_COLOUR.png [OUT_EDGES.png]\n"
@@ -19,6 +21,10 @@ inline constexpr const char* kExportUsage =
     "usage: labeler-tool export --meta FILE.meta --out DIR [--unlabelled N]\n"
     "  writes DIR/frame-NNNNNN.png (the label index of every pixel, N = 255 where unlabelled) and "
     "DIR/classes.csv\n";
+inline constexpr const char* kCarryUsage =
+    "usage: labeler-tool carry --meta FILE.meta [--truth DIR] [--every K] [--steps N]\n"
+    "  carries the true labels (DIR, else the project's label images) of every K-th frame N frames on (5) and\n"
+    "  scores a plain copy, the optical flow and the flow snapped to each presegmentation\n";
 inline constexpr const char* kStatsUsage =
     "usage: labeler-tool stats --meta FILE.meta [--csv]\n"
     "  per frame: whether it has a label image and the share of each label; totals at the end\n";

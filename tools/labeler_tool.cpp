@@ -3,9 +3,11 @@
 //   labeler-tool segment --setting N [--pyr1 A] [--pyr2 B] INPUT OUT_COLOUR.png [OUT_EDGES.png]
 //   labeler-tool export --meta FILE.meta --out DIR [--unlabelled N]
 //   labeler-tool stats --meta FILE.meta [--csv]
+//   labeler-tool carry --meta FILE.meta [--truth DIR] [--every K] [--steps N]
 //
 // "segment" runs a presegmentation on one image as the labeller does. "export" turns the colour label images
-// into class-index masks for training, "stats" tells how much of the footage is labelled.
+// into class-index masks for training, "stats" tells how much of the footage is labelled, "carry" measures how
+// well labels carried from frame to frame match true ones.
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -23,8 +25,9 @@ int main(int argc, char** argv) {
     if (command == "segment") return labeler::tool::SegmentCommand(argc, argv);
     if (command == "export") return labeler::tool::ExportCommand(argc, argv);
     if (command == "stats") return labeler::tool::StatsCommand(argc, argv);
-    std::fprintf(stderr, "%s%s%s", labeler::tool::kSegmentUsage, labeler::tool::kExportUsage,
-                 labeler::tool::kStatsUsage);
+    if (command == "carry") return labeler::tool::CarryCommand(argc, argv);
+    std::fprintf(stderr, "%s%s%s%s", labeler::tool::kSegmentUsage, labeler::tool::kExportUsage,
+                 labeler::tool::kStatsUsage, labeler::tool::kCarryUsage);
     return 1;
   } catch (const labeler::FatalError& error) {
     std::fflush(stdout);

@@ -233,6 +233,14 @@ void LabelImages::RenderLabelMap(const cv::Mat& base, cv::Mat& target, RenderMod
     return;
   }
   const Stroke& stroke = strokes.back();
+  if (stroke.carried != nullptr) {  // carried labels need no presegmentation, and paint at once
+    ForgetLastRender();
+    base.copyTo(target);
+    MarkChanged(target, cv::Rect(0, 0, target.cols, target.rows));
+    PaintCarried(stroke, target);
+    WriteDiagnosticCopies(base, target);
+    return;
+  }
   const PresegParams saved = preseg_.currentPreseg();
   ParsePresegParams(preseg_.currentPreseg(), stroke.paramLine);
   preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);
@@ -272,6 +280,10 @@ void LabelImages::WriteDiagnosticCopies(const cv::Mat& base, const cv::Mat& targ
 }
 
 void LabelImages::RenderStroke(const Stroke& stroke, cv::Mat& target, size_t firstPoint) {
+  if (stroke.carried != nullptr) {
+    PaintCarried(stroke, target);
+    return;
+  }
   const PresegParams saved = preseg_.currentPreseg();
   ParsePresegParams(preseg_.currentPreseg(), stroke.paramLine);
   preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);
@@ -332,6 +344,21 @@ void LabelImages::PaintRegions(const Stroke& newPart, const cv::Vec3b& colour, c
     for (int pixel : map->Pixels(region)) pixels[pixel] = colour;
     MarkChanged(target, map->Bounds(region));
   }
+}
+
+// Carried labels go only where nothing is labelled yet: they never overwrite the annotator's own work.
+void LabelImages::PaintCarried(const Stroke& stroke, cv::Mat& target) {
+  const cv::Mat& carried = *stroke.carried;
+  const cv::Rect bounds = stroke.carriedBounds & cv::Rect(0, 0, target.cols, target.rows);
+  const cv::Vec3b black(0, 0, 0);
+  for (int y = bounds.y; y < bounds.y + bounds.height; ++y) {
+    const cv::Vec3b* in = carried.ptr<cv::Vec3b>(y);
+    cv::Vec3b* out = target.ptr<cv::Vec3b>(y);
+    for (int x = bounds.x; x < bounds.x + bounds.width; ++x) {
+      if (in[x] != black && out[x] == black) out[x] = in[x];
+    }
+  }
+  MarkChanged(target, bounds);
 }
 
 void LabelImages::MarkChanged(const cv::Mat& target, const cv::Rect& rect) {

@@ -80,6 +80,7 @@ class LabelImages {
  private:
   void PaintPoints(const Stroke& stroke, cv::Mat& target, size_t firstPoint);
   void PaintRegions(const Stroke& newPart, const cv::Vec3b& colour, cv::Mat& target);
+  void PaintCarried(const Stroke& stroke, cv::Mat& target);
   void MarkChanged(const cv::Mat& target, const cv::Rect& rect);
   void ForgetLastRender();
   void WriteDiagnosticCopies(const cv::Mat& base, const cv::Mat& target) const;

@@ -12,6 +12,7 @@ void Stroke::DrawStroke(cv::Mat& image, const cv::Scalar& colour) const {
 }
 
 cv::Rect Stroke::StrokeBounds() const {
+  if (carried != nullptr) return carriedBounds;
   int minX = 10000, minY = 10000, maxX = -1, maxY = -1;
   for (const cv::Point& point : points) {
     minX = std::min(minX, point.x);
@@ -31,6 +32,19 @@ void StrokeStore::BeginStroke(int x, int y, int radius, const cv::Scalar& colour
   stroke.serial = nextSerial_++;
   strokes_.push_back(std::move(stroke));
   currentStroke_ = static_cast<int>(strokes_.size()) - 1;
+}
+
+void StrokeStore::AddCarriedLabels(cv::Mat labels, const std::string& paramLine) {
+  Stroke stroke;
+  cv::Mat channels[3];
+  cv::split(labels, channels);
+  cv::Mat labelled = channels[0] | channels[1] | channels[2];
+  stroke.carriedBounds = cv::boundingRect(labelled);  // of the non-zero pixels
+  stroke.carried = std::make_shared<const cv::Mat>(std::move(labels));
+  stroke.paramLine = paramLine;
+  stroke.serial = nextSerial_++;
+  strokes_.push_back(std::move(stroke));
+  currentStroke_ = -1;
 }
 
 void StrokeStore::EndStroke(int x, int y) {

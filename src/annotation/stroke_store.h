@@ -1,13 +1,16 @@
 // Stroke and StrokeStore: the strokes painted on the current frame during this visit, with undo and redo.
 //
 // A stroke is one press-drag-release of the left button: the brush centres it passed, the brush radius, the
-// colour of the label then current and the parameter line of the presegmentation then in force. The store keeps
+// colour of the label then current and the parameter line of the presegmentation then in force. Or it is a
+// label picture carried over from a neighbouring frame: it labels the pixels it holds a colour for that nothing
+// has labelled before it, and is undone, redone, cleared and saved like any stroke. The store keeps
 // the strokes in painting order and, as a second stack, the strokes taken back by undo or clear. The stroke
 // being drawn is held as an index, never as an address, so the growth of the list can't leave it dangling.
 #ifndef LABELER_ANNOTATION_STROKE_STORE_H_
 #define LABELER_ANNOTATION_STROKE_STORE_H_
 
 #include <cstdint>
+#include <memory>
 #include <opencv2/core.hpp>
 #include <string>
 #include <vector>
@@ -20,6 +23,8 @@ struct Stroke {
   cv::Scalar colour;              // blue, green, red, 0
   std::string paramLine;          // the presegmentation the stroke was painted on
   uint64_t serial = 0;            // tells strokes apart for the life of the store, through undo and redo
+  std::shared_ptr<const cv::Mat> carried;  // a carried label picture (black: no label), or nullptr for discs
+  cv::Rect carriedBounds;                   // of its labelled pixels
 
   void AddPoint(int x, int y) { points.emplace_back(x, y); }
   // Draws a filled disc per point (consecutive discs are not joined) in `colour`, or in the stroke's own colour
@@ -38,6 +43,8 @@ class StrokeStore {
  public:
   // Appends a one-point stroke and makes it the stroke being drawn.
   void BeginStroke(int x, int y, int radius, const cv::Scalar& colour, const std::string& paramLine);
+  // Appends a finished stroke of carried labels (8-bit, 3 channels, black where there is no label).
+  void AddCarriedLabels(cv::Mat labels, const std::string& paramLine);
   // Adds the release point to the stroke being drawn, if any, and ends the drag.
   void EndStroke(int x, int y);
   // Ends the drag without adding a point.

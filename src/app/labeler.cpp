@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "app/status_line.h"
+#include <opencv2/imgproc.hpp>
 
 namespace labeler {
 
@@ -154,6 +155,8 @@ bool Labeler::EndsDrag(int key) {
     case '+':
     case 'c':
     case 'n':
+    case 'p':
+    case 'P':
     case 'z' - 'a' + 1:
     case 'y' - 'a' + 1:
     case 'd' - 'a' + 1:
@@ -175,6 +178,8 @@ void Labeler::HandleKey(int key) {
     case 'S': StepPresegSetting(-1); break;
     case 'o': composer_->CycleOverlay(); break;
     case 'n': GoToNextFrameWithoutLabels(); break;
+    case 'p': ProposeLabels(-1); break;
+    case 'P': ProposeLabels(+1); break;
     case 'c': ChangeFrame(0); break;
     case 'z' - 'a' + 1:
       std::printf("Undo last stroke\n");
@@ -221,6 +226,53 @@ void Labeler::StepPresegSetting(int step) {
   const int settings = kLastPresegSetting + 1;
   const int next = (preseg_.currentPreseg().algorithm + step + settings) % settings;
   windows_.SetTrackbarPosition("N,P,Q,O,U,F", kFrameWindow, next);
+}
+
+// Proposes this frame's labels from the stored label image of the frame before it (`from` -1) or after it (+1):
+// each pixel takes the label found where the optical flow says it was in that frame, snapped to the regions of
+// the chosen presegmentation. The proposal is one stroke: it labels only what is unlabelled, and is undone,
+// redone, cleared and saved like the others.
+void Labeler::ProposeLabels(int from) {
+  const int current = timeline_->currentFrame();
+  const int source = current + from;
+  const std::string path = LabelImagePath(*config_.DIR_LABEL_IMGS, source);
+  std::error_code error;
+  if (source < 0 || source >= timeline_->frameCount() || !std::filesystem::exists(path, error)) {
+    std::printf("No label image of frame %d to carry to frame %d.\n", source, current);
+    return;
+  }
+  const cv::Mat labels = ReadStoredLabelImage(path);
+  if (labels.size() != timeline_->frame().size()) {
+    std::printf("The label image of frame %d can't be carried: %s.\n", source,
+                labels.empty() ? "it can't be decoded" : "it is not of the frame's size");
+    return;
+  }
+  const cv::Mat sourceGrey = GreyFrame(source);
+  if (sourceGrey.empty()) {
+    std::printf("Frame %d can't be read to carry its labels.\n", source);
+    return;
+  }
+  cv::Mat carried = CarryLabels(labels, carrier_.Flow(GreyFrame(current), sourceGrey));
+  preseg_.UpdatePresegmentation(timeline_->frame(), current, 0);
+  if (std::shared_ptr<const RegionMap> regions = preseg_.Regions()) carried = SnapToRegions(carried, *regions);
+  strokes_.AddCarriedLabels(std::move(carried), FormatPresegParams(preseg_.currentPreseg()));
+  composer_->RedrawLabelWindow();
+  labelImages_->working().copyTo(labelImages_->committed());
+  std::printf("Carried the labels of frame %d to frame %d.\n", source, current);
+}
+
+cv::Mat Labeler::GreyFrame(int frame) {
+  const cv::Mat image = timeline_->FrameAt(frame);
+  if (image.empty()) return {};
+  for (const auto& kept : greyFrames_) {
+    if (kept.frame == frame && kept.data == image.data) return kept.grey;
+  }
+  auto& slot = greyFrames_[nextGrey_];
+  nextGrey_ = (nextGrey_ + 1) % greyFrames_.size();
+  slot.frame = frame;
+  slot.data = image.data;
+  cv::cvtColor(image, slot.grey, cv::COLOR_BGR2GRAY);
+  return slot.grey;
 }
 
 // Forward to the first frame that has no stored label image, saving the frame left as a frame key does.

@@ -6,6 +6,7 @@
 #ifndef LABELER_APP_LABELER_H_
 #define LABELER_APP_LABELER_H_
 
+#include <array>
 #include <memory>
 #include <opencv2/core.hpp>
 #include <string>
@@ -20,6 +21,7 @@
 #include "config/label_set.h"
 #include "config/meta_file.h"
 #include "preseg/preseg_engine.h"
+#include "propagation/label_carrier.h"
 #include "timeline/timeline.h"
 #include "ui/window_system.h"
 
@@ -64,6 +66,8 @@ class Labeler {
   void CacheAllSegmentations();
   void SelectLabelByHotKey(int digit);
   void StepPresegSetting(int step);
+  void ProposeLabels(int from);
+  cv::Mat GreyFrame(int frame);
   void GoToNextFrameWithoutLabels();
   void UpdateStatusLine();
 
@@ -81,7 +85,17 @@ class Labeler {
   std::unique_ptr<WindowComposer> composer_;
   std::unique_ptr<MouseInteraction> mouse_;
   size_t escapeArmedFor_ = 0;
-  std::vector<ui::StatusPart> shownStatus_;  // the unsaved strokes the last Escape warned about; 0 when it did not warn
+  std::vector<ui::StatusPart> shownStatus_;
+  LabelCarrier carrier_;
+  // Grey versions of the frames flow was last computed between, by frame number: stepping on and carrying again
+  // converts only the new frame.
+  struct KeptGrey {
+    int frame = -1;
+    const uchar* data = nullptr;
+    cv::Mat grey;
+  };
+  std::array<KeptGrey, 2> greyFrames_;
+  size_t nextGrey_ = 0;  // the unsaved strokes the last Escape warned about; 0 when it did not warn
 };
 
 }  // namespace labeler

@@ -155,6 +155,10 @@ const cv::Mat& Timeline::GoToRelativeFrame(int delta) {
   long long target = static_cast<long long>(currentFrame_) + delta;
   target = std::max<long long>(target, 0);
   target = std::min<long long>(target, frameCount_ - 1);
+  if (target != currentFrame_ && !frame_.empty()) {
+    leftFrame_ = currentFrame_;
+    left_ = frame_;
+  }
   currentFrame_ = static_cast<int>(target);
   if (kind_ == TimelineKind::kMovie) {
     while (!FetchMovieFrame()) EndMovieAt(firstUnreadable_);
@@ -169,16 +173,24 @@ const cv::Mat& Timeline::GoToRelativeFrame(int delta) {
 // can't be read.
 bool Timeline::FetchMovieFrame() {
   if (decodedFrame_ == currentFrame_) return true;  // already decoded: fetching it again gives the same picture
-  if (currentFrame_ == nextMovieFrame_) {
-    if (ReadNextMovieFrame()) return true;
-    firstUnreadable_ = currentFrame_;
+  cv::Mat image;
+  if (!DecodeMovieFrame(currentFrame_, image)) return false;
+  frame_ = image;
+  decodedFrame_ = currentFrame_;
+  return true;
+}
+
+bool Timeline::DecodeMovieFrame(int frame, cv::Mat& image) {
+  if (frame == nextMovieFrame_) {
+    if (ReadNextMovieFrame(frame, image)) return true;
+    firstUnreadable_ = frame;
     return false;
   }
-  if (seekable_ && SeekTo(currentFrame_) && ReadNextMovieFrame()) return true;
+  if (seekable_ && SeekTo(frame) && ReadNextMovieFrame(frame, image)) return true;
   // A seek that misses, or lands past the frames the file really holds: decode forward instead.
-  if (!ReadSequentiallyTo(currentFrame_)) return false;
-  if (ReadNextMovieFrame()) return true;
-  firstUnreadable_ = currentFrame_;
+  if (!ReadSequentiallyTo(frame)) return false;
+  if (ReadNextMovieFrame(frame, image)) return true;
+  firstUnreadable_ = frame;
   return false;
 }
 
@@ -213,20 +225,34 @@ bool Timeline::ReadSequentiallyTo(int frame) {
   return true;
 }
 
-bool Timeline::ReadNextMovieFrame() {
-  cv::Mat image;  // a fresh buffer: references to the previous frame stay valid and unchanged
+// Reads into a fresh buffer, so that references to earlier frames stay valid and unchanged.
+bool Timeline::ReadNextMovieFrame(int frame, cv::Mat& image) {
+  image = cv::Mat();
   if (!capture_.read(image) || image.empty()) {
     nextMovieFrame_ = -1;
     return false;
   }
   ++nextMovieFrame_;
   if (image.type() != CV_8UC3 || image.cols != width_ || image.rows != height_) {
-    throw FatalError(ErrorLine("frame " + std::to_string(currentFrame_) + " of movie " + moviePath_ +
+    throw FatalError(ErrorLine("frame " + std::to_string(frame) + " of movie " + moviePath_ +
                                " is not an 8-bit colour image of " + SizeText(width_, height_)));
   }
-  frame_ = image;
-  decodedFrame_ = currentFrame_;
   return true;
+}
+
+cv::Mat Timeline::FrameAt(int frame) {
+  if (frame == currentFrame_) return frame_;
+  if (frame == leftFrame_) return left_;
+  if (frame < 0 || frame >= frameCount_) return {};
+  if (kind_ == TimelineKind::kStillList) {
+    try {
+      return ReadStill(frame);
+    } catch (const FatalError&) {
+      return {};
+    }
+  }
+  cv::Mat image;
+  return DecodeMovieFrame(frame, image) ? image : cv::Mat();
 }
 
 // Movies whose frames end before their header says (a truncated file, a header that counts wrong): the first
@@ -242,21 +268,23 @@ void Timeline::EndMovieAt(int firstUnreadable) {
   currentFrame_ = std::min(currentFrame_, frameCount_ - 1);
 }
 
-void Timeline::LoadStill() {
-  const std::string& name = stillNames_[currentFrame_];
+void Timeline::LoadStill() { frame_ = ReadStill(currentFrame_); }
+
+cv::Mat Timeline::ReadStill(int frame) {
+  const std::string& name = stillNames_[frame];
   const std::string notAFile = NotARegularFile(name);
   cv::Mat image;
   if (notAFile.empty()) image = cv::imread(name, cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION);
   if (image.empty()) {
-    throw FatalError(ErrorLine("cannot load still image " + name + " (frame " + std::to_string(currentFrame_) +
+    throw FatalError(ErrorLine("cannot load still image " + name + " (frame " + std::to_string(frame) +
                                ") of still list " + stillListPath_ + (notAFile.empty() ? "" : ": it " + notAFile)));
   }
   if (width_ != 0 && (image.cols != width_ || image.rows != height_)) {
-    throw FatalError(ErrorLine("still image " + name + " (frame " + std::to_string(currentFrame_) + ") is " +
+    throw FatalError(ErrorLine("still image " + name + " (frame " + std::to_string(frame) + ") is " +
                                SizeText(image.cols, image.rows) + " but the first frame is " +
                                SizeText(width_, height_)));
   }
-  frame_ = image;
+  return image;
 }
 
 }  // namespace labeler

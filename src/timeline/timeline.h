@@ -31,6 +31,10 @@ class Timeline {
   const cv::Mat& GoToRelativeFrame(int delta);
   const cv::Mat& GoToFrame(int frame) { return GoToRelativeFrame(frame - currentFrame_); }
 
+  // Frame `frame` without moving to it: the current frame, the frame just left (kept in memory, so that looking
+  // back after a step decodes nothing), or one decoded anew. Empty when it can't be read.
+  cv::Mat FrameAt(int frame);
+
   TimelineKind kind() const { return kind_; }
   int width() const { return width_; }
   int height() const { return height_; }
@@ -43,10 +47,12 @@ class Timeline {
   void OpenMovie();
   void OpenStillList();
   bool FetchMovieFrame();
+  bool DecodeMovieFrame(int frame, cv::Mat& image);
   void LoadStill();
+  cv::Mat ReadStill(int frame);
   bool SeekTo(int frame);
   bool ReadSequentiallyTo(int frame);
-  bool ReadNextMovieFrame();
+  bool ReadNextMovieFrame(int frame, cv::Mat& image);
   void EndMovieAt(int firstUnreadable);
 
   TimelineKind kind_;
@@ -63,6 +69,8 @@ class Timeline {
   bool seekable_ = true;  // false for a movie whose frames had to be counted: it is only read forward  // after a failed fetch: the movie can't be read from this frame on
   std::vector<std::string> stillNames_;
   cv::Mat frame_;
+  int leftFrame_ = -1;  // the frame moved away from last, kept in `left_`
+  cv::Mat left_;
 };
 
 // Reads a still list: one name per line, line ends of one ("\n") or two ("\r\n") characters; lines shorter

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
 #include <thread>
 
 #include "support/temp_dir.h"
@@ -211,6 +212,48 @@ TEST_F(RealWindows, InputTypedAheadIsAppliedInTheOrderItHappened) {
   cv::Mat expected = Discs({{300, 300}}, 10, cv::Scalar(142, 0, 0), cv::Mat::zeros(480, 640, CV_8UC3));
   EXPECT_EQ(cv::norm(stored, expected, cv::NORM_INF), 0);
   EXPECT_FALSE(std::filesystem::exists(dir_.File("labels/frame-000000.png")));
+  Keys(frame, "Escape");
+  EXPECT_EQ(labeler->WaitForExit(), 0);
+}
+
+// A textured box moves by (4, 2) pixels a frame over a textured ground; frame 0 is labelled. "p" on frame 1
+// carries its labels along the motion: the saved label image covers the box where it now is.
+TEST_F(RealWindows, CarriedLabelsFollowAMovingObject) {
+  std::filesystem::create_directory(dir_.File("labels"));
+  const cv::Size size(320, 240);
+  cv::RNG rng(8);
+  cv::Mat ground(size, CV_8UC3), texture(60, 80, CV_8UC3);
+  rng.fill(ground, cv::RNG::UNIFORM, 40, 110);
+  rng.fill(texture, cv::RNG::UNIFORM, 120, 256);
+  cv::GaussianBlur(ground, ground, {5, 5}, 0);
+  cv::GaussianBlur(texture, texture, {3, 3}, 0);
+  auto box = [](int t) { return cv::Rect(100 + 4 * t, 80 + 2 * t, 80, 60); };
+  {
+    cv::VideoWriter writer(dir_.File("moving.avi"), cv::CAP_FFMPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10,
+                           size);
+    writer.set(cv::VIDEOWRITER_PROP_QUALITY, 95);
+    for (int t = 0; t < 4; ++t) {
+      cv::Mat frame = ground.clone();
+      texture.copyTo(frame(box(t)));
+      writer.write(frame);
+    }
+  }
+  cv::Mat labels = cv::Mat::zeros(size, CV_8UC3);
+  labels(box(0)).setTo(cv::Scalar(142, 0, 0));
+  cv::imwrite(dir_.File("labels/frame-000000.png"), labels);
+  std::string names = dir_.Write("labels.txt", "= 1 road 128 64 128\n= 3 car 0 0 142\n");
+  auto labeler = Start({dir_.Write("run.meta", testing::MetaText(dir_.File("moving.avi"), names, dir_.File("labels")))});
+  ASSERT_TRUE(labeler->WaitForOutput("Frame #0\nFrame #0\n"));
+  std::string frame = FindWindow(*x_, "Click Me!");
+  Keys(frame, "space p space");
+  ASSERT_TRUE(labeler->WaitForOutput("Carried the labels of frame 0 to frame 1.\n")) << labeler->output();
+  cv::Mat stored = StoredLabelImage(1);
+  ASSERT_FALSE(stored.empty());
+  cv::Mat carried, truth = cv::Mat::zeros(size, CV_8UC1);
+  cv::inRange(stored, cv::Scalar(142, 0, 0), cv::Scalar(142, 0, 0), carried);
+  truth(box(1)).setTo(255);
+  const double iou = static_cast<double>(cv::countNonZero(carried & truth)) / cv::countNonZero(carried | truth);
+  EXPECT_GT(iou, 0.9);
   Keys(frame, "Escape");
   EXPECT_EQ(labeler->WaitForExit(), 0);
 }

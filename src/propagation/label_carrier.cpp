@@ -1,0 +1,59 @@
+#include "propagation/label_carrier.h"
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+#include <vector>
+
+namespace labeler {
+
+LabelCarrier::LabelCarrier() : flow_(cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_MEDIUM)) {}
+
+cv::Mat LabelCarrier::Flow(const cv::Mat& toGrey, const cv::Mat& fromGrey) {
+  cv::Mat flow;
+  flow_->calc(toGrey, fromGrey, flow);
+  return flow;
+}
+
+cv::Mat CarryLabels(const cv::Mat& labels, const cv::Mat& flow) {
+  CV_Assert(labels.type() == CV_8UC3 && flow.type() == CV_32FC2 && labels.size() == flow.size());
+  cv::Mat carried = cv::Mat::zeros(labels.size(), CV_8UC3);
+  for (int y = 0; y < labels.rows; ++y) {
+    const cv::Vec2f* offset = flow.ptr<cv::Vec2f>(y);
+    cv::Vec3b* out = carried.ptr<cv::Vec3b>(y);
+    for (int x = 0; x < labels.cols; ++x) {
+      const int fromX = static_cast<int>(std::lround(x + offset[x][0]));
+      const int fromY = static_cast<int>(std::lround(y + offset[x][1]));
+      if (fromX < 0 || fromY < 0 || fromX >= labels.cols || fromY >= labels.rows) continue;
+      out[x] = labels.at<cv::Vec3b>(fromY, fromX);
+    }
+  }
+  return carried;
+}
+
+cv::Mat SnapToRegions(const cv::Mat& carried, const RegionMap& regions) {
+  CV_Assert(carried.type() == CV_8UC3 && carried.size() == regions.ids().size());
+  cv::Mat snapped(carried.size(), CV_8UC3);
+  const cv::Vec3b* in = carried.ptr<cv::Vec3b>(0);
+  cv::Vec3b* out = snapped.ptr<cv::Vec3b>(0);
+  std::vector<std::pair<cv::Vec3b, int>> votes;  // colours in the order met, with their counts
+  for (int region = 0; region < regions.regionCount(); ++region) {
+    votes.clear();
+    const std::span<const int> pixels = regions.Pixels(region);
+    for (int pixel : pixels) {
+      const cv::Vec3b colour = in[pixel];
+      auto vote = std::find_if(votes.begin(), votes.end(), [&colour](const auto& v) { return v.first == colour; });
+      if (vote == votes.end()) {
+        votes.emplace_back(colour, 1);
+      } else {
+        ++vote->second;
+      }
+    }
+    const auto winner = std::max_element(votes.begin(), votes.end(),
+                                         [](const auto& a, const auto& b) { return a.second < b.second; });
+    for (int pixel : pixels) out[pixel] = winner->first;
+  }
+  return snapped;
+}
+
+}  // namespace labeler

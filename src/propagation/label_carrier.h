@@ -1,0 +1,41 @@
+// Carrying a label image from one frame of a clip to the next.
+//
+// Dense optical flow (OpenCV's DIS, on grey frames) tells, for every pixel of the frame being labelled, where it
+// was in the frame whose labels are known; each pixel takes the label colour found at that place (the nearest
+// pixel: label colours are codes and must never be mixed), and none where the place lies outside the frame.
+// With a presegmentation, the carried labels are then snapped to its regions: each region takes the label most
+// of its pixels carried, or stays unlabelled where most carried none. Pure: frames and images in, images out.
+#ifndef LABELER_PROPAGATION_LABEL_CARRIER_H_
+#define LABELER_PROPAGATION_LABEL_CARRIER_H_
+
+#include <memory>
+#include <opencv2/core.hpp>
+#include <opencv2/video/tracking.hpp>
+
+#include "preseg/region_map.h"
+
+namespace labeler {
+
+class LabelCarrier {
+ public:
+  LabelCarrier();
+
+  // The flow from `to` to `from` (8-bit grey frames of one size): for each pixel of `to`, the offset to where it
+  // was in `from`, as a 2-channel float image.
+  cv::Mat Flow(const cv::Mat& toGrey, const cv::Mat& fromGrey);
+
+ private:
+  cv::Ptr<cv::DISOpticalFlow> flow_;
+};
+
+// Each pixel takes the colour of `labels` (8-bit, 3 channels; black is unlabelled) at the pixel nearest to its
+// flow target; black where the target lies outside the frame.
+cv::Mat CarryLabels(const cv::Mat& labels, const cv::Mat& flow);
+
+// Every region of `regions` takes the colour most of its pixels have in `carried`, black counting as a colour:
+// a region where most pixels carried no label stays unlabelled. Ties go to the colour met first in the region.
+cv::Mat SnapToRegions(const cv::Mat& carried, const RegionMap& regions);
+
+}  // namespace labeler
+
+#endif  // LABELER_PROPAGATION_LABEL_CARRIER_H_
