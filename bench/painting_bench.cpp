@@ -113,5 +113,25 @@ void BM_FrameChange(benchmark::State& state) {
 }
 BENCHMARK(BM_FrameChange)->Args({640, 480})->Args({1280, 720})->Unit(benchmark::kMillisecond);
 
+// "p" on the frame after a labelled one, from the key to the picture: the flow, the carried labels, the stroke
+// and the redraw of the label map. Setting 0; the frames are in memory, as after Space.
+void BM_CarryLabelsKey(benchmark::State& state) {
+  const cv::Size size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  Project project(size);
+  NullWindowSystem windows;
+  project.Run(windows, [&](Labeler& app) {
+    windows.frameMouse(ui::kLeftPress, 100, 100, ui::kFlagLeft);
+    windows.frameMouse(ui::kLeftRelease, 100, 100, 0);
+    app.ProcessKey(' ');
+    for (auto _ : state) {
+      app.ProcessKey('p');
+      state.PauseTiming();
+      app.ProcessKey('z' - 'a' + 1);
+      state.ResumeTiming();
+    }
+  });
+}
+BENCHMARK(BM_CarryLabelsKey)->Args({640, 480})->Args({1280, 720})->Unit(benchmark::kMillisecond);
+
 }  // namespace
 }  // namespace labeler::bench

@@ -378,7 +378,12 @@ void LabelImages::ForgetLastRender() {
 }
 
 bool LabelImages::ChangeFrame(int delta) {
-  if (!SaveLabelImage(timeline_.currentFrame())) return false;
+  const int left = timeline_.currentFrame();
+  if (!SaveLabelImage(left)) return false;
+  if (!strokes_.strokes().empty()) {
+    leftFrame_ = left;
+    leftLabels_ = committed_.clone();
+  }
   timeline_.GoToRelativeFrame(delta);
   strokes_.DiscardStrokes();
   LoadLabelImage(committed_, timeline_.currentFrame());

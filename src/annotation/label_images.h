@@ -70,6 +70,10 @@ class LabelImages {
   // Rebuilds the committed image from the stored label image and all strokes (after undo, redo, clear).
   void RebuildCommitted();
 
+  // The label image just saved for `frame` when the frame left last was that one, else empty: carrying labels
+  // back from it then decodes nothing.
+  cv::Mat SavedOnLeaving(int frame) const { return frame == leftFrame_ ? leftLabels_ : cv::Mat(); }
+
   // The part of the working image that changed since the last call (empty when nothing did), so that
   // "Labeled Map" need only redraw that.
   cv::Rect TakeWorkingChanges();
@@ -114,6 +118,8 @@ class LabelImages {
   };
   LastRender lastRender_;
 
+  int leftFrame_ = -1;          // the frame whose label image was saved when it was left last
+  cv::Mat leftLabels_;          // ... and that label image
   int unusableFrame_ = -1;      // the frame whose stored label image could not be used
   std::string unusablePath_;    // ... and its file, kept as .bak before the first save replaces it
 };

@@ -241,7 +241,8 @@ void Labeler::ProposeLabels(int from) {
     std::printf("No label image of frame %d to carry to frame %d.\n", source, current);
     return;
   }
-  const cv::Mat labels = ReadStoredLabelImage(path);
+  cv::Mat labels = labelImages_->SavedOnLeaving(source);
+  if (labels.empty()) labels = ReadStoredLabelImage(path);
   if (labels.size() != timeline_->frame().size()) {
     std::printf("The label image of frame %d can't be carried: %s.\n", source,
                 labels.empty() ? "it can't be decoded" : "it is not of the frame's size");

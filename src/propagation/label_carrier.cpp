@@ -22,10 +22,10 @@ cv::Mat CarryLabels(const cv::Mat& labels, const cv::Mat& flow) {
     const cv::Vec2f* offset = flow.ptr<cv::Vec2f>(y);
     cv::Vec3b* out = carried.ptr<cv::Vec3b>(y);
     for (int x = 0; x < labels.cols; ++x) {
-      const int fromX = static_cast<int>(std::lround(x + offset[x][0]));
-      const int fromY = static_cast<int>(std::lround(y + offset[x][1]));
+      const int fromX = cvRound(x + offset[x][0]);
+      const int fromY = cvRound(y + offset[x][1]);
       if (fromX < 0 || fromY < 0 || fromX >= labels.cols || fromY >= labels.rows) continue;
-      out[x] = labels.at<cv::Vec3b>(fromY, fromX);
+      out[x] = labels.ptr<cv::Vec3b>(fromY)[fromX];
     }
   }
   return carried;
