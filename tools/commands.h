@@ -7,7 +7,7 @@ namespace labeler::tool {
 
 // segment --setting N [--pyr1 A] [--pyr2 B] INPUT OUT_COLOUR.png [OUT_EDGES.png]
 int SegmentCommand(int argc, char** argv);
-// export --meta FILE.meta --out DIR [--unlabelled N]
+// export --meta FILE.meta --out DIR [--unlabelled N] [--frames]
 int ExportCommand(int argc, char** argv);
 // stats --meta FILE.meta [--csv]
 int StatsCommand(int argc, char** argv);
@@ -18,9 +18,9 @@ inline constexpr const char* kSegmentUsage =
     "usage: labeler-tool segment --setting N [--pyr1 A] [--pyr2 B] INPUT OUT_COLOUR.png [OUT_EDGES.png]\n"
     "  N: 1 pyramid, 2 to 4 mean shift, 5 graph; A and B: pyramid trackbar positions 0 to 255 (24 and 30)\n";
 inline constexpr const char* kExportUsage =
-    "usage: labeler-tool export --meta FILE.meta --out DIR [--unlabelled N]\n"
+    "usage: labeler-tool export --meta FILE.meta --out DIR [--unlabelled N] [--frames]\n"
     "  writes DIR/frame-NNNNNN.png (the label index of every pixel, N = 255 where unlabelled) and "
-    "DIR/classes.csv\n";
+    "DIR/classes.csv;\n  with --frames also DIR/frames/frame-NNNNNN.png, the very frame each mask belongs to\n";
 inline constexpr const char* kCarryUsage =
     "usage: labeler-tool carry --meta FILE.meta [--truth DIR] [--every K] [--steps N]\n"
     "  carries the true labels (DIR, else the project's label images) of every K-th frame N frames on (5) and\n"

@@ -1,10 +1,14 @@
 #include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <opencv2/imgcodecs.hpp>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "common/files.h"
+#include "common/quiet_console.h"
+#include "timeline/timeline.h"
 #include "tools/command_support.h"
 #include "tools/commands.h"
 #include "annotation/label_images.h"
@@ -18,6 +22,7 @@ struct ExportOptions {
   std::string meta;
   std::string out;
   int unlabelled = 255;
+  bool frames = false;
 };
 
 ExportOptions ParseExportOptions(int argc, char** argv) {
@@ -28,6 +33,8 @@ ExportOptions ParseExportOptions(int argc, char** argv) {
       options.meta = TextOption(argc, argv, i, kExportUsage);
     } else if (arg == "--out") {
       options.out = TextOption(argc, argv, i, kExportUsage);
+    } else if (arg == "--frames") {
+      options.frames = true;
     } else if (arg == "--unlabelled") {
       options.unlabelled = IntOption(argc, argv, i, 0, 255, kExportUsage);
     } else {
@@ -72,6 +79,46 @@ std::string RemoveStaleMask(const std::string& path) {
   std::error_code error;
   if (!std::filesystem::remove(path, error)) return "";
   return "; the mask of an earlier export, " + path + ", was removed";
+}
+
+// The frames the exported masks belong to, in ascending order, read forward through one timeline (it seeks only
+// across gaps, and checks where each seek landed), so every picture is exactly the frame the labeller shows for
+// that number. Returns the problems, one per frame that could not be written.
+std::vector<std::string> ExportFrames(const std::string& timelinePath, const std::vector<int>& frames,
+                                      const std::filesystem::path& folder) {
+  std::vector<std::string> problems;
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  std::unique_ptr<Timeline> timeline;
+  {
+    QuietConsole quiet;  // the timeline's own console lines are not this command's output
+    try {
+      timeline = std::make_unique<Timeline>(timelinePath);
+      timeline->ReloadMovie();
+    } catch (const FatalError& failure) {
+      return {std::string("cannot read the frames: ") + failure.what()};
+    }
+  }
+  for (int frame : frames) {
+    const std::string path = LabelImagePath(folder.string(), frame);
+    cv::Mat image;
+    {
+      QuietConsole quiet;
+      if (frame < timeline->frameCount()) image = timeline->GoToFrame(frame);
+    }
+    if (image.empty() || timeline->currentFrame() != frame) {
+      problems.push_back(path + ": frame " + std::to_string(frame) + " can't be read from " + timelinePath);
+      continue;
+    }
+    std::vector<unsigned char> png;
+    if (!cv::imencode(".png", image, png)) {
+      problems.push_back(path + ": PNG encoding failed");
+      continue;
+    }
+    const std::string reason = WriteFileAtomically(path, png);
+    if (!reason.empty()) problems.push_back(path + ": cannot be written: " + reason);
+  }
+  return problems;
 }
 
 std::string WriteMask(const std::string& path, const cv::Mat& mask) {
@@ -130,18 +177,31 @@ int ExportCommand(int argc, char** argv) {
     problems[i] = WriteMask(out, mask);
     if (!problems[i].empty()) problems[i] += RemoveStaleMask(out);
   });
+  if (options.frames) {
+    if (!project.config.FILE_TIMELINE) throw FatalError(ErrorLine("--frames needs FILE_TIMELINE in " + options.meta));
+    std::vector<int> exportedFrames;
+    for (size_t i = 0; i < files.size(); ++i) {
+      if (problems[i].empty()) exportedFrames.push_back(files[i].frame);
+    }
+    for (std::string& problem :
+         ExportFrames(*project.config.FILE_TIMELINE, exportedFrames, std::filesystem::path(options.out) / "frames")) {
+      problems.push_back(std::move(problem));
+    }
+  }
   const std::string classesPath = (std::filesystem::path(options.out) / "classes.csv").string();
   const std::string classes = ClassesCsv(project.labels);
   const std::string classesProblem =
       WriteFileAtomically(classesPath, std::vector<unsigned char>(classes.begin(), classes.end()));
   if (!classesProblem.empty()) problems.push_back(classesPath + ": cannot be written: " + classesProblem);
   int failed = 0;
-  for (const std::string& problem : problems) {
-    if (problem.empty()) continue;
-    std::fprintf(stderr, "labeler-tool: error: %s\n", problem.c_str());
+  size_t masksFailed = 0;  // the first files.size() problems are the masks'; frames and the class list follow
+  for (size_t i = 0; i < problems.size(); ++i) {
+    if (problems[i].empty()) continue;
+    std::fprintf(stderr, "labeler-tool: error: %s\n", problems[i].c_str());
     ++failed;
+    if (i < files.size()) ++masksFailed;
   }
-  const size_t exported = files.size() - static_cast<size_t>(failed) + (classesProblem.empty() ? 0 : 1);
+  const size_t exported = files.size() - masksFailed;
   std::printf("Exported %zu of %zu label images to %s\n", exported, files.size(), options.out.c_str());
   return failed > 0 ? 1 : 0;
 }

@@ -11,6 +11,8 @@
 
 #include "annotation/label_images.h"
 #include "support/temp_dir.h"
+#include "support/test_media.h"
+#include "timeline/timeline.h"
 
 namespace labeler {
 namespace {
@@ -235,6 +237,42 @@ TEST(LabelerToolExport, WriteFailuresAreReportedAndStaleMasksRemoved) {
   for (const auto& entry : std::filesystem::directory_iterator(out)) {
     EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
   }
+}
+
+// --frames writes, beside each mask, the very frame it belongs to: decoded frame-exactly from a movie whose key
+// frames are far apart (sparse, out-of-order label images), and re-encoded from a still list.
+TEST(LabelerToolExport, FramesBesideTheMasksAreExactlyTheirFrames) {
+  TempDir dir;
+  const std::string movie = dir.File("sparse.avi");
+  testing::WriteSparseKeyFrameMovie(movie, 100, {160, 120}, 50);
+  std::filesystem::create_directory(dir.File("labels"));
+  for (int frame : {99, 3, 37, 38, 71}) {
+    cv::imwrite(LabelImagePath(dir.File("labels"), frame), cv::Mat::zeros(120, 160, CV_8UC3));
+  }
+  const std::string meta = dir.Write("m.meta", testing::MetaText(movie, dir.Write("l.txt", "road 128 64 128\n"),
+                                                                  dir.File("labels")));
+  ToolRun run = RunTool("export --frames --meta " + meta + " --out " + dir.File("out"));
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.output, "Exported 5 of 5 label images to " + dir.File("out") + "\n");
+  Timeline timeline(movie);
+  ::testing::internal::CaptureStdout();
+  timeline.ReloadMovie();
+  for (int frame : {3, 37, 38, 71, 99}) {
+    const cv::Mat written = cv::imread(LabelImagePath(dir.File("out/frames"), frame), cv::IMREAD_UNCHANGED);
+    ASSERT_FALSE(written.empty()) << frame;
+    EXPECT_EQ(testing::ReadFrameIndex(written), frame);
+    EXPECT_EQ(cv::norm(written, timeline.GoToFrame(frame), cv::NORM_INF), 0) << frame;
+  }
+  ::testing::internal::GetCapturedStdout();
+
+  ExportProject stills;
+  for (int i = 0; i < 4; ++i) cv::imwrite(stills.dir.File(std::to_string(i) + ".png"), testing::IndexedFrame(i, {10, 4}));
+  stills.WriteLabelImage(2);
+  ASSERT_EQ(RunTool("export --frames --meta " + stills.meta + " --out " + stills.dir.File("out")).status, 0);
+  const cv::Mat still = cv::imread(LabelImagePath(stills.dir.File("out/frames"), 2), cv::IMREAD_UNCHANGED);
+  ASSERT_FALSE(still.empty());
+  EXPECT_EQ(cv::norm(still, cv::imread(stills.dir.File("2.png")), cv::NORM_INF), 0);
+  EXPECT_FALSE(std::filesystem::exists(LabelImagePath(stills.dir.File("out/frames"), 1)));
 }
 
 TEST(LabelerToolStats, CsvPerFrameAndTotalsWithFramesWithoutLabelImages) {
