@@ -7,6 +7,7 @@
 #include <map>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
 
 #include "common/quiet_console.h"
 #include "ui/window_system.h"
@@ -14,6 +15,9 @@
 namespace labeler::bench {
 
 using labeler::QuietConsole;
+
+// The street clip of OpenCV's sample data (Debian package opencv-doc, which make bench installs).
+inline constexpr const char* kStreetClip = "/usr/share/doc/opencv-doc/examples/data/vtest.avi";
 
 // A street-like frame: a sky gradient, textured regions, hard edges, a road and sensor noise.
 inline cv::Mat RealisticFrame(cv::Size size) {
@@ -48,6 +52,16 @@ inline cv::Mat RealisticFrame(cv::Size size) {
   frame.convertTo(widened, CV_16SC3);
   widened += noise;
   widened.convertTo(frame, CV_8UC3);
+  return frame;
+}
+
+// Frame `index` of the street clip scaled to `size`, or, when the clip is not installed, the synthetic frame.
+inline cv::Mat RealFootageFrame(cv::Size size, int index = 10) {
+  cv::VideoCapture clip(kStreetClip, cv::CAP_FFMPEG);
+  cv::Mat frame;
+  for (int i = 0; i <= index && clip.isOpened(); ++i) clip.read(frame);
+  if (frame.empty()) return RealisticFrame(size);
+  cv::resize(frame, frame, size, 0, 0, cv::INTER_AREA);
   return frame;
 }
 

@@ -15,13 +15,17 @@
 namespace labeler::bench {
 namespace {
 
-cv::Size SizeOf(const benchmark::State& state) {
-  return {static_cast<int>(state.range(0)), static_cast<int>(state.range(1))};
+// The frame of a benchmark whose first two arguments are its size and whose argument `source` says which: 0 the
+// synthetic street, 1 the real one.
+inline cv::Mat BenchFrame(const benchmark::State& state, int source) {
+  const cv::Size size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  return state.range(source) == 0 ? RealisticFrame(size) : RealFootageFrame(size);
 }
+
 
 // The pyramid step as the trackbar runs it: segmentation, then the Laplace edge image.
 void BM_PyramidPreseg(benchmark::State& state) {
-  cv::Mat frame = RealisticFrame(SizeOf(state));
+  cv::Mat frame = BenchFrame(state, 4);
   PresegEngine engine;
   engine.CreatePresegImages(frame.size());
   engine.currentPreseg().algorithm = kPyramidPreseg;
@@ -36,21 +40,23 @@ void BM_PyramidPreseg(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_PyramidPreseg)
-    ->Args({640, 480, 24, 30})->Args({640, 480, 0, 0})->Args({1280, 720, 24, 30})->Args({1280, 720, 0, 0})
+    ->ArgsProduct({{640}, {480}, {24}, {30}, {0, 1}})->Args({640, 480, 0, 0, 0})
+    ->ArgsProduct({{1280}, {720}, {24}, {30}, {0, 1}})->Args({1280, 720, 0, 0, 0})
     ->Unit(benchmark::kMillisecond);
 
 void BM_Yardstick_PyrMeanShiftFiltering(benchmark::State& state) {
-  cv::Mat frame = RealisticFrame(SizeOf(state));
+  cv::Mat frame = BenchFrame(state, 2);
   cv::Mat out;
   for (auto _ : state) {
     cv::pyrMeanShiftFiltering(frame, out, 10, 20, 1);
     benchmark::DoNotOptimize(out.data);
   }
 }
-BENCHMARK(BM_Yardstick_PyrMeanShiftFiltering)->Args({640, 480})->Args({1280, 720})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Yardstick_PyrMeanShiftFiltering)
+    ->ArgsProduct({{640}, {480}, {0, 1}})->ArgsProduct({{1280}, {720}, {0, 1}})->Unit(benchmark::kMillisecond);
 
 void BM_MeanShiftSegment(benchmark::State& state) {
-  cv::Mat frame = RealisticFrame(SizeOf(state));
+  cv::Mat frame = BenchFrame(state, 3);
   cv::Mat colour, edges;
   MeanShiftSegmenter segmenter;  // as the labeller keeps one
   QuietConsole quiet;
@@ -61,11 +67,12 @@ void BM_MeanShiftSegment(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_MeanShiftSegment)
-    ->ArgsProduct({{640}, {480}, {0, 1, 2}})->ArgsProduct({{1280}, {720}, {0, 1, 2}})
+    ->ArgsProduct({{640}, {480}, {0, 1, 2}, {0, 1}})->ArgsProduct({{1280}, {720}, {0, 1, 2}, {0, 1}})
     ->Unit(benchmark::kMillisecond);
 
+// Args: width, height, source (0 synthetic, 1 the street clip).
 void BM_GraphSegment(benchmark::State& state) {
-  cv::Mat frame = RealisticFrame(SizeOf(state));
+  cv::Mat frame = BenchFrame(state, 2);
   cv::Mat colour, edges;
   QuietConsole quiet;
   for (auto _ : state) {
@@ -73,11 +80,12 @@ void BM_GraphSegment(benchmark::State& state) {
     benchmark::DoNotOptimize(colour.data);
   }
 }
-BENCHMARK(BM_GraphSegment)->Args({640, 480})->Args({1280, 720})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GraphSegment)
+    ->ArgsProduct({{640}, {480}, {0, 1}})->ArgsProduct({{1280}, {720}, {0, 1}})->Unit(benchmark::kMillisecond);
 
 #ifdef LABELER_HAVE_XIMGPROC
 void BM_Yardstick_OpenCvGraphSegmentation(benchmark::State& state) {
-  cv::Mat frame = RealisticFrame(SizeOf(state));
+  cv::Mat frame = BenchFrame(state, 2);
   auto segmentation = cv::ximgproc::segmentation::createGraphSegmentation(0.5, 500, 20);
   cv::Mat labels;
   for (auto _ : state) {
@@ -85,7 +93,8 @@ void BM_Yardstick_OpenCvGraphSegmentation(benchmark::State& state) {
     benchmark::DoNotOptimize(labels.data);
   }
 }
-BENCHMARK(BM_Yardstick_OpenCvGraphSegmentation)->Args({640, 480})->Args({1280, 720})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Yardstick_OpenCvGraphSegmentation)
+    ->ArgsProduct({{640}, {480}, {0, 1}})->ArgsProduct({{1280}, {720}, {0, 1}})->Unit(benchmark::kMillisecond);
 #endif
 
 }  // namespace

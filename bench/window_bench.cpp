@@ -22,7 +22,6 @@
 namespace labeler::bench {
 namespace {
 
-constexpr const char* kStreetClip = "/usr/share/doc/opencv-doc/examples/data/vtest.avi";
 constexpr int kMovesPerBatch = 300;
 
 testing::XvfbServer& Screen() {

@@ -128,8 +128,9 @@ std::optional<int> DisplayedProcess::WaitForExit(double seconds) {
 std::string DisplayedProcess::output() const { return ReadFile(outPath_); }
 std::string DisplayedProcess::errors() const { return ReadFile(errPath_); }
 
-std::string FindWindow(const XvfbServer& x, const std::string& title) {
-  for (int attempt = 0; attempt < 200; ++attempt) {
+std::string FindWindow(const XvfbServer& x, const std::string& title, double seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < deadline) {
     std::string id = RunOnDisplay(x, "xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null | head -n 1");
     if (!id.empty()) return id;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

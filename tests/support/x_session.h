@@ -47,8 +47,9 @@ class DisplayedProcess {
   std::optional<int> status_;
 };
 
-// The X window id of the top-level window titled exactly `title`, waiting for it to appear.
-std::string FindWindow(const XvfbServer& x, const std::string& title);
+// The X window id of the top-level window titled exactly `title`, waiting up to `seconds` for it to appear (a
+// loaded machine can take long to start a Qt program); empty when it doesn't.
+std::string FindWindow(const XvfbServer& x, const std::string& title, double seconds = 60);
 
 }  // namespace labeler::testing
 

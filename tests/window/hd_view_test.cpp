@@ -34,7 +34,7 @@ class ViewOnScreen : public ::testing::Test {
     labeler_ = std::make_unique<DisplayedProcess>(*x_, std::vector<std::string>{LABELER_BINARY, meta},
                                                   dir_.path().string());
     frame_ = FindWindow(*x_, "Click Me!");
-    ASSERT_FALSE(frame_.empty());
+    ASSERT_FALSE(frame_.empty()) << "no window; the labeller said: " << labeler_->output() << labeler_->errors();
   }
   // A still list of two 640 x 480 frames: grey with a blue box at (100, 100, 200, 150).
   std::string StillList() {
@@ -142,7 +142,7 @@ TEST_F(ViewOnScreen, ZoomAndPanMapThePointerExactly) {
 
 TEST_F(ViewOnScreen, SettingKeysAndAClickOnTheGrooveMoveTheTrackbar) {
   StartOn("1920x1200", StillList());
-  ASSERT_TRUE(labeler_->WaitForOutput("Loading still images"));
+  ASSERT_TRUE(labeler_->WaitForOutput("Loading still images", 60)) << labeler_->errors();
   Send("key s");
   ASSERT_TRUE(labeler_->WaitForOutput("Refreshing Preseg"));
   Send("key S");

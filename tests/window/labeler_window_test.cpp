@@ -143,7 +143,7 @@ TEST_F(RealWindows, KeysMoveTheFramesAndPickLabelsAndEscapeEnds) {
 TEST_F(RealWindows, MissingArgumentShowsTheShutdownBoxAndExitsWith255) {
   auto labeler = Start({});
   std::string box = FindWindow(*x_, "SHUTDOWN ERROR");
-  ASSERT_FALSE(box.empty());
+  ASSERT_FALSE(box.empty()) << "no box; the labeller said: " << labeler->output() << labeler->errors();
   EXPECT_FALSE(labeler->WaitForExit(0.5).has_value()) << "ended before OK was pressed";
   Keys(box, "Return");
   EXPECT_EQ(labeler->WaitForExit(), 255);
