@@ -1,11 +1,16 @@
 #include "preseg/graph_segmentation.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <thread>
 
 #include "common/random.h"
@@ -13,15 +18,64 @@
 namespace labeler {
 namespace {
 
+// Frame-sized storage that is written before it is read: not zero-filled first, which for arrays this large
+// costs as much as filling them. Large arrays ask for huge pages: a fresh process touching tens of megabytes
+// otherwise takes a page fault per 4 KiB, which costs more than the segmentation's own work.
+template <typename T>
+class Uninitialised {
+ public:
+  explicit Uninitialised(size_t size) : data_(Allocate(size)), size_(size) {}
+  T* data() { return data_.get(); }
+  const T* data() const { return data_.get(); }
+  size_t size() const { return size_; }
+  T& operator[](size_t i) { return data_[i]; }
+  const T& operator[](size_t i) const { return data_[i]; }
+  const T* begin() const { return data_.get(); }
+  const T* end() const { return data_.get() + size_; }
+  void Release() {
+    data_.reset();
+    size_ = 0;
+  }
+
+ private:
+  struct Free {
+    void operator()(T* pointer) const { std::free(pointer); }
+  };
+  static std::unique_ptr<T[], Free> Allocate(size_t size) {
+    constexpr size_t kHugePage = size_t{2} << 20;
+    const size_t bytes = std::max<size_t>(size * sizeof(T), 1);
+    if (bytes < 2 * kHugePage) return std::unique_ptr<T[], Free>(static_cast<T*>(std::malloc(bytes)));
+    const size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    void* pointer = std::aligned_alloc(kHugePage, rounded);
+    if (pointer != nullptr) madvise(pointer, rounded, MADV_HUGEPAGE);
+    return std::unique_ptr<T[], Free>(static_cast<T*>(pointer));
+  }
+
+  std::unique_ptr<T[], Free> data_;
+  size_t size_;
+};
+
 // One channel of the frame as floats, row-major without padding.
 struct FloatPlane {
   int width = 0;
   int height = 0;
-  std::vector<float> pixels;
+  float* pixels = nullptr;  // width x height floats in storage the plane doesn't own
 
-  FloatPlane(int w, int h) : width(w), height(h), pixels(static_cast<size_t>(w) * h) {}
-  float* Row(int y) { return &pixels[static_cast<size_t>(y) * width]; }
-  const float* Row(int y) const { return &pixels[static_cast<size_t>(y) * width]; }
+  float* Row(int y) { return pixels + static_cast<size_t>(y) * width; }
+  const float* Row(int y) const { return pixels + static_cast<size_t>(y) * width; }
+};
+
+// The three smoothed channels of the frame, in one block of storage with a fourth, transposed plane for the
+// smoothing passes.
+struct SmoothedFrame {
+  SmoothedFrame(int width, int height) : storage(static_cast<size_t>(4) * width * height) {
+    const size_t plane = static_cast<size_t>(width) * height;
+    for (int c = 0; c < 3; ++c) channels[c] = FloatPlane{width, height, storage.data() + c * plane};
+    transposed = FloatPlane{height, width, storage.data() + 3 * plane};
+  }
+  Uninitialised<float> storage;
+  std::array<FloatPlane, 3> channels;
+  FloatPlane transposed;
 };
 
 // An edge of the pixel graph, packed in 64 bits so that sorting moves little memory: the weight's bits in the
@@ -73,8 +127,9 @@ void FlagPass(PackedEdge* begin, PackedEdge* end, int shift, int bits, size_t* s
   }
 }
 
-// Sorts a bucket on the bits below `shift` + 8, a byte at a time, down to insertion sort for small buckets.
-void SortBucket(PackedEdge* begin, PackedEdge* end, int shift) {
+// Sorts a bucket on its bits below `high`, a byte at a time from the top, down to insertion sort for small
+// buckets.
+void SortBucket(PackedEdge* begin, PackedEdge* end, int high) {
   if (end - begin <= 16) {  // insertion sort: cheapest for the many tiny buckets at the bottom
     for (PackedEdge* i = begin + 1; i < end; ++i) {
       const PackedEdge edge = *i;
@@ -84,22 +139,24 @@ void SortBucket(PackedEdge* begin, PackedEdge* end, int shift) {
     }
     return;
   }
+  const int bits = std::min(8, high);
+  const int shift = high - bits;
   std::array<size_t, 257> start;
   std::array<size_t, 256> next;
-  FlagPass(begin, end, shift, 8, start.data(), next.data());
+  FlagPass(begin, end, shift, bits, start.data(), next.data());
   if (shift == 0) return;
-  for (int b = 0; b < 256; ++b) {
-    if (start[b + 1] - start[b] > 1) SortBucket(begin + start[b], begin + start[b + 1], shift - 8);
+  for (size_t b = 0; b < (size_t{1} << bits); ++b) {
+    if (start[b + 1] - start[b] > 1) SortBucket(begin + start[b], begin + start[b + 1], shift);
   }
 }
 
 // Sorts the edges by weight, and edges of equal weight in the order they were built, which is the order of
 // their low 32 bits: so the picture doesn't depend on how the sort is done. An in-place radix sort over the
-// 64-bit edges: the top 16 bits first (the exponent and leading mantissa bits spread the weights well), then
-// a byte at a time within each bucket. The buckets are independent, so a second thread sorts the first half of
-// them.
-void SortEdges(std::vector<PackedEdge>& edges) {
-  constexpr int kTopBits = 16;
+// 64-bit edges: the top 12 bits first (the exponent and leading mantissa bits spread the weights well; few
+// enough buckets that their write positions stay in cache), then a byte at a time within each bucket. The
+// buckets are independent, so a second thread sorts the first half of them.
+void SortEdges(Uninitialised<PackedEdge>& edges) {
+  constexpr int kTopBits = 12;
   const size_t buckets = size_t{1} << kTopBits;
   std::vector<size_t> start(buckets + 1);
   std::vector<size_t> next(buckets);
@@ -107,7 +164,7 @@ void SortEdges(std::vector<PackedEdge>& edges) {
   FlagPass(begin, begin + edges.size(), 64 - kTopBits, kTopBits, start.data(), next.data());
   auto sortBuckets = [&](size_t first, size_t last) {
     for (size_t b = first; b < last; ++b) {
-      if (start[b + 1] - start[b] > 1) SortBucket(begin + start[b], begin + start[b + 1], 64 - kTopBits - 8);
+      if (start[b + 1] - start[b] > 1) SortBucket(begin + start[b], begin + start[b + 1], 64 - kTopBits);
     }
   };
   constexpr size_t kWorthAThread = 1 << 16;
@@ -121,34 +178,61 @@ void SortEdges(std::vector<PackedEdge>& edges) {
   firstHalf.join();
 }
 
-// The disjoint-set forest of components: union by rank, and FindRoot compresses only the node it starts from.
+// The disjoint-set forest of components: union by rank, and FindRoot points every node it passes at the root.
+// Which node is a root, and every rank, follow from the order of the unions and the rank rule alone; how paths
+// are shortened changes only the parents of nodes that are not roots, so the components are those of any
+// other compression.
 // The parent links are an array of their own, the one that root searches walk; a root's size sits beside its
 // threshold, since the merge reads both together; ranks are small and take a byte.
 class ComponentForest {
  public:
-  ComponentForest(int n, float threshold) : parent_(n), root_(n, {1, threshold}), rank_(n, 0), count_(n) {
-    for (int i = 0; i < n; ++i) parent_[i] = i;
+  ComponentForest(int n, float threshold) : parent_(n), root_(n), rank_(n), count_(n) {
+    for (int i = 0; i < n; ++i) {
+      parent_[i] = i;
+      root_[i] = {1, threshold};
+      rank_[i] = 0;
+    }
   }
 
   int FindRoot(int x) {
     int root = x;
     while (parent_[root] != root) root = parent_[root];
-    parent_[x] = root;
+    while (parent_[x] != root) {
+      const int next = parent_[x];
+      parent_[x] = root;
+      x = next;
+    }
     return root;
   }
 
-  // a and b are distinct roots; on equal ranks b becomes the root.
-  void Unite(int a, int b) {
-    if (rank_[a] > rank_[b]) {
+  // a and b are distinct roots; on equal ranks b becomes the root. Returns the root of the union.
+  int Unite(int a, int b) {
+    --count_;
+    if (Rank(a) > Rank(b)) {
       parent_[b] = a;
       root_[a].size += root_[b].size;
-    } else {
-      parent_[a] = b;
-      root_[b].size += root_[a].size;
-      if (rank_[a] == rank_[b]) ++rank_[b];
+      return a;
     }
-    --count_;
+    parent_[a] = b;
+    root_[b].size += root_[a].size;
+    if (Rank(a) == Rank(b)) ++rank_[b];
+    return b;
   }
+
+  // Marks every pixel whose component has fewer than `minSize` pixels now; returns whether any has. The mark
+  // shares the byte of the rank, which never needs more than five bits.
+  bool MarkSmall(int minSize) {
+    bool any = false;
+    for (int pixel = 0; pixel < static_cast<int>(parent_.size()); ++pixel) {
+      if (size(FindRoot(pixel)) >= minSize) continue;
+      rank_[pixel] |= kSmallMark;
+      any = true;
+    }
+    return any;
+  }
+  bool Marked(int pixel) const { return (rank_[pixel] & kSmallMark) != 0; }
+  // The parent of every node: its root, once FindRoot has been called on every node since the last union.
+  const int* roots() const { return parent_.data(); }
 
   int size(int root) const { return root_[root].size; }
   // The largest weight a merge with the root's component may have.
@@ -160,18 +244,22 @@ class ComponentForest {
     int size;
     float threshold;
   };
-  std::vector<int> parent_;
-  std::vector<RootInfo> root_;
-  std::vector<uint8_t> rank_;  // at most log2 of the pixel count
+  Uninitialised<int> parent_;
+  Uninitialised<RootInfo> root_;
+  static constexpr uint8_t kSmallMark = 0x80;
+  int Rank(int root) const { return rank_[root] & ~kSmallMark; }
+
+  Uninitialised<uint8_t> rank_;  // at most log2 of the pixel count, and the mark of MarkSmall
   int count_;
 };
 
-// Convolves every row of `source` with the symmetric mask, repeating edge pixels, and writes the result
+// Convolves rows [first, last) of `source` with the symmetric mask, repeating edge pixels, and writes the result
 // transposed, so that two passes blur along both axes.
-void ConvolveRowsTransposed(const FloatPlane& source, FloatPlane& destination, const std::vector<float>& mask) {
+void ConvolveRowsTransposed(const FloatPlane& source, FloatPlane& destination, const std::vector<float>& mask,
+                            int first, int last) {
   const int width = source.width;
   const int taps = static_cast<int>(mask.size());
-  for (int y = 0; y < source.height; ++y) {
+  for (int y = first; y < last; ++y) {
     const float* row = source.Row(y);
     for (int x = 0; x < width; ++x) {
       float sum = mask[0] * row[x];
@@ -181,36 +269,51 @@ void ConvolveRowsTransposed(const FloatPlane& source, FloatPlane& destination, c
   }
 }
 
-FloatPlane SmoothPlane(const FloatPlane& plane, float sigma) {
-  std::vector<float> mask = MakeGaussianMask(sigma);
-  NormaliseMask(mask);
-  FloatPlane transposed(plane.height, plane.width);
-  ConvolveRowsTransposed(plane, transposed, mask);
-  FloatPlane smoothed(plane.width, plane.height);
-  ConvolveRowsTransposed(transposed, smoothed, mask);
-  return smoothed;
+// Runs work(first, last) over the rows [0, rows) of a frame of `pixels` pixels in two halves, the first on a
+// second thread when the frame is large enough to be worth one: each half writes only its own part of the
+// result, which is the same however it is split.
+void InTwoHalves(int rows, int pixels, const std::function<void(int, int)>& work) {
+  constexpr int kWorthAThread = 1 << 16;
+  if (pixels < kWorthAThread) {
+    work(0, rows);
+    return;
+  }
+  const int middle = rows / 2;
+  std::thread firstHalf(work, 0, middle);
+  work(middle, rows);
+  firstHalf.join();
 }
 
-std::array<FloatPlane, 3> SmoothedChannels(const cv::Mat& frame, float sigma) {
-  std::array<FloatPlane, 3> channels = {FloatPlane(frame.cols, frame.rows), FloatPlane(frame.cols, frame.rows),
-                                        FloatPlane(frame.cols, frame.rows)};
+// Blurs `plane` in place, through `transposed` (of the transposed size), which one call after another reuse:
+// every page of a frame-sized array first touched costs a fault, and reusing them saves most of those.
+void SmoothPlane(FloatPlane& plane, FloatPlane& transposed, const std::vector<float>& mask) {
+  const int pixels = plane.width * plane.height;
+  InTwoHalves(plane.height, pixels,
+              [&](int first, int last) { ConvolveRowsTransposed(plane, transposed, mask, first, last); });
+  InTwoHalves(transposed.height, pixels,
+              [&](int first, int last) { ConvolveRowsTransposed(transposed, plane, mask, first, last); });
+}
+
+std::unique_ptr<SmoothedFrame> SmoothedChannels(const cv::Mat& frame, float sigma) {
+  auto smoothed = std::make_unique<SmoothedFrame>(frame.cols, frame.rows);
   for (int y = 0; y < frame.rows; ++y) {
     const uchar* in = frame.ptr<uchar>(y);
     for (int c = 0; c < 3; ++c) {
-      float* out = channels[c].Row(y);
+      float* out = smoothed->channels[c].Row(y);
       for (int x = 0; x < frame.cols; ++x) out[x] = in[3 * x + c];
     }
   }
-  for (FloatPlane& channel : channels) channel = SmoothPlane(channel, sigma);
-  return channels;
+  std::vector<float> mask = MakeGaussianMask(sigma);
+  NormaliseMask(mask);
+  for (FloatPlane& channel : smoothed->channels) SmoothPlane(channel, smoothed->transposed, mask);
+  return smoothed;
 }
 
 // Each pixel is joined to its right, lower, lower-right and upper-right neighbours: all eight, every pair once.
-std::vector<PackedEdge> BuildEdges(const std::array<FloatPlane, 3>& planes) {
+// Edges are laid out row by row in a fixed order, so the two halves of the rows are built at once.
+Uninitialised<PackedEdge> BuildEdges(const std::array<FloatPlane, 3>& planes) {
   const int w = planes[0].width;
   const int h = planes[0].height;
-  std::vector<PackedEdge> edges;
-  edges.reserve(static_cast<size_t>(4) * w * h);
   auto weight = [&planes](int a, int b) {
     double sum = 0;
     for (const FloatPlane& plane : planes) {
@@ -219,38 +322,56 @@ std::vector<PackedEdge> BuildEdges(const std::array<FloatPlane, 3>& planes) {
     }
     return static_cast<float>(std::sqrt(sum));
   };
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      const int a = y * w + x;
-      if (x < w - 1) edges.push_back(PackEdge(weight(a, a + 1), a, kRight));
-      if (y < h - 1) edges.push_back(PackEdge(weight(a, a + w), a, kDown));
-      if (x < w - 1 && y < h - 1) edges.push_back(PackEdge(weight(a, a + w + 1), a, kDownRight));
-      if (x < w - 1 && y > 0) edges.push_back(PackEdge(weight(a, a - w + 1), a, kUpRight));
+  // Edges before row y: every row has w - 1 right edges; all but the last w down edges; all but the last w - 1
+  // down-right edges; all but the first w - 1 up-right edges.
+  auto firstEdgeOfRow = [w, h](int y) {
+    const size_t rows = static_cast<size_t>(y);
+    return rows * (w - 1) + std::min(rows, static_cast<size_t>(h - 1)) * (2 * w - 1) + (y > 0 ? rows - 1 : 0) * (w - 1);
+  };
+  Uninitialised<PackedEdge> edges(firstEdgeOfRow(h));
+  InTwoHalves(h, w * h, [&](int first, int last) {
+    PackedEdge* out = edges.data() + firstEdgeOfRow(first);
+    for (int y = first; y < last; ++y) {
+      for (int x = 0; x < w; ++x) {
+        const int a = y * w + x;
+        if (x < w - 1) *out++ = PackEdge(weight(a, a + 1), a, kRight);
+        if (y < h - 1) *out++ = PackEdge(weight(a, a + w), a, kDown);
+        if (x < w - 1 && y < h - 1) *out++ = PackEdge(weight(a, a + w + 1), a, kDownRight);
+        if (x < w - 1 && y > 0) *out++ = PackEdge(weight(a, a - w + 1), a, kUpRight);
+      }
     }
-  }
+  });
   return edges;
 }
 
-ComponentForest MergeByThreshold(int pixelCount, std::vector<PackedEdge>& edges, int width, float k) {
-  SortEdges(edges);
+// An edge merges two components when it is no heavier than either's threshold. The second root is searched
+// only when the first component's threshold lets the edge through: a search changes nothing but shortcuts.
+ComponentForest MergeByThreshold(int pixelCount, const Uninitialised<PackedEdge>& edges, int width, float k) {
   ComponentForest forest(pixelCount, k);  // a single pixel's threshold is k / 1
   for (PackedEdge edge : edges) {
-    int a = forest.FindRoot(EdgePixelA(edge));
-    int b = forest.FindRoot(EdgePixelB(edge, width));
     const float weight = EdgeWeight(edge);
-    if (a != b && weight <= forest.threshold(a) && weight <= forest.threshold(b)) {
-      forest.Unite(a, b);
-      a = forest.FindRoot(a);
-      forest.threshold(a) = weight + k / static_cast<float>(forest.size(a));
+    const int a = forest.FindRoot(EdgePixelA(edge));
+    if (weight > forest.threshold(a)) continue;
+    const int b = forest.FindRoot(EdgePixelB(edge, width));
+    if (a != b && weight <= forest.threshold(b)) {
+      const int root = forest.Unite(a, b);
+      forest.threshold(root) = weight + k / static_cast<float>(forest.size(root));
     }
   }
   return forest;
 }
 
-void MergeSmallComponents(ComponentForest& forest, const std::vector<PackedEdge>& edges, int width, int minSize) {
+// Components only grow, so an edge between two pixels whose components already have minSize pixels can never
+// merge anything: only the edges that touch a component still small when the pass begins are looked at.
+void MergeSmallComponents(ComponentForest& forest, const Uninitialised<PackedEdge>& edges, int width,
+                          int minSize) {
+  if (!forest.MarkSmall(minSize)) return;
   for (PackedEdge edge : edges) {
-    int a = forest.FindRoot(EdgePixelA(edge));
-    int b = forest.FindRoot(EdgePixelB(edge, width));
+    const int pixelA = EdgePixelA(edge);
+    const int pixelB = EdgePixelB(edge, width);
+    if (!forest.Marked(pixelA) && !forest.Marked(pixelB)) continue;
+    const int a = forest.FindRoot(pixelA);
+    const int b = forest.FindRoot(pixelB);
     if (a != b && (forest.size(a) < minSize || forest.size(b) < minSize)) forest.Unite(a, b);
   }
 }
@@ -262,7 +383,7 @@ std::array<uchar, 3> RandomColour() {
 }
 
 // Boundaries are marked on both sides of every component border, and along the whole image border.
-void WriteBoundaries(const std::vector<int>& component, int w, int h, cv::Mat& edges) {
+void WriteBoundaries(const int* component, int w, int h, cv::Mat& edges) {
   edges.setTo(255);
   for (int x = 0; x < w; ++x) edges.ptr<uchar>(0)[x] = edges.ptr<uchar>(h - 1)[x] = 0;
   for (int y = 0; y < h; ++y) edges.ptr<uchar>(y)[0] = edges.ptr<uchar>(y)[w - 1] = 0;
@@ -286,23 +407,24 @@ int SegmentPlanes(const cv::Mat& frame, cv::Mat& colour, cv::Mat& edges, float s
   const int w = frame.cols;
   const int h = frame.rows;
   const int pixelCount = w * h;
-  std::vector<PackedEdge> graph = BuildEdges(SmoothedChannels(frame, sigma));
+  Uninitialised<PackedEdge> graph = BuildEdges(SmoothedChannels(frame, sigma)->channels);
+  SortEdges(graph);
   ComponentForest forest = MergeByThreshold(pixelCount, graph, w, k);
   MergeSmallComponents(forest, graph, w, minSize);
-  graph = {};
+  graph.Release();
 
-  std::vector<std::array<uchar, 3>> colourTable(pixelCount);
-  for (auto& entry : colourTable) entry = RandomColour();
-  std::vector<int> component(pixelCount);
-  for (int y = 0; y < h; ++y) {
-    uchar* out = colour.ptr<uchar>(y);
-    for (int x = 0; x < w; ++x) {
-      const int root = forest.FindRoot(y * w + x);
-      component[y * w + x] = root;
-      std::copy_n(colourTable[root].data(), 3, out + 3 * x);
-    }
+  // Pixel i draws the i-th colour of the sequence, and a component takes its root's: each root keeps its colour
+  // in its own pixel of the picture, and the other pixels copy it from there.
+  uchar* picture = colour.ptr<uchar>(0);
+  CV_Assert(colour.isContinuous());
+  for (int pixel = 0; pixel < pixelCount; ++pixel) {
+    const std::array<uchar, 3> drawn = RandomColour();
+    if (forest.FindRoot(pixel) == pixel) std::copy_n(drawn.data(), 3, picture + 3 * pixel);
   }
-  WriteBoundaries(component, w, h, edges);
+  for (int pixel = 0; pixel < pixelCount; ++pixel) {
+    std::copy_n(picture + 3 * forest.FindRoot(pixel), 3, picture + 3 * pixel);
+  }
+  WriteBoundaries(forest.roots(), w, h, edges);  // every path is now compressed: each parent is the root
   return forest.count();
 }
 

@@ -19,9 +19,11 @@ void PresegEngine::CreatePresegImages(cv::Size frameSize) {
   currentPreseg_.pyrSeg1 = 24;
   currentPreseg_.pyrSeg2 = 30;
   currentPreseg_.sigma = currentPreseg_.k = currentPreseg_.minSize = -1.0f;
+  // Allocated, not cleared: a slot is always computed before it is published, and pages never written cost
+  // nothing.
   for (int slot = 0; slot < kSlotCount; ++slot) {
-    slotColour_[slot] = cv::Mat::zeros(frameSize, CV_8UC3);
-    slotEdges_[slot] = cv::Mat::zeros(frameSize, CV_8UC1);
+    slotColour_[slot].create(frameSize, CV_8UC3);
+    slotEdges_[slot].create(frameSize, CV_8UC1);
   }
 }
 

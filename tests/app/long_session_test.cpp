@@ -2,6 +2,7 @@
 // over every setting. Memory must stay flat, and replaying the same session from scratch must write the very
 // same label images.
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <fstream>
 #include <map>
@@ -26,7 +27,10 @@ constexpr bool kResidentSizeTellsGrowth = false;
 constexpr bool kResidentSizeTellsGrowth = true;
 #endif
 
+// Resident memory, after the allocator has given back the free pages it keeps: what stays is what is in use,
+// so that growth means a leak, not the shape the heap happens to have.
 long ResidentBytes() {
+  malloc_trim(0);
   std::ifstream statm("/proc/self/statm");
   long pages = 0, resident = 0;
   statm >> pages >> resident;
