@@ -65,17 +65,14 @@ struct FloatPlane {
   const float* Row(int y) const { return pixels + static_cast<size_t>(y) * width; }
 };
 
-// The three smoothed channels of the frame, in one block of storage with a fourth, transposed plane for the
-// smoothing passes.
+// The three smoothed channels of the frame, in one block of storage.
 struct SmoothedFrame {
-  SmoothedFrame(int width, int height) : storage(static_cast<size_t>(4) * width * height) {
+  SmoothedFrame(int width, int height) : storage(static_cast<size_t>(3) * width * height) {
     const size_t plane = static_cast<size_t>(width) * height;
     for (int c = 0; c < 3; ++c) channels[c] = FloatPlane{width, height, storage.data() + c * plane};
-    transposed = FloatPlane{height, width, storage.data() + 3 * plane};
   }
   Uninitialised<float> storage;
   std::array<FloatPlane, 3> channels;
-  FloatPlane transposed;
 };
 
 // An edge of the pixel graph, packed in 64 bits so that sorting moves little memory: the weight's bits in the
@@ -305,7 +302,10 @@ std::unique_ptr<SmoothedFrame> SmoothedChannels(const cv::Mat& frame, float sigm
   }
   std::vector<float> mask = MakeGaussianMask(sigma);
   NormaliseMask(mask);
-  for (FloatPlane& channel : smoothed->channels) SmoothPlane(channel, smoothed->transposed, mask);
+  // The transposed plane lives only while smoothing: the edges are built after it is gone.
+  Uninitialised<float> transposedStorage(static_cast<size_t>(frame.cols) * frame.rows);
+  FloatPlane transposed{frame.rows, frame.cols, transposedStorage.data()};
+  for (FloatPlane& channel : smoothed->channels) SmoothPlane(channel, transposed, mask);
   return smoothed;
 }
 
