@@ -8,6 +8,7 @@
 
 #include "app/labeler.h"
 #include "bench/bench_support.h"
+#include "bench/copy_and_resize.h"
 
 namespace labeler::bench {
 namespace {
@@ -85,15 +86,7 @@ BENCHMARK(BM_MoveWhilePainting)
     ->Unit(benchmark::kMicrosecond);
 
 // The floor of one redraw: the frame copied and resized into the rescaled window.
-void BM_Yardstick_CopyAndResize(benchmark::State& state) {
-  const cv::Size size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
-  cv::Mat frame = RealisticFrame(size), scratch, rescaled(size.height * 400 / size.width, 400, CV_8UC3);
-  for (auto _ : state) {
-    frame.copyTo(scratch);
-    cv::resize(scratch, rescaled, rescaled.size(), 0, 0, cv::INTER_LINEAR);
-    benchmark::DoNotOptimize(rescaled.data);
-  }
-}
+void BM_Yardstick_CopyAndResize(benchmark::State& state) { CopyAndResize(state); }
 BENCHMARK(BM_Yardstick_CopyAndResize)->Args({640, 480})->Args({1280, 720})->Unit(benchmark::kMicrosecond);
 
 // Space then Backspace with one stroke each time: save, move, load, redraw, twice.

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "bench/bench_support.h"
+#include "bench/copy_and_resize.h"
 #include "support/x_session.h"
 
 namespace labeler::bench {
@@ -161,15 +162,7 @@ BENCHMARK(BM_RealWindowMove)
     ->Unit(benchmark::kMillisecond);
 
 // The yardstick of the same run: one copy of a frame of that size and its resize to the rescaled window.
-void BM_RealWindowYardstick_CopyAndResize(benchmark::State& state) {
-  const cv::Size size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
-  cv::Mat frame = RealisticFrame(size), scratch, rescaled(size.height * 400 / size.width, 400, CV_8UC3);
-  for (auto _ : state) {
-    frame.copyTo(scratch);
-    cv::resize(scratch, rescaled, rescaled.size(), 0, 0, cv::INTER_LINEAR);
-    benchmark::DoNotOptimize(rescaled.data);
-  }
-}
+void BM_RealWindowYardstick_CopyAndResize(benchmark::State& state) { CopyAndResize(state); }
 BENCHMARK(BM_RealWindowYardstick_CopyAndResize)
     ->Args({640, 480})
     ->Args({1920, 1080})

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <opencv2/imgproc.hpp>
 
 #include "app/status_line.h"
-#include <opencv2/imgproc.hpp>
 
 namespace labeler {
 
@@ -70,18 +70,16 @@ void Labeler::CreateTrackbars() {
 
 void Labeler::InstallMouseHandlers() {
   mouse_->SetDisplayScale(display_.scale);
-  windows_.SetMouseCallback(kFrameWindow, [this](int e, int x, int y, int f) {
-    mouse_->OnFrameMouse(e, x, y, f);
-    UpdateStatusLine();
-  });
-  windows_.SetMouseCallback(kPresegWindow, [this](int e, int x, int y, int f) {
-    mouse_->OnPresegMouse(e, x, y, f);
-    UpdateStatusLine();
-  });
-  windows_.SetMouseCallback(kLabelWindow, [this](int e, int x, int y, int f) {
-    mouse_->OnLabelMapMouse(e, x, y, f);
-    UpdateStatusLine();
-  });
+  // Each handler, then the status line, which a mouse event may change (brush, label, unsaved strokes).
+  auto handler = [this](void (MouseInteraction::*on)(int, int, int, int)) {
+    return [this, on](int e, int x, int y, int f) {
+      (mouse_.get()->*on)(e, x, y, f);
+      UpdateStatusLine();
+    };
+  };
+  windows_.SetMouseCallback(kFrameWindow, handler(&MouseInteraction::OnFrameMouse));
+  windows_.SetMouseCallback(kPresegWindow, handler(&MouseInteraction::OnPresegMouse));
+  windows_.SetMouseCallback(kLabelWindow, handler(&MouseInteraction::OnLabelMapMouse));
 }
 
 void Labeler::OnPresegTrackbar() {

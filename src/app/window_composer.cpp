@@ -284,12 +284,12 @@ void WindowComposer::RedrawLabelWindow() {
   const bool sameEdges = partialRedraws_ && labelShown_.valid && labelShown_.edges == preseg_.presegEdges().data &&
                          labelShown_.version == preseg_.version() && labelShown_.algorithm == algorithm;
   if (!sameEdges) {
-    ComposeLabelWindow(FrameRect());
+    ComposeLabelWindow(FrameRect(), next);
     windows_.ShowImage(kLabelWindow, labelWindow_);
   } else {
     const cv::Rect changes = (workingChanges | labelShown_.marks.ChangesTo(next, nullptr)) & FrameRect();
     if (!changes.empty()) {
-      ComposeLabelWindow(changes);
+      ComposeLabelWindow(changes, next);
       windows_.ShowImageRect(kLabelWindow, labelWindow_, changes);
     }
   }
@@ -301,7 +301,7 @@ void WindowComposer::RedrawLabelWindow() {
 }
 
 // The working label image; boundary pixels take the grey level of the edge image; then the circle.
-void WindowComposer::ComposeLabelWindow(const cv::Rect& rect) {
+void WindowComposer::ComposeLabelWindow(const cv::Rect& rect, const Marks& marks) {
   labelImages_.working()(rect).copyTo(labelWindow_(rect));
   if (preseg_.currentPreseg().algorithm != kNoPreseg) {
     const cv::Mat& edges = preseg_.presegEdges();
@@ -313,8 +313,7 @@ void WindowComposer::ComposeLabelWindow(const cv::Rect& rect) {
       }
     }
   }
-  DrawMarks(labelWindow_, rect, MarksOf({pointer_.cursorX, pointer_.cursorY}, pointer_.brushRadius, nullptr),
-            nullptr);
+  DrawMarks(labelWindow_, rect, marks, nullptr);
 }
 
 }  // namespace labeler

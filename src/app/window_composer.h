@@ -84,7 +84,7 @@ class WindowComposer : public Canvas {
   const Stroke* FindStroke(uint64_t serial) const;
   void BlendLabels(const cv::Rect& rect);
   void ComposePreseg(const cv::Rect& rect, const Marks& marks, const Stroke* stroke);
-  void ComposeLabelWindow(const cv::Rect& rect);
+  void ComposeLabelWindow(const cv::Rect& rect, const Marks& marks);
   void ForgetShownPictures();
   cv::Rect FrameRect() const { return {0, 0, timeline_.width(), timeline_.height()}; }
 

@@ -8,7 +8,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <opencv2/imgcodecs.hpp>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -127,6 +129,24 @@ std::optional<int> DisplayedProcess::WaitForExit(double seconds) {
 
 std::string DisplayedProcess::output() const { return ReadFile(outPath_); }
 std::string DisplayedProcess::errors() const { return ReadFile(errPath_); }
+
+std::map<std::string, int> WindowGeometry(const XvfbServer& x, const std::string& window) {
+  std::map<std::string, int> values;
+  std::istringstream lines(RunOnDisplay(x, "xdotool getwindowgeometry --shell " + window));
+  std::string line;
+  while (std::getline(lines, line)) {
+    auto equals = line.find('=');
+    if (equals != std::string::npos) values[line.substr(0, equals)] = std::stoi(line.substr(equals + 1));
+  }
+  return values;
+}
+
+cv::Mat WaitForImage(const std::string& path) {
+  for (int attempt = 0; attempt < 100 && !std::filesystem::exists(path); ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return cv::imread(path, cv::IMREAD_UNCHANGED);
+}
 
 std::string FindWindow(const XvfbServer& x, const std::string& title, double seconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);

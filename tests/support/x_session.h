@@ -5,6 +5,8 @@
 
 #include <sys/types.h>
 
+#include <map>
+#include <opencv2/core.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,6 +52,12 @@ class DisplayedProcess {
 // The X window id of the top-level window titled exactly `title`, waiting up to `seconds` for it to appear (a
 // loaded machine can take long to start a Qt program); empty when it doesn't.
 std::string FindWindow(const XvfbServer& x, const std::string& title, double seconds = 60);
+
+// The window's position and size as xdotool reports them: X, Y, WIDTH, HEIGHT.
+std::map<std::string, int> WindowGeometry(const XvfbServer& x, const std::string& window);
+
+// The image at `path` once the labeller has written it (or empty after a few seconds).
+cv::Mat WaitForImage(const std::string& path);
 
 }  // namespace labeler::testing
 

@@ -2,13 +2,10 @@
 // clicks, the label overlay and the status line. Pointer positions must map to exactly the frame pixel under them.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <map>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
-#include <sstream>
-#include <thread>
 
 #include "support/temp_dir.h"
 #include "support/test_media.h"
@@ -45,16 +42,7 @@ class ViewOnScreen : public ::testing::Test {
     return dir_.Write("frames.txt", dir_.File("f0.png") + "\n" + dir_.File("f1.png") + "\n");
   }
 
-  std::map<std::string, int> Geometry(const std::string& window) {
-    std::map<std::string, int> values;
-    std::istringstream lines(RunOnDisplay(*x_, "xdotool getwindowgeometry --shell " + window));
-    std::string line;
-    while (std::getline(lines, line)) {
-      auto equals = line.find('=');
-      if (equals != std::string::npos) values[line.substr(0, equals)] = std::stoi(line.substr(equals + 1));
-    }
-    return values;
-  }
+  std::map<std::string, int> Geometry(const std::string& window) { return testing::WindowGeometry(*x_, window); }
   void Send(const std::string& commands) {
     RunOnDisplay(*x_, "xdotool windowfocus --sync " + frame_ + " " + commands + " sleep 0.3");
   }
@@ -63,11 +51,7 @@ class ViewOnScreen : public ::testing::Test {
            " sleep 0.15 click 1 sleep 0.15 ";
   }
   cv::Mat StoredLabelImage(int frame) {
-    const std::string path = dir_.File("labels/frame-00000" + std::to_string(frame) + ".png");
-    for (int attempt = 0; attempt < 100 && !std::filesystem::exists(path); ++attempt) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return cv::imread(path, cv::IMREAD_UNCHANGED);
+    return testing::WaitForImage(dir_.File("labels/frame-00000" + std::to_string(frame) + ".png"));
   }
   // The window as the screen shows it.
   cv::Mat Screenshot(const std::string& window) {

@@ -8,7 +8,6 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
-#include <thread>
 
 #include "support/temp_dir.h"
 #include "support/test_media.h"
@@ -44,16 +43,7 @@ class RealWindows : public ::testing::Test {
     return std::make_unique<DisplayedProcess>(*x_, argv, dir_.path().string());
   }
 
-  std::map<std::string, int> Geometry(const std::string& window) {
-    std::map<std::string, int> values;
-    std::istringstream lines(RunOnDisplay(*x_, "xdotool getwindowgeometry --shell " + window));
-    std::string line;
-    while (std::getline(lines, line)) {
-      auto equals = line.find('=');
-      if (equals != std::string::npos) values[line.substr(0, equals)] = std::stoi(line.substr(equals + 1));
-    }
-    return values;
-  }
+  std::map<std::string, int> Geometry(const std::string& window) { return testing::WindowGeometry(*x_, window); }
 
   void Keys(const std::string& window, const std::string& keys) {
     RunOnDisplay(*x_, "xdotool windowfocus --sync " + window + " key --delay 60 " + keys);
@@ -91,11 +81,7 @@ class RealWindows : public ::testing::Test {
 
   // The label image of `frame` once it is on disk (or empty after a few seconds).
   cv::Mat StoredLabelImage(int frame) {
-    const std::string path = dir_.File("labels/frame-00000" + std::to_string(frame) + ".png");
-    for (int attempt = 0; attempt < 100 && !std::filesystem::exists(path); ++attempt) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return cv::imread(path, cv::IMREAD_UNCHANGED);
+    return testing::WaitForImage(dir_.File("labels/frame-00000" + std::to_string(frame) + ".png"));
   }
 
   static cv::Mat Discs(const std::vector<cv::Point>& points, int radius, cv::Scalar colour, cv::Mat canvas) {
