@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -10,6 +12,12 @@ namespace labeler {
 LabelCarrier::LabelCarrier() : flow_(cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_MEDIUM)) {}
 
 cv::Mat LabelCarrier::Flow(const cv::Mat& toGrey, const cv::Mat& fromGrey) {
+  if (!CanCarry(toGrey.size())) {
+    throw std::invalid_argument("frames of " + std::to_string(toGrey.cols) + " x " + std::to_string(toGrey.rows) +
+                                " pixels are too small to carry labels between (at least " +
+                                std::to_string(kSmallestCarriedSide) + " x " + std::to_string(kSmallestCarriedSide) +
+                                " needed)");
+  }
   cv::Mat flow;
   flow_->calc(toGrey, fromGrey, flow);
   return flow;

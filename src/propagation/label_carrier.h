@@ -16,12 +16,21 @@
 
 namespace labeler {
 
+// The flow needs frames of at least this many pixels on each side: it refuses smaller ones, and some frames only
+// 11 to 15 pixels high crash it outright.
+inline constexpr int kSmallestCarriedSide = 16;
+
+// Whether labels can be carried between frames of `frameSize`.
+inline bool CanCarry(cv::Size frameSize) {
+  return frameSize.width >= kSmallestCarriedSide && frameSize.height >= kSmallestCarriedSide;
+}
+
 class LabelCarrier {
  public:
   LabelCarrier();
 
   // The flow from `to` to `from` (8-bit grey frames of one size): for each pixel of `to`, the offset to where it
-  // was in `from`, as a 2-channel float image.
+  // was in `from`, as a 2-channel float image. Throws std::invalid_argument for frames CanCarry refuses.
   cv::Mat Flow(const cv::Mat& toGrey, const cv::Mat& fromGrey);
 
  private:
