@@ -149,8 +149,12 @@ void LabelImages::Create(cv::Size frameSize) {
   footprint_ = cv::Mat::zeros(frameSize, CV_8UC1);
 }
 
+void LabelImages::LoadCurrentFrame() {
+  LoadLabelImage(committed_, timeline_.currentFrame());
+  ++committedGeneration_;
+}
+
 void LabelImages::LoadLabelImage(cv::Mat& image, int frame) {
-  ForgetLastRender();  // the base of the last render changes
   const std::string path = LabelImagePath(labelDir_, frame);
   if (frame != unusableFrame_) unusableFrame_ = -1;
   std::error_code error;
@@ -220,87 +224,89 @@ bool LabelImages::SaveLabelImage(int frame) {
   return false;
 }
 
-void LabelImages::RenderLabelMap(const cv::Mat& base, cv::Mat& target, RenderMode mode) {
+void LabelImages::RenderWorking(RenderMode mode) {
   const std::vector<Stroke>& strokes = strokes_.strokes();
   if (mode == RenderMode::kFull || strokes.empty()) {
-    ForgetLastRender();
-    base.copyTo(target);
-    MarkChanged(target, cv::Rect(0, 0, target.cols, target.rows));
+    RestartWorking();
     if (mode == RenderMode::kFull) {
-      for (const Stroke& stroke : strokes) RenderStroke(stroke, target);
+      for (const Stroke& stroke : strokes) RenderStroke(stroke);
     }
-    WriteDiagnosticCopies(base, target);
-    return;
-  }
-  const Stroke& stroke = strokes.back();
-  if (stroke.carried != nullptr) {  // carried labels need no presegmentation, and paint at once
-    ForgetLastRender();
-    base.copyTo(target);
-    MarkChanged(target, cv::Rect(0, 0, target.cols, target.rows));
-    PaintCarried(stroke, target);
-    WriteDiagnosticCopies(base, target);
-    return;
-  }
-  const PresegParams saved = preseg_.currentPreseg();
-  ParsePresegParams(preseg_.currentPreseg(), stroke.paramLine);
-  preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);
-  const LastRender now{true,
-                       base.data,
-                       target.data,
-                       strokes.size() - 1,
-                       stroke.points.size(),
-                       preseg_.presegColour().data,
-                       preseg_.version()};
-  const LastRender& last = lastRender_;
-  const bool extends = last.valid && last.base == now.base && last.target == now.target &&
-                       last.strokeIndex == now.strokeIndex && last.points <= now.points &&
-                       last.preseg == now.preseg && last.presegVersion == now.presegVersion;
-  if (extends) {
-    PaintPoints(stroke, target, last.points);
+  } else if (strokes.back().carried != nullptr) {  // carried labels need no presegmentation, and paint at once
+    RestartWorking();
+    PaintCarried(strokes.back());
   } else {
-    ForgetLastRender();
-    base.copyTo(target);
-    MarkChanged(target, cv::Rect(0, 0, target.cols, target.rows));
-    PaintPoints(stroke, target, 0);
+    const Stroke& stroke = strokes.back();
+    const PresegParams current = preseg_.currentPreseg();
+    ParsePresegParams(preseg_.currentPreseg(), stroke.paramLine);
+    preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);
+    LastRender now{true,
+                   committedGeneration_,
+                   workingGeneration_,
+                   timeline_.frameSerial(),
+                   preseg_.publishedGeneration(),
+                   stroke.serial,
+                   lastRender_.points};
+    if (now == lastRender_ && lastRender_.points <= stroke.points.size()) {
+      PaintPoints(stroke, lastRender_.points);
+    } else {
+      RestartWorking();
+      PaintPoints(stroke, 0);
+    }
+    now.points = stroke.points.size();
+    lastRender_ = now;
+    preseg_.currentPreseg() = current;
   }
-  lastRender_ = now;
-  preseg_.currentPreseg() = saved;
-  WriteDiagnosticCopies(base, target);
+  ++workingGeneration_;
+  if (lastRender_.valid) lastRender_.workingGeneration = workingGeneration_;
+  preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);
+  WriteDiagnosticCopies();
 }
 
-void LabelImages::WriteDiagnosticCopies(const cv::Mat& base, const cv::Mat& target) const {
+void LabelImages::Commit() {
+  working_.copyTo(committed_);
+  ++committedGeneration_;
+}
+
+void LabelImages::RestartWorking() {
+  ForgetLastRender();
+  committed_.copyTo(working_);
+  MarkChanged(cv::Rect(0, 0, working_.cols, working_.rows));
+}
+
+void LabelImages::WriteDiagnosticCopies() const {
   std::error_code error;
   if (!std::filesystem::is_directory(kDiagnosticFolder, error)) return;
   try {
-    cv::imwrite(std::string(kDiagnosticFolder) + "/01.bmp", base);
-    cv::imwrite(std::string(kDiagnosticFolder) + "/02.bmp", target);
+    cv::imwrite(std::string(kDiagnosticFolder) + "/01.bmp", committed_);
+    cv::imwrite(std::string(kDiagnosticFolder) + "/02.bmp", working_);
   } catch (const cv::Exception&) {
     // The copies are for looking at, nothing depends on them.
   }
 }
 
-void LabelImages::RenderStroke(const Stroke& stroke, cv::Mat& target, size_t firstPoint) {
+// Each stroke of a full render on the presegmentation it was painted on.
+void LabelImages::RenderStroke(const Stroke& stroke) {
   if (stroke.carried != nullptr) {
-    PaintCarried(stroke, target);
+    PaintCarried(stroke);
     return;
   }
-  const PresegParams saved = preseg_.currentPreseg();
+  const PresegParams current = preseg_.currentPreseg();
   ParsePresegParams(preseg_.currentPreseg(), stroke.paramLine);
   preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);
-  PaintPoints(stroke, target, firstPoint);
+  PaintPoints(stroke, 0);
   ForgetLastRender();
-  preseg_.currentPreseg() = saved;
+  preseg_.currentPreseg() = current;
 }
 
 // Paints the stroke's points from `firstPoint` on, under the presegmentation now published. Without one,
 // the discs themselves. With one, every region (8-connected pixels of exactly one colour) that holds a pixel
 // of their discs inside the frame, whole; regions filled before for this stroke are skipped.
-void LabelImages::PaintPoints(const Stroke& stroke, cv::Mat& target, size_t firstPoint) {
+void LabelImages::PaintPoints(const Stroke& stroke, size_t firstPoint) {
   const std::vector<cv::Point>& points = stroke.points;
   if (preseg_.currentPreseg().algorithm == kNoPreseg) {
     for (size_t i = firstPoint; i < points.size(); ++i) {
-      cv::circle(target, points[i], stroke.radius, stroke.colour, cv::FILLED, cv::LINE_8, 0);
-      MarkChanged(target, DiscBounds(points[i], stroke.radius));
+      cv::circle(working_, points[i], stroke.radius, stroke.colour, cv::FILLED, cv::LINE_8, 0);
+      MarkChanged(DiscBounds(points[i], stroke.radius));
     }
     return;
   }
@@ -311,12 +317,12 @@ void LabelImages::PaintPoints(const Stroke& stroke, cv::Mat& target, size_t firs
   newPart.radius = stroke.radius;
   const cv::Vec3b colour(cv::saturate_cast<uchar>(stroke.colour[0]), cv::saturate_cast<uchar>(stroke.colour[1]),
                          cv::saturate_cast<uchar>(stroke.colour[2]));
-  PaintRegions(newPart, colour, target);
+  PaintRegions(newPart, colour);
 }
 
 // The regions under the discs are looked up in the presegmentation's region map and painted from its pixel
 // lists: the work is the size of the regions newly reached, however large the ones reached before.
-void LabelImages::PaintRegions(const Stroke& newPart, const cv::Vec3b& colour, cv::Mat& target) {
+void LabelImages::PaintRegions(const Stroke& newPart, const cv::Vec3b& colour) {
   std::shared_ptr<const RegionMap> map = preseg_.Regions();
   if (map != fillMap_) {
     ForgetLastRender();
@@ -335,34 +341,34 @@ void LabelImages::PaintRegions(const Stroke& newPart, const cv::Vec3b& colour, c
       }
     }
   }
-  cv::Vec3b* pixels = target.ptr<cv::Vec3b>(0);
+  cv::Vec3b* pixels = working_.ptr<cv::Vec3b>(0);
   for (const cv::Point& seed : seeds_) {
     const int region = map->RegionAt(seed.x, seed.y);
     if (regionFilled_[region] != 0) continue;
     regionFilled_[region] = 1;
     filledRegions_.push_back(region);
     for (int pixel : map->Pixels(region)) pixels[pixel] = colour;
-    MarkChanged(target, map->Bounds(region));
+    MarkChanged(map->Bounds(region));
   }
 }
 
 // Carried labels go only where nothing is labelled yet: they never overwrite the annotator's own work.
-void LabelImages::PaintCarried(const Stroke& stroke, cv::Mat& target) {
+void LabelImages::PaintCarried(const Stroke& stroke) {
   const cv::Mat& carried = *stroke.carried;
-  const cv::Rect bounds = stroke.carriedBounds & cv::Rect(0, 0, target.cols, target.rows);
+  const cv::Rect bounds = stroke.carriedBounds & cv::Rect(0, 0, working_.cols, working_.rows);
   const cv::Vec3b black(0, 0, 0);
   for (int y = bounds.y; y < bounds.y + bounds.height; ++y) {
     const cv::Vec3b* in = carried.ptr<cv::Vec3b>(y);
-    cv::Vec3b* out = target.ptr<cv::Vec3b>(y);
+    cv::Vec3b* out = working_.ptr<cv::Vec3b>(y);
     for (int x = bounds.x; x < bounds.x + bounds.width; ++x) {
       if (in[x] != black && out[x] == black) out[x] = in[x];
     }
   }
-  MarkChanged(target, bounds);
+  MarkChanged(bounds);
 }
 
-void LabelImages::MarkChanged(const cv::Mat& target, const cv::Rect& rect) {
-  if (target.data == working_.data) workingChanges_ |= rect & cv::Rect(0, 0, target.cols, target.rows);
+void LabelImages::MarkChanged(const cv::Rect& rect) {
+  workingChanges_ |= rect & cv::Rect(0, 0, working_.cols, working_.rows);
 }
 
 cv::Rect LabelImages::TakeWorkingChanges() {
@@ -386,7 +392,7 @@ bool LabelImages::ChangeFrame(int delta) {
   }
   timeline_.GoToRelativeFrame(delta);
   strokes_.DiscardStrokes();
-  LoadLabelImage(committed_, timeline_.currentFrame());
+  LoadCurrentFrame();
   redraws_.frameWindowDirty = redraws_.presegWindowDirty = redraws_.labelWindowDirty = true;
   if (delta != 0) preseg_.InvalidatePresegCache();
   return true;
@@ -394,9 +400,9 @@ bool LabelImages::ChangeFrame(int delta) {
 
 void LabelImages::RebuildCommitted() {
   committed_.setTo(cv::Scalar::all(0));
-  LoadLabelImage(committed_, timeline_.currentFrame());
-  RenderLabelMap(committed_, working_, RenderMode::kFull);
-  working_.copyTo(committed_);
+  LoadCurrentFrame();
+  RenderWorking(RenderMode::kFull);
+  Commit();
 }
 
 }  // namespace labeler

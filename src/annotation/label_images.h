@@ -46,21 +46,22 @@ class LabelImages {
   // Creates the committed and working images (black) and the renderer's masks for frames of `frameSize`.
   void Create(cv::Size frameSize);
 
-  // Replaces `image` by the stored label image of `frame`, converted to 8-bit colour, or sets it to black when
-  // there is none. A stored image that can't be used (undecodable, or of another size) is reported once, the
-  // frame starts black, and the file is kept as "<name>.bak" before a save replaces it.
-  void LoadLabelImage(cv::Mat& image, int frame);
+  // Makes the stored label image of the current frame the committed and the working image (see LoadLabelImage).
+  void LoadCurrentFrame();
 
   // Writes the committed image of `frame` if the store holds strokes. Returns false, after saying why on
   // standard error, when the file could not be written; the file on disk is then unchanged.
   bool SaveLabelImage(int frame);
 
-  // target = base with the strokes rendered over it: all of them (kFull) or the last one (kIncremental).
-  // While a stroke is drawn, an incremental render only adds what its new points touch: the stroke's regions
-  // found so far are kept between renders for as long as base, target and presegmentation stay the same.
-  void RenderLabelMap(const cv::Mat& base, cv::Mat& target, RenderMode mode);
-  // Renders the stroke's points from `firstPoint` on into the target (all of them by default).
-  void RenderStroke(const Stroke& stroke, cv::Mat& target, size_t firstPoint = 0);
+  // The working image becomes the committed one with the strokes rendered over it: all of them (kFull) or the
+  // last one (kIncremental). While a stroke is drawn, an incremental render only adds what its new points touch:
+  // the stroke's regions found so far are kept between renders for as long as the committed image, the working
+  // image, the frame and the stroke's presegmentation stay the same. Each stroke is rendered on the
+  // presegmentation it was painted on; the current setting's is published again afterwards.
+  void RenderWorking(RenderMode mode = RenderMode::kIncremental);
+
+  // The working image becomes the committed one: a stroke has ended.
+  void Commit();
 
   // Leaves the current frame for the one `delta` frames away (0 reloads it): saves, moves, discards the
   // strokes, loads the new label image and requests all redraws; a non-zero step also empties the
@@ -78,16 +79,27 @@ class LabelImages {
   // "Labeled Map" need only redraw that.
   cv::Rect TakeWorkingChanges();
 
-  cv::Mat& committed() { return committed_; }
-  cv::Mat& working() { return working_; }
+  const cv::Mat& committed() const { return committed_; }
+  const cv::Mat& working() const { return working_; }
+  // Change with every change of their image.
+  uint64_t committedGeneration() const { return committedGeneration_; }
+  uint64_t workingGeneration() const { return workingGeneration_; }
 
  private:
-  void PaintPoints(const Stroke& stroke, cv::Mat& target, size_t firstPoint);
-  void PaintRegions(const Stroke& newPart, const cv::Vec3b& colour, cv::Mat& target);
-  void PaintCarried(const Stroke& stroke, cv::Mat& target);
-  void MarkChanged(const cv::Mat& target, const cv::Rect& rect);
+  // Replaces `image` by the stored label image of `frame`, converted to 8-bit colour, or sets it to black when
+  // there is none. A stored image that can't be used (undecodable, or of another size) is reported once, the
+  // frame starts black, and the file is kept as "<name>.bak" before a save replaces it.
+  void LoadLabelImage(cv::Mat& image, int frame);
+  void RenderStroke(const Stroke& stroke);
+  void UsePresegOf(const Stroke& stroke);
+  void PublishCurrentPreseg();
+  void PaintPoints(const Stroke& stroke, size_t firstPoint);
+  void PaintRegions(const Stroke& newPart, const cv::Vec3b& colour);
+  void PaintCarried(const Stroke& stroke);
+  void RestartWorking();
+  void MarkChanged(const cv::Rect& rect);
   void ForgetLastRender();
-  void WriteDiagnosticCopies(const cv::Mat& base, const cv::Mat& target) const;
+  void WriteDiagnosticCopies() const;
   bool KeepUnusableFile(const std::string& path);
 
   Timeline& timeline_;
@@ -98,6 +110,8 @@ class LabelImages {
 
   cv::Mat committed_;
   cv::Mat working_;
+  uint64_t committedGeneration_ = 0;
+  uint64_t workingGeneration_ = 0;
   cv::Mat footprint_;            // the discs of the stroke being rendered, value 50; zero elsewhere
   std::vector<cv::Point> seeds_;
   // The regions filled for the stroke being rendered, in the region map of its presegmentation.
@@ -106,15 +120,18 @@ class LabelImages {
   std::vector<int> filledRegions_;
   cv::Rect workingChanges_;
 
-  // What the last incremental render left in `filled_`: the regions of that stroke's first `points` points.
+  // What the last incremental render left in the working image: the regions of that stroke's first `points`
+  // points over the committed image, on that frame and presegmentation.
   struct LastRender {
     bool valid = false;
-    const uchar* base = nullptr;
-    const uchar* target = nullptr;
-    size_t strokeIndex = 0;
+    uint64_t committedGeneration = 0;
+    uint64_t workingGeneration = 0;  // right after the render
+    uint64_t frameSerial = 0;
+    uint64_t presegGeneration = 0;
+    uint64_t stroke = 0;             // its serial
     size_t points = 0;
-    const uchar* preseg = nullptr;
-    uint64_t presegVersion = 0;
+
+    bool operator==(const LastRender&) const = default;
   };
   LastRender lastRender_;
 

@@ -105,6 +105,7 @@ void MouseInteraction::Track(int x, int y) {
   canvas_.RedrawPresegWindow();
   if (stroke != nullptr) {
     stroke->AddPoint(x, y);
+    labelImages_.RenderWorking();
     canvas_.RedrawLabelWindow();
   }
 }
@@ -124,15 +125,17 @@ void MouseInteraction::BeginStrokeAt(int x, int y) {
 
 void MouseInteraction::EndStrokeAndCommit(int x, int y) {
   strokes_.EndStroke(x, y);
+  labelImages_.RenderWorking();
+  labelImages_.Commit();
   canvas_.RedrawLabelWindow();
-  labelImages_.working().copyTo(labelImages_.committed());
 }
 
 void MouseInteraction::FinishDrag() {
   if (strokes_.currentStroke() == nullptr) return;
   strokes_.EndDrag();
+  labelImages_.RenderWorking();
+  labelImages_.Commit();
   canvas_.RedrawLabelWindow();
-  labelImages_.working().copyTo(labelImages_.committed());
 }
 
 // Over a presegmentation the region is looked up in its region map; over the frame itself (no
@@ -152,13 +155,12 @@ void MouseInteraction::SelectRegion(int x, int y) {
     return;
   }
   // Within the region already flooded from this very picture, the region is the same.
-  const bool sameRegion = selection.map == nullptr && selectedFrom_ == picture.data &&
-                          selectedVersion_ == preseg_.version() && selection.mask.size() == picture.size() &&
-                          selection.mask.at<uchar>(y, x) != 0;
+  const FloodedFrom from{timeline_.frameSerial(), preseg_.publishedGeneration()};
+  const bool sameRegion = selection.map == nullptr && floodedFrom_ == from &&
+                          selection.mask.size() == picture.size() && selection.mask.at<uchar>(y, x) != 0;
   if (sameRegion) return;
   FloodRegion(picture, x, y);
-  selectedFrom_ = picture.data;
-  selectedVersion_ = preseg_.version();
+  floodedFrom_ = from;
 }
 
 void MouseInteraction::FloodRegion(const cv::Mat& picture, int x, int y) {

@@ -3,7 +3,8 @@
 // Moves show the brush cursor and the presegmentation region under the pointer, a left drag paints a stroke
 // (committed into the label image on release), the wheel changes the brush radius, Ctrl shows the label legend
 // from which the pointer picks the label, and "Labeled Map" reports the label under the pointer and picks it
-// with a right press. The handlers redraw what they change at once, through a Canvas.
+// with a right press. The handlers change the model first (stroke, render, commit), then redraw what changed
+// through a Canvas, which only draws.
 #ifndef LABELER_ANNOTATION_MOUSE_INTERACTION_H_
 #define LABELER_ANNOTATION_MOUSE_INTERACTION_H_
 
@@ -99,9 +100,12 @@ class MouseInteraction {
   int& currentLabel_;
   float displayScale_ = 1.0f;
   std::vector<int> fillStack_;
-  // The presegmentation picture the region mask was selected from.
-  const uchar* selectedFrom_ = nullptr;
-  uint64_t selectedVersion_ = 0;
+  // The picture the region mask was flooded from: the frame, and the presegmentation published over it.
+  struct FloodedFrom {
+    uint64_t frameSerial = 0;
+    uint64_t presegGeneration = 0;
+    bool operator==(const FloodedFrom&) const = default;
+  } floodedFrom_;
 };
 
 }  // namespace labeler

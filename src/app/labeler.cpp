@@ -1,12 +1,25 @@
 #include "app/labeler.h"
 
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <opencv2/imgproc.hpp>
 
 #include "app/status_line.h"
+#include "common/fatal_error.h"
 
 namespace labeler {
+namespace {
+
+// A key as an error line names it: the key "p", Ctrl+Z.
+std::string KeyName(int key) {
+  if (key >= 1 && key <= 26 && key != ui::kKeyBackspace) return "Ctrl+" + std::string(1, static_cast<char>('A' + key - 1));
+  if (key == ui::kKeyBackspace) return "Backspace";
+  if (key > 32 && key < 127) return "the key \"" + std::string(1, static_cast<char>(key)) + "\"";
+  return key == ' ' ? "Space" : "key code " + std::to_string(key);
+}
+
+}  // namespace
 
 Labeler::Labeler(ui::WindowSystem& windows) : windows_(windows) {}
 
@@ -48,8 +61,8 @@ void Labeler::StartUp(const std::string& metaPath) {
 
   strokes_.DiscardStrokes();
   PrepareLabelFolder(*config_.DIR_LABEL_IMGS);
-  labelImages_->LoadLabelImage(labelImages_->committed(), timeline_->currentFrame());
-  labelImages_->working().setTo(cv::Scalar::all(0));
+  labelImages_->LoadCurrentFrame();
+  labelImages_->RenderWorking();
   composer_->RedrawLabelWindow();
   composer_->ShowFrame();
 
@@ -62,7 +75,7 @@ void Labeler::StartUp(const std::string& metaPath) {
 
 void Labeler::CreateTrackbars() {
   PresegParams& params = preseg_.currentPreseg();
-  auto onChange = [this](int) { OnPresegTrackbar(); };
+  auto onChange = [this](int) { Guarded("the presegmentation trackbars", [this] { OnPresegTrackbar(); }); };
   windows_.CreateTrackbar("N,P,Q,O,U,F", kFrameWindow, &params.algorithm, kLastPresegSetting, onChange);
   windows_.CreateTrackbar("PyrSeg1", kFrameWindow, &params.pyrSeg1, 255, onChange);
   windows_.CreateTrackbar("PyrSeg2", kFrameWindow, &params.pyrSeg2, 255, onChange);
@@ -73,8 +86,10 @@ void Labeler::InstallMouseHandlers() {
   // Each handler, then the status line, which a mouse event may change (brush, label, unsaved strokes).
   auto handler = [this](void (MouseInteraction::*on)(int, int, int, int)) {
     return [this, on](int e, int x, int y, int f) {
-      (mouse_.get()->*on)(e, x, y, f);
-      UpdateStatusLine();
+      Guarded("a mouse event", [&] {
+        (mouse_.get()->*on)(e, x, y, f);
+        UpdateStatusLine();
+      });
     };
   };
   windows_.SetMouseCallback(kFrameWindow, handler(&MouseInteraction::OnFrameMouse));
@@ -86,8 +101,7 @@ void Labeler::OnPresegTrackbar() {
   preseg_.UpdatePresegmentation(timeline_->frame(), timeline_->currentFrame(), 1);
   redraws_.presegWindowDirty = true;
   redraws_.labelWindowDirty = true;
-  labelImages_->RenderLabelMap(labelImages_->committed(), labelImages_->working(), RenderMode::kIncremental);
-  composer_->ApplyPendingRedraws();
+  RefreshWindows();
   UpdateStatusLine();
 }
 
@@ -95,7 +109,22 @@ void Labeler::RunKeyLoop() {
   for (;;) {
     int key = windows_.WaitKey();
     if (key == ui::kKeyEscape && ConfirmQuit()) break;
-    if (key != ui::kKeyEscape) ProcessKey(key);
+    if (key != ui::kKeyEscape) Guarded(KeyName(key).c_str(), [this, key] { ProcessKey(key); });
+  }
+}
+
+// Whatever a key or mouse event's work throws is reported and the session goes on with the frame's strokes
+// kept; only the input errors that end the run (a frame that can't be read where a move lands, after the frame
+// left was saved) reach main.
+template <typename Work>
+void Labeler::Guarded(const char* what, Work&& work) {
+  try {
+    work();
+  } catch (const FatalError&) {
+    throw;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "labeler: error: %s failed: %s; the strokes of frame %d are kept\n", what, error.what(),
+                 timeline_->currentFrame());
   }
 }
 
@@ -116,8 +145,16 @@ bool Labeler::ConfirmQuit() {
 void Labeler::ProcessKey(int key) {
   escapeArmedFor_ = 0;
   HandleKey(key);
-  composer_->ApplyPendingRedraws();
+  RefreshWindows();
   UpdateStatusLine();
+}
+
+// The model steps the requested redraws read (the current presegmentation, the working label image), then the
+// redraws, which only draw.
+void Labeler::RefreshWindows() {
+  if (redraws_.presegWindowDirty) preseg_.UpdatePresegmentation(timeline_->frame(), timeline_->currentFrame(), 0);
+  if (redraws_.labelWindowDirty) labelImages_->RenderWorking();
+  composer_->ApplyPendingRedraws();
 }
 
 // Only what changed is sent: a mouse move usually changes nothing on the line.
@@ -205,7 +242,6 @@ void Labeler::ChangeFrame(int delta) { labelImages_->ChangeFrame(delta); }
 void Labeler::RebuildLabelMap() {
   redraws_.labelWindowDirty = true;
   labelImages_->RebuildCommitted();
-  composer_->ApplyPendingRedraws();
 }
 
 // Fills the cache slots of settings 1 to 5 for this frame, so that switching settings afterwards is immediate.
@@ -217,6 +253,7 @@ void Labeler::CacheAllSegmentations() {
     preseg_.UpdatePresegmentation(timeline_->frame(), timeline_->currentFrame(), 1);
   }
   params.algorithm = chosen;
+  preseg_.UpdatePresegmentation(timeline_->frame(), timeline_->currentFrame(), 0);
 }
 
 // Moves the setting trackbar, as a click on it would: its callback computes and prints as usual.
@@ -233,6 +270,11 @@ void Labeler::StepPresegSetting(int step) {
 void Labeler::ProposeLabels(int from) {
   const int current = timeline_->currentFrame();
   const int source = current + from;
+  if (!CanCarry(timeline_->frame().size())) {
+    std::printf("Frames of %d x %d pixels are too small to carry labels between (%d x %d at least).\n",
+                timeline_->width(), timeline_->height(), kSmallestCarriedSide, kSmallestCarriedSide);
+    return;
+  }
   const std::string path = LabelImagePath(*config_.DIR_LABEL_IMGS, source);
   std::error_code error;
   if (source < 0 || source >= timeline_->frameCount() || !std::filesystem::exists(path, error)) {
@@ -255,23 +297,25 @@ void Labeler::ProposeLabels(int from) {
   preseg_.UpdatePresegmentation(timeline_->frame(), current, 0);
   if (std::shared_ptr<const RegionMap> regions = preseg_.Regions()) carried = SnapToRegions(carried, *regions);
   strokes_.AddCarriedLabels(std::move(carried), FormatPresegParams(preseg_.currentPreseg()));
+  labelImages_->RenderWorking();
+  labelImages_->Commit();
   composer_->RedrawLabelWindow();
-  labelImages_->working().copyTo(labelImages_->committed());
   std::printf("Carried the labels of frame %d to frame %d.\n", source, current);
 }
 
+// Every conversion writes a new buffer: a grey frame handed out earlier stays what it was when its slot is
+// reused.
 cv::Mat Labeler::GreyFrame(int frame) {
-  const cv::Mat image = timeline_->FrameAt(frame);
-  if (image.empty()) return {};
-  for (const auto& kept : greyFrames_) {
-    if (kept.frame == frame && kept.data == image.data) return kept.grey;
+  const DeliveredFrame delivered = timeline_->FrameAt(frame);
+  if (delivered.image.empty()) return {};
+  for (const KeptGrey& kept : greyFrames_) {
+    if (kept.serial == delivered.serial) return kept.grey;
   }
-  auto& slot = greyFrames_[nextGrey_];
+  cv::Mat grey;
+  cv::cvtColor(delivered.image, grey, cv::COLOR_BGR2GRAY);
+  greyFrames_[nextGrey_] = {delivered.serial, grey};
   nextGrey_ = (nextGrey_ + 1) % greyFrames_.size();
-  slot.frame = frame;
-  slot.data = image.data;
-  cv::cvtColor(image, slot.grey, cv::COLOR_BGR2GRAY);
-  return slot.grey;
+  return grey;
 }
 
 // Forward to the first frame that has no stored label image, saving the frame left as a frame key does.

@@ -62,6 +62,7 @@ class Labeler {
   static bool EndsDrag(int key);
   void ShutDown();
   void ChangeFrame(int delta);
+  void RefreshWindows();
   void RebuildLabelMap();
   void CacheAllSegmentations();
   void SelectLabelByHotKey(int digit);
@@ -70,6 +71,8 @@ class Labeler {
   cv::Mat GreyFrame(int frame);
   void GoToNextFrameWithoutLabels();
   void UpdateStatusLine();
+  template <typename Work>
+  void Guarded(const char* what, Work&& work);
 
   ui::WindowSystem& windows_;
   MetaConfig config_;
@@ -84,18 +87,17 @@ class Labeler {
   std::unique_ptr<LabelImages> labelImages_;
   std::unique_ptr<WindowComposer> composer_;
   std::unique_ptr<MouseInteraction> mouse_;
-  size_t escapeArmedFor_ = 0;
+  size_t escapeArmedFor_ = 0;  // the unsaved strokes the last Escape warned about; 0 when it did not warn
   std::vector<ui::StatusPart> shownStatus_;
   LabelCarrier carrier_;
-  // Grey versions of the frames flow was last computed between, by frame number: stepping on and carrying again
-  // converts only the new frame.
+  // Grey versions of the frames flow was last computed between, by the serial of the picture they were
+  // converted from: stepping on and carrying again converts only the new frame.
   struct KeptGrey {
-    int frame = -1;
-    const uchar* data = nullptr;
+    uint64_t serial = 0;
     cv::Mat grey;
   };
   std::array<KeptGrey, 2> greyFrames_;
-  size_t nextGrey_ = 0;  // the unsaved strokes the last Escape warned about; 0 when it did not warn
+  size_t nextGrey_ = 0;  // the slot the next conversion replaces
 };
 
 }  // namespace labeler

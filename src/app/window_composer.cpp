@@ -118,15 +118,14 @@ void WindowComposer::ApplyPendingRedraws() {
 }
 
 void WindowComposer::ShowFrame() {
-  frameShown_.valid = true;
-  frameShown_.marks = Marks{};
+  frameShown_ = {true, timeline_.frameSerial(), Marks{}};
   ComposeFrameWindow(FrameRect(), frameShown_.marks, nullptr);
   windows_.ShowImage(kFrameWindow, framePicture_);
 }
 
 void WindowComposer::CycleOverlay() {
   overlayPercent_ = overlayPercent_ == 0 ? 40 : overlayPercent_ == 40 ? 70 : 0;
-  if (!frameShown_.valid) {
+  if (!FrameShownIsCurrent()) {
     ShowFrame();
     return;
   }
@@ -173,7 +172,7 @@ void WindowComposer::ShowRescaled(const cv::Mat& image) {
 
 void WindowComposer::ShowFrameWithCursor(cv::Point at, const Stroke* stroke) {
   const Marks next = MarksOf(at, pointer_.brushRadius, stroke);
-  if (!frameShown_.valid || !partialRedraws_) {
+  if (!FrameShownIsCurrent() || !partialRedraws_) {
     ComposeFrameWindow(FrameRect(), next, stroke);
     windows_.ShowImage(kFrameWindow, framePicture_);
   } else {
@@ -183,8 +182,7 @@ void WindowComposer::ShowFrameWithCursor(cv::Point at, const Stroke* stroke) {
       windows_.ShowImageRect(kFrameWindow, framePicture_, changes);
     }
   }
-  frameShown_.valid = true;
-  frameShown_.marks = next;
+  frameShown_ = {true, timeline_.frameSerial(), next};
 }
 
 void WindowComposer::ComposeFrameWindow(const cv::Rect& rect, const Marks& marks, const Stroke* stroke) {
@@ -207,13 +205,12 @@ void WindowComposer::BlendLabels(const cv::Rect& rect) {
 }
 
 void WindowComposer::RedrawPresegWindow() {
-  preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);
   const Stroke* stroke = strokes_.currentStroke();
   const Marks next = MarksOf({pointer_.cursorX, pointer_.cursorY}, pointer_.brushRadius, stroke);
   const int algorithm = preseg_.currentPreseg().algorithm;
   const RegionSelection& selection = pointer_.region;
-  const bool samePicture = partialRedraws_ && presegShown_.valid && presegShown_.picture == preseg_.presegColour().data &&
-                           presegShown_.version == preseg_.version() && presegShown_.algorithm == algorithm;
+  const ShownPicture picture{timeline_.frameSerial(), preseg_.publishedGeneration()};
+  const bool samePicture = partialRedraws_ && presegShown_.valid && presegShown_.picture == picture;
   if (!samePicture) {
     ComposePreseg(FrameRect(), next, stroke);
     rescaler_.Rescale(presegPicture_, rescaled_, cv::Rect(cv::Point(), rescaled_.size()));
@@ -232,8 +229,7 @@ void WindowComposer::RedrawPresegWindow() {
       windows_.ShowImageRect(kPresegWindow, rescaled_, target);
     }
   }
-  presegShown_ = {true,          preseg_.presegColour().data, preseg_.version(), algorithm, selection.serial,
-                  selection.bounds, next};
+  presegShown_ = {true, picture, selection.serial, selection.bounds, next};
 }
 
 // The lightened presegmentation with the frame showing through the selected region (or the frame itself with
@@ -276,13 +272,10 @@ void WindowComposer::ComposePreseg(const cv::Rect& rect, const Marks& marks, con
 }
 
 void WindowComposer::RedrawLabelWindow() {
-  labelImages_.RenderLabelMap(labelImages_.committed(), labelImages_.working(), RenderMode::kIncremental);
-  preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);
   const cv::Rect workingChanges = labelImages_.TakeWorkingChanges();
   const Marks next = MarksOf({pointer_.cursorX, pointer_.cursorY}, pointer_.brushRadius, nullptr);
-  const int algorithm = preseg_.currentPreseg().algorithm;
-  const bool sameEdges = partialRedraws_ && labelShown_.valid && labelShown_.edges == preseg_.presegEdges().data &&
-                         labelShown_.version == preseg_.version() && labelShown_.algorithm == algorithm;
+  const uint64_t edges = preseg_.publishedGeneration();
+  const bool sameEdges = partialRedraws_ && labelShown_.valid && labelShown_.edges == edges;
   if (!sameEdges) {
     ComposeLabelWindow(FrameRect(), next);
     windows_.ShowImage(kLabelWindow, labelWindow_);
@@ -293,8 +286,8 @@ void WindowComposer::RedrawLabelWindow() {
       windows_.ShowImageRect(kLabelWindow, labelWindow_, changes);
     }
   }
-  labelShown_ = {true, preseg_.presegEdges().data, preseg_.version(), algorithm, next};
-  if (overlayPercent_ > 0 && frameShown_.valid) {
+  labelShown_ = {true, edges, next};
+  if (overlayPercent_ > 0 && FrameShownIsCurrent()) {
     const cv::Rect overlayChanges = sameEdges ? workingChanges & FrameRect() : FrameRect();
     if (!overlayChanges.empty()) RecomposeFrameWindow(overlayChanges);
   }

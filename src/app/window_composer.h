@@ -5,6 +5,8 @@
 // region under the pointer in a red highlight, the cursor circle and the stroke being painted, all resized by
 // the display scale. "Labeled Map" shows the working label image with the region boundaries in grey and the
 // cursor. Other components ask for redraws through RedrawRequests; ApplyPendingRedraws carries them out, whole.
+// Redraws only draw: they read the frame, the published presegmentation and the working label image as the
+// handlers left them, and change none of them.
 //
 // Mouse moves redraw only what they change: the composer remembers what each window shows (cursor, stroke
 // discs, selected region) and recomposes and sends just the rectangles that differ, so a move costs the size
@@ -109,22 +111,26 @@ class WindowComposer : public Canvas {
   // What each window shows now, for partial redraws; `valid` false means only a whole redraw will do.
   struct FrameShown {
     bool valid = false;
+    uint64_t frameSerial = 0;
     Marks marks;
   } frameShown_;
+  bool FrameShownIsCurrent() const { return frameShown_.valid && frameShown_.frameSerial == timeline_.frameSerial(); }
+  // The presegmentation picture shown: the frame, and the presegmentation published over it.
+  struct ShownPicture {
+    uint64_t frameSerial = 0;
+    uint64_t presegGeneration = 0;
+    bool operator==(const ShownPicture&) const = default;
+  };
   struct PresegShown {
     bool valid = false;
-    const uchar* picture = nullptr;
-    uint64_t version = 0;
-    int algorithm = 0;
+    ShownPicture picture;
     uint64_t selection = 0;
     cv::Rect selectionBounds;
     Marks marks;
   } presegShown_;
   struct LabelShown {
     bool valid = false;
-    const uchar* edges = nullptr;
-    uint64_t version = 0;
-    int algorithm = 0;
+    uint64_t edges = 0;  // the presegmentation generation whose edges are shown
     Marks marks;
   } labelShown_;
 };

@@ -57,7 +57,7 @@ void PresegEngine::UpdatePresegmentation(const cv::Mat& frame, int frameNumber, 
 // that boundaries are non-zero as for every setting.
 void PresegEngine::ComputeSlot(const cv::Mat& frame, int slot) {
   std::printf("\t\t Caching segmentation #%d\n", slot);
-  slotVersion_[slot] = ++version_;
+  slotGeneration_[slot] = ++lastGeneration_;
   if (slot == kGraphSlot) {
     GraphSegment(frame, slotColour_[slot], slotEdges_[slot], -1.0f, -1.0f, -1);
     slots_[slot].sigma = slots_[slot].k = slots_[slot].minSize = -1.0f;
@@ -70,7 +70,7 @@ void PresegEngine::ComputeSlot(const cv::Mat& frame, int slot) {
 void PresegEngine::ComputePyramidPreseg(const cv::Mat& frame, int frameNumber, int force) {
   if (force == 0 && frameNumber == lastPyramidFrame_) return;  // the slot images hold this frame's result
   std::printf("Refreshing Preseg \n ");
-  slotVersion_[kPyramidSlot] = ++version_;
+  slotGeneration_[kPyramidSlot] = ++lastGeneration_;
   cv::Mat& colour = slotColour_[kPyramidSlot];
   pyramid_.Segment(frame, colour, kPyramidLevel, currentPreseg_.pyrSeg1 + 1, currentPreseg_.pyrSeg2 + 1);
   lastPyramidFrame_ = frameNumber;
@@ -90,9 +90,9 @@ void PresegEngine::InvalidatePresegCache() {
 std::shared_ptr<const RegionMap> PresegEngine::Regions() {
   if (publishedSlot_ < 0) return nullptr;
   std::shared_ptr<const RegionMap>& regions = slotRegions_[publishedSlot_];
-  if (regions == nullptr || slotRegionsVersion_[publishedSlot_] != slotVersion_[publishedSlot_]) {
+  if (regions == nullptr || slotRegionsGeneration_[publishedSlot_] != slotGeneration_[publishedSlot_]) {
     regions = std::make_shared<const RegionMap>(presegColour_);
-    slotRegionsVersion_[publishedSlot_] = slotVersion_[publishedSlot_];
+    slotRegionsGeneration_[publishedSlot_] = slotGeneration_[publishedSlot_];
   }
   return regions;
 }

@@ -41,9 +41,10 @@ class PresegEngine {
   const cv::Mat& presegColour() const { return presegColour_; }
   const cv::Mat& presegEdges() const { return presegEdges_; }
   const PresegParams& slotParams(int slot) const { return slots_[slot]; }
-  // Changes whenever a computation rewrites a slot's images: a picture seen with the same data address and the
-  // same version is unchanged.
-  uint64_t version() const { return version_; }
+  // The generation of what is published: each computation of a slot gives it a new one, so the same generation
+  // (for the same frame, see Timeline::frameSerial) means the same pictures. 0 for setting 0, whose picture is
+  // the frame itself.
+  uint64_t publishedGeneration() const { return publishedSlot_ < 0 ? 0 : slotGeneration_[publishedSlot_]; }
   // The regions of presegColour() when it is a presegmentation (settings 1 to 5), else nullptr. Found at the
   // first call after the picture changed, then shared: a caller may keep the map, which never changes.
   std::shared_ptr<const RegionMap> Regions();
@@ -60,12 +61,12 @@ class PresegEngine {
   cv::Mat presegEdges_;
   cv::Mat zeroEdges_;  // the edges of setting 0
   int publishedSlot_ = -1;  // the slot presegColour_ shows, -1 for the frame
-  std::array<uint64_t, kSlotCount> slotVersion_{};  // the version at which each slot was last computed
+  std::array<uint64_t, kSlotCount> slotGeneration_{};  // the generation each slot was last computed at
   std::array<std::shared_ptr<const RegionMap>, kSlotCount> slotRegions_;
-  std::array<uint64_t, kSlotCount> slotRegionsVersion_{};
+  std::array<uint64_t, kSlotCount> slotRegionsGeneration_{};
+  uint64_t lastGeneration_ = 0;
 
   // The pyramid step's own state: the frame it last computed, and its working images.
-  uint64_t version_ = 0;
   int lastPyramidFrame_ = -1;
   PyramidSegmenter pyramid_;
   MeanShiftSegmenter meanShift_;

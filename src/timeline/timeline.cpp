@@ -157,7 +157,7 @@ const cv::Mat& Timeline::GoToRelativeFrame(int delta) {
   target = std::min<long long>(target, frameCount_ - 1);
   if (target != currentFrame_ && !frame_.empty()) {
     leftFrame_ = currentFrame_;
-    left_ = frame_;
+    left_ = {frame_, frameSerial_};
   }
   currentFrame_ = static_cast<int>(target);
   if (kind_ == TimelineKind::kMovie) {
@@ -175,7 +175,7 @@ bool Timeline::FetchMovieFrame() {
   if (decodedFrame_ == currentFrame_) return true;  // already decoded: fetching it again gives the same picture
   cv::Mat image;
   if (!DecodeMovieFrame(currentFrame_, image)) return false;
-  frame_ = image;
+  Deliver(image);
   decodedFrame_ = currentFrame_;
   return true;
 }
@@ -240,19 +240,28 @@ bool Timeline::ReadNextMovieFrame(int frame, cv::Mat& image) {
   return true;
 }
 
-cv::Mat Timeline::FrameAt(int frame) {
-  if (frame == currentFrame_) return frame_;
+// A frame that can't be read here is only a frame that can't be looked at: the session goes on, so a reader's
+// error (an unreadable still, a movie frame of another size) is not passed on.
+DeliveredFrame Timeline::FrameAt(int frame) {
+  if (frame == currentFrame_) return {frame_, frameSerial_};
   if (frame == leftFrame_) return left_;
   if (frame < 0 || frame >= frameCount_) return {};
-  if (kind_ == TimelineKind::kStillList) {
-    try {
-      return ReadStill(frame);
-    } catch (const FatalError&) {
+  cv::Mat image;
+  try {
+    if (kind_ == TimelineKind::kStillList) {
+      image = ReadStill(frame);
+    } else if (!DecodeMovieFrame(frame, image)) {
       return {};
     }
+  } catch (const FatalError&) {
+    return {};
   }
-  cv::Mat image;
-  return DecodeMovieFrame(frame, image) ? image : cv::Mat();
+  return {image, ++lastSerial_};
+}
+
+void Timeline::Deliver(cv::Mat image) {
+  frame_ = std::move(image);
+  frameSerial_ = ++lastSerial_;
 }
 
 // Movies whose frames end before their header says (a truncated file, a header that counts wrong): the first
@@ -268,7 +277,7 @@ void Timeline::EndMovieAt(int firstUnreadable) {
   currentFrame_ = std::min(currentFrame_, frameCount_ - 1);
 }
 
-void Timeline::LoadStill() { frame_ = ReadStill(currentFrame_); }
+void Timeline::LoadStill() { Deliver(ReadStill(currentFrame_)); }
 
 cv::Mat Timeline::ReadStill(int frame) {
   const std::string& name = stillNames_[frame];

@@ -7,6 +7,7 @@
 #ifndef LABELER_TIMELINE_TIMELINE_H_
 #define LABELER_TIMELINE_TIMELINE_H_
 
+#include <cstdint>
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
 #include <string>
@@ -15,6 +16,13 @@
 namespace labeler {
 
 enum class TimelineKind { kMovie = 1, kStillList = 2 };
+
+// A picture the timeline delivered, with its serial number: each picture decoded or loaded in a run gets a new
+// one, so a serial names exactly one picture, unlike its data address, which a later picture may reuse.
+struct DeliveredFrame {
+  cv::Mat image;        // empty when the frame can't be read
+  uint64_t serial = 0;  // 0 with an empty image
+};
 
 class Timeline {
  public:
@@ -32,8 +40,8 @@ class Timeline {
   const cv::Mat& GoToFrame(int frame) { return GoToRelativeFrame(frame - currentFrame_); }
 
   // Frame `frame` without moving to it: the current frame, the frame just left (kept in memory, so that looking
-  // back after a step decodes nothing), or one decoded anew. Empty when it can't be read.
-  cv::Mat FrameAt(int frame);
+  // back after a step decodes nothing), or one decoded anew. Empty when it can't be read; never throws.
+  DeliveredFrame FrameAt(int frame);
 
   TimelineKind kind() const { return kind_; }
   int width() const { return width_; }
@@ -41,6 +49,8 @@ class Timeline {
   int frameCount() const { return frameCount_; }
   int currentFrame() const { return currentFrame_; }
   const cv::Mat& frame() const { return frame_; }
+  // The serial of frame(): it changes whenever frame() is a new picture, a still reloaded included.
+  uint64_t frameSerial() const { return frameSerial_; }
   const std::vector<std::string>& stillNames() const { return stillNames_; }
 
  private:
@@ -68,9 +78,13 @@ class Timeline {
   int firstUnreadable_ = 0;
   bool seekable_ = true;  // false for a movie whose frames had to be counted: it is only read forward  // after a failed fetch: the movie can't be read from this frame on
   std::vector<std::string> stillNames_;
+  void Deliver(cv::Mat image);
+
   cv::Mat frame_;
+  uint64_t frameSerial_ = 0;
+  uint64_t lastSerial_ = 0;
   int leftFrame_ = -1;  // the frame moved away from last, kept in `left_`
-  cv::Mat left_;
+  DeliveredFrame left_;
 };
 
 // Reads a still list: one name per line, line ends of one ("\n") or two ("\r\n") characters; lines shorter

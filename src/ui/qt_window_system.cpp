@@ -267,8 +267,13 @@ int QtWindowSystem::WaitKey() {
     while (!pending_.empty()) {
       PendingInput input = std::move(pending_.front());
       pending_.pop_front();
-      if (input.event == nullptr) return input.key;
-      if (input.target != nullptr) ReplayHeld(input.target, *input.event);
+      if (input.viewKey) {
+        ViewKey(input.key);
+      } else if (input.event == nullptr) {
+        return input.key;
+      } else if (input.target != nullptr) {
+        ReplayHeld(input.target, *input.event);
+      }
     }
     QEventLoop loop;
     waitLoop_ = &loop;
@@ -290,7 +295,7 @@ void QtWindowSystem::ShowMessageBox(const std::string& text, const std::string& 
 }
 
 void QtWindowSystem::PushKey(int code) {
-  pending_.push_back({code, nullptr, nullptr});
+  pending_.push_back({code, false, nullptr, nullptr});
   if (waitLoop_ != nullptr) waitLoop_->quit();
 }
 
@@ -309,12 +314,15 @@ int QtWindowSystem::KeyCode(int qtKey, const QString& text, Qt::KeyboardModifier
 }
 
 // The keys of the shared view, handled here: "]" zooms in and "[" out around the pointer, "f" fits the whole
-// picture again. They change what is seen, never the work, so they need not wait their turn.
-bool QtWindowSystem::ViewKey(int code) {
-  if (sharedView_.views.empty() || (code != ']' && code != '[' && code != 'f')) return false;
+// picture again.
+bool QtWindowSystem::IsViewKey(int code) const {
+  return !sharedView_.views.empty() && (code == ']' || code == '[' || code == 'f');
+}
+
+void QtWindowSystem::ViewKey(int code) {
   if (code == 'f') {
     sharedView_.Fit();
-    return true;
+    return;
   }
   ImageView* under = sharedView_.views.front();
   cv::Point shownAt(under->width() / 2, under->height() / 2);
@@ -327,7 +335,6 @@ bool QtWindowSystem::ViewKey(int code) {
   }
   const cv::Point at = under->ToImage(QPointF(shownAt.x, shownAt.y));
   sharedView_.Zoom(code == ']' ? 1 : -1, at, shownAt, under->pictureSize());
-  return true;
 }
 
 bool QtWindowSystem::IsOurs(QObject* object) const {
@@ -347,7 +354,16 @@ bool QtWindowSystem::eventFilter(QObject* watched, QEvent* event) {
       if (!IsOurs(watched)) return false;
       auto* keyEvent = static_cast<QKeyEvent*>(event);
       int code = KeyCode(keyEvent->key(), keyEvent->text(), keyEvent->modifiers());
-      if (code >= 0 && !ViewKey(code)) PushKey(code);
+      if (code < 0) return true;
+      if (!IsViewKey(code)) {
+        PushKey(code);
+      } else if (pending_.empty()) {
+        ViewKey(code);
+      } else {
+        // Mouse events held behind a pending key map to image pixels through the view when they are replayed:
+        // the zoom waits its turn, so that they land where they were made.
+        pending_.push_back({code, true, nullptr, nullptr});
+      }
       return true;
     }
     case QEvent::MouseButtonPress:
@@ -356,7 +372,7 @@ bool QtWindowSystem::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseMove:
     case QEvent::Wheel:
       if (replaying_ || pending_.empty() || !IsOurs(watched)) return false;
-      pending_.push_back({-1, watched, std::unique_ptr<QEvent>(event->clone())});
+      pending_.push_back({-1, false, watched, std::unique_ptr<QEvent>(event->clone())});
       return true;
     default:
       return false;

@@ -57,16 +57,18 @@ class QtWindowSystem : public QObject, public WindowSystem {
  private:
   LabelerWindow& Window(const std::string& name);
   void PlaceNewWindows();
-  bool ViewKey(int code);
+  bool IsViewKey(int code) const;
+  void ViewKey(int code);
   void RefreshStatus(const std::string& window);
   bool IsOurs(QObject* object) const;
   void PushKey(int code);
   void ReplayHeld(QObject* target, QEvent& event);
 
-  // A key not yet returned by WaitKey, or a mouse event that came after one and waits for it to be handled:
-  // input reaches the labeller in the order it happened, whatever the event loop dispatches first.
+  // A key not yet returned by WaitKey, or a mouse event or view key that came after one and waits for it to be
+  // handled: input reaches the labeller in the order it happened, whatever the event loop dispatches first.
   struct PendingInput {
     int key = -1;
+    bool viewKey = false;  // a zoom key, applied in turn by the window system itself
     QPointer<QObject> target;
     std::unique_ptr<QEvent> event;
   };

@@ -107,5 +107,44 @@ TEST(CarriedLabels, WithoutALabelImageToCarryNothingHappens) {
   EXPECT_FALSE(std::filesystem::exists(s.LabelFile(1)));
 }
 
+// Frame 1 is frame 0 with a textured square moved 6 pixels right. "c" reloads the still into a new picture; the
+// flow of the second "p" must still be computed between the two frames, not between frame 1 and itself.
+TEST(CarriedLabels, AReloadedFrameIsCarriedToLikeTheFirstTime) {
+  PaintingSession s(2, {160, 120}, 160);
+  cv::RNG rng(5);
+  cv::Mat texture(40, 40, CV_8UC3);
+  rng.fill(texture, cv::RNG::UNIFORM, 0, 256);
+  for (int i = 0; i < 2; ++i) {
+    cv::Mat frame(120, 160, CV_8UC3, cv::Scalar(70, 70, 70));
+    texture.copyTo(frame(cv::Rect(50 + 6 * i, 40, 40, 40)));
+    cv::imwrite(s.dir.File("frame" + std::to_string(i) + ".png"), frame);
+  }
+  s.Drag({{55, 45}, {85, 45}, {55, 75}, {85, 75}});  // road inside the square
+  s.windows.Key(' ');
+  cv::Mat first, again;
+  s.windows.Key('p');
+  s.windows.Do([&] { first = s.app.strokes().strokes().back().carried->clone(); });
+  s.windows.Key(26);
+  s.windows.Key('c');
+  s.windows.Key('p');
+  s.windows.Do([&] { again = s.app.strokes().strokes().back().carried->clone(); });
+  s.Run();
+  EXPECT_EQ(first.at<cv::Vec3b>(45, 94), kRoadBgr) << "the labels moved with the square";
+  EXPECT_EQ(cv::norm(first, again, cv::NORM_INF), 0);
+}
+
+// Optical flow refuses frames this small: "p" says so in one line, and the session and its strokes go on.
+TEST(CarriedLabels, FramesTooSmallForTheFlowAreNotCarried) {
+  PaintingSession s(2, {10, 10}, 10);
+  s.Click({5, 5});
+  s.windows.Key(' ');
+  s.windows.Key('p');
+  s.Click({5, 5});
+  s.windows.Key(' ');
+  EXPECT_EQ(s.Run(), 0);
+  EXPECT_TRUE(s.Printed("Frames of 10 x 10 pixels are too small to carry labels between (16 x 16 at least).\n"));
+  EXPECT_EQ(s.Stored(1).at<cv::Vec3b>(5, 5), kRoadBgr);
+}
+
 }  // namespace
 }  // namespace labeler

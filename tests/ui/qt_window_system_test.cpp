@@ -106,6 +106,29 @@ TEST_F(QtWindows, MouseEventsBehindAPendingKeyWaitForIt) {
   EXPECT_EQ(calls_, expected);
 }
 
+// A click made before "]" was pressed, and held behind an earlier key, paints where it was made.
+TEST_F(QtWindows, AZoomKeyWaitsForTheMouseEventsBeforeIt) {
+  windows_.ShareView({"W"});
+  auto postPress = [this](QPoint at) {
+    QCoreApplication::postEvent(Picture(), new QMouseEvent(QEvent::MouseButtonPress, QPointF(at),
+                                                           QPointF(Picture()->mapToGlobal(at)), Qt::LeftButton,
+                                                           Qt::LeftButton, Qt::NoModifier));
+  };
+  auto postKey = [this](Qt::Key key, const char* text) {
+    QCoreApplication::postEvent(TopLevel(), new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, text));
+  };
+  postKey(Qt::Key_Space, " ");
+  postPress(QPoint(30, 20));
+  postKey(Qt::Key_BracketRight, "]");
+  postPress(QPoint(30, 20));
+  postKey(Qt::Key_1, "1");
+  EXPECT_EQ(windows_.WaitKey(), ' ');
+  EXPECT_EQ(windows_.WaitKey(), '1');
+  ASSERT_EQ(calls_.size(), 2u);
+  EXPECT_EQ(calls_[0], (MouseCall{1, 30, 20, 1}));
+  EXPECT_NE(calls_[1], calls_[0]) << "the second click comes after the zoom";
+}
+
 TEST_F(QtWindows, ClosingAWindowLeavesItToTheLabeller) {
   TopLevel()->show();
   TopLevel()->close();
