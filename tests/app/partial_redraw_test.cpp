@@ -64,7 +64,7 @@ std::vector<Pictures> RunSession(bool partial, cv::Size size, int maxWindowDim) 
     if (window == kPresegWin) x = static_cast<int>(x * toRescaled), y = static_cast<int>(y * toRescaled);
   };
   const char* windows[] = {kFrameWin, kPresegWin, kLabelWin};
-  const int keys[] = {' ', 8, 'c', 26, 25, 4, '1', '2', 'g', 'o', 's', 'n'};
+  const int keys[] = {' ', 8, 'c', 26, 25, 4, '1', '2', 'g', 'o', 's', 'S', 'n', 'p', 'P'};
   for (int event = 0; event < 1500; ++event) {
     const char* window = windows[pick(3)];
     int x = 0;
@@ -90,7 +90,7 @@ std::vector<Pictures> RunSession(bool partial, cv::Size size, int maxWindowDim) 
     } else if (kind < 90) {
       s.windows.Mouse(window, ui::kMouseMove, x, y, ui::kFlagLeft);
     } else {
-      s.windows.Key(keys[pick(12)]);
+      s.windows.Key(keys[pick(std::size(keys))]);
     }
     s.windows.Do(look);
   }
