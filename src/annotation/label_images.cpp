@@ -235,31 +235,37 @@ void LabelImages::RenderWorking(RenderMode mode) {
     RestartWorking();
     PaintCarried(strokes.back());
   } else {
-    const Stroke& stroke = strokes.back();
-    const PresegParams current = preseg_.currentPreseg();
-    ParsePresegParams(preseg_.currentPreseg(), stroke.paramLine);
-    preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);
-    LastRender now{true,
-                   committedGeneration_,
-                   workingGeneration_,
-                   timeline_.frameSerial(),
-                   preseg_.publishedGeneration(),
-                   stroke.serial,
-                   lastRender_.points};
-    if (now == lastRender_ && lastRender_.points <= stroke.points.size()) {
+    RenderLastStroke(strokes.back());
+  }
+  ++workingGeneration_;
+  if (lastRender_.valid) lastRender_.basis.workingGeneration = workingGeneration_;
+  preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);  // the current setting's again
+  WriteDiagnosticCopies();
+}
+
+// The stroke being drawn, on the presegmentation it was painted on: only its new points when the working image
+// holds its render up to them, over the same committed image, frame and presegmentation.
+void LabelImages::RenderLastStroke(const Stroke& stroke) {
+  WithPresegOf(stroke, [&] {
+    const RenderBasis basis{committedGeneration_, workingGeneration_, timeline_.frameSerial(),
+                            preseg_.publishedGeneration(), stroke.serial};
+    if (lastRender_.valid && lastRender_.basis == basis && lastRender_.points <= stroke.points.size()) {
       PaintPoints(stroke, lastRender_.points);
     } else {
       RestartWorking();
       PaintPoints(stroke, 0);
     }
-    now.points = stroke.points.size();
-    lastRender_ = now;
-    preseg_.currentPreseg() = current;
-  }
-  ++workingGeneration_;
-  if (lastRender_.valid) lastRender_.workingGeneration = workingGeneration_;
+    lastRender_ = {true, basis, stroke.points.size()};
+  });
+}
+
+template <typename Paint>
+void LabelImages::WithPresegOf(const Stroke& stroke, Paint&& paint) {
+  const PresegParams current = preseg_.currentPreseg();
+  ParsePresegParams(preseg_.currentPreseg(), stroke.paramLine);
   preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);
-  WriteDiagnosticCopies();
+  paint();
+  preseg_.currentPreseg() = current;
 }
 
 void LabelImages::Commit() {
@@ -290,12 +296,10 @@ void LabelImages::RenderStroke(const Stroke& stroke) {
     PaintCarried(stroke);
     return;
   }
-  const PresegParams current = preseg_.currentPreseg();
-  ParsePresegParams(preseg_.currentPreseg(), stroke.paramLine);
-  preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);
-  PaintPoints(stroke, 0);
-  ForgetLastRender();
-  preseg_.currentPreseg() = current;
+  WithPresegOf(stroke, [&] {
+    PaintPoints(stroke, 0);
+    ForgetLastRender();
+  });
 }
 
 // Paints the stroke's points from `firstPoint` on, under the presegmentation now published. Without one,

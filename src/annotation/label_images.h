@@ -91,8 +91,10 @@ class LabelImages {
   // frame starts black, and the file is kept as "<name>.bak" before a save replaces it.
   void LoadLabelImage(cv::Mat& image, int frame);
   void RenderStroke(const Stroke& stroke);
-  void UsePresegOf(const Stroke& stroke);
-  void PublishCurrentPreseg();
+  void RenderLastStroke(const Stroke& stroke);
+  // Runs `paint` with the presegmentation `stroke` was painted on published; currentPreseg() stays as it was.
+  template <typename Paint>
+  void WithPresegOf(const Stroke& stroke, Paint&& paint);
   void PaintPoints(const Stroke& stroke, size_t firstPoint);
   void PaintRegions(const Stroke& newPart, const cv::Vec3b& colour);
   void PaintCarried(const Stroke& stroke);
@@ -120,18 +122,21 @@ class LabelImages {
   std::vector<int> filledRegions_;
   cv::Rect workingChanges_;
 
-  // What the last incremental render left in the working image: the regions of that stroke's first `points`
-  // points over the committed image, on that frame and presegmentation.
-  struct LastRender {
-    bool valid = false;
+  // What an incremental render of the stroke being drawn builds on.
+  struct RenderBasis {
     uint64_t committedGeneration = 0;
     uint64_t workingGeneration = 0;  // right after the render
     uint64_t frameSerial = 0;
     uint64_t presegGeneration = 0;
-    uint64_t stroke = 0;             // its serial
+    uint64_t stroke = 0;  // its serial
+    bool operator==(const RenderBasis&) const = default;
+  };
+  // What the last incremental render left in the working image: the regions of that stroke's first `points`
+  // points, found in `fillMap_`.
+  struct LastRender {
+    bool valid = false;
+    RenderBasis basis;
     size_t points = 0;
-
-    bool operator==(const LastRender&) const = default;
   };
   LastRender lastRender_;
 

@@ -11,12 +11,13 @@
 namespace labeler {
 namespace {
 
-// A key as an error line names it: the key "p", Ctrl+Z.
+// A key as an error line names it: the key "p", Ctrl+Z, Space.
 std::string KeyName(int key) {
-  if (key >= 1 && key <= 26 && key != ui::kKeyBackspace) return "Ctrl+" + std::string(1, static_cast<char>('A' + key - 1));
   if (key == ui::kKeyBackspace) return "Backspace";
-  if (key > 32 && key < 127) return "the key \"" + std::string(1, static_cast<char>(key)) + "\"";
-  return key == ' ' ? "Space" : "key code " + std::to_string(key);
+  if (key == ' ') return "Space";
+  if (key >= 1 && key <= 26) return "Ctrl+" + std::string(1, static_cast<char>('A' + key - 1));
+  if (key > ' ' && key < 127) return "the key \"" + std::string(1, static_cast<char>(key)) + "\"";
+  return "key code " + std::to_string(key);
 }
 
 }  // namespace
