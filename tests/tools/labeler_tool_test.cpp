@@ -275,6 +275,50 @@ TEST(LabelerToolExport, FramesBesideTheMasksAreExactlyTheirFrames) {
   EXPECT_FALSE(std::filesystem::exists(LabelImagePath(stills.dir.File("out/frames"), 1)));
 }
 
+// One frame that can't be written beside its mask (its still missing, or of another size than the first) is
+// named on standard error and fails the run; the other frames and the class list are still written.
+TEST(LabelerToolExport, AFrameThatCannotBeReadFailsAloneWithItsName) {
+  ExportProject project;
+  for (int i : {0, 3}) cv::imwrite(project.dir.File(std::to_string(i) + ".png"), testing::IndexedFrame(i, {10, 4}));
+  cv::imwrite(project.dir.File("2.png"), testing::IndexedFrame(2, {12, 4}));
+  for (int i = 0; i < 4; ++i) project.WriteLabelImage(i);
+  const std::string out = project.dir.File("out");
+  std::string errors;
+  ToolRun run = RunTool("export --frames --meta " + project.meta + " --out " + out, &errors);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.output, "Exported 4 of 4 label images to " + out + "\n");
+  std::istringstream lines(errors);
+  std::vector<std::string> said;
+  for (std::string line; std::getline(lines, line);) said.push_back(line);
+  ASSERT_EQ(said.size(), 2u) << errors;
+  EXPECT_EQ(said[0].rfind("labeler-tool: error: " + LabelImagePath(out + "/frames", 1) + ": ", 0), 0u) << said[0];
+  EXPECT_NE(said[0].find(project.dir.File("1.png")), std::string::npos) << said[0];
+  EXPECT_EQ(said[1].rfind("labeler-tool: error: " + LabelImagePath(out + "/frames", 2) + ": ", 0), 0u) << said[1];
+  EXPECT_NE(said[1].find("12 x 4"), std::string::npos) << said[1];
+  for (int frame : {0, 3}) {
+    const cv::Mat written = cv::imread(LabelImagePath(out + "/frames", frame));
+    ASSERT_FALSE(written.empty()) << frame;
+    EXPECT_EQ(cv::norm(written, cv::imread(project.dir.File(std::to_string(frame) + ".png")), cv::NORM_INF), 0);
+  }
+  EXPECT_FALSE(std::filesystem::exists(LabelImagePath(out + "/frames", 1)));
+  EXPECT_FALSE(std::filesystem::exists(LabelImagePath(out + "/frames", 2)));
+  for (int frame = 0; frame < 4; ++frame) EXPECT_FALSE(project.Exported(frame).empty()) << frame;
+  EXPECT_TRUE(std::filesystem::exists(out + "/classes.csv"));
+}
+
+TEST(LabelerToolExport, FramesWithoutATimelineAreRefusedBeforeAnythingIsWritten) {
+  ExportProject project;
+  project.WriteLabelImage(0);
+  const std::string meta = project.dir.Write(
+      "no-timeline.meta", "FILE_LABEL_NAMES " + project.dir.File("labels.txt") + "\nDIR_LABEL_IMGS " +
+                              project.dir.File("labels") + "\n");
+  std::string errors;
+  ToolRun run = RunTool("export --frames --meta " + meta + " --out " + project.dir.File("out"), &errors);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(errors, "labeler: error: --frames needs FILE_TIMELINE in " + meta + "\n");
+  EXPECT_FALSE(std::filesystem::exists(project.dir.File("out")));
+}
+
 TEST(LabelerToolStats, CsvPerFrameAndTotalsWithFramesWithoutLabelImages) {
   ExportProject project;
   project.WriteLabelImage(0);
