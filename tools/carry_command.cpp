@@ -93,6 +93,7 @@ class ClipCache {
     timeline_.ReloadMovie();
   }
   int frameCount() const { return timeline_.frameCount(); }
+  cv::Size frameSize() const { return {timeline_.width(), timeline_.height()}; }
   void ForgetFramesBefore(int frame) {
     frames_.erase(frames_.begin(), frames_.lower_bound(frame));
     greys_.erase(greys_.begin(), greys_.lower_bound(frame));
@@ -179,6 +180,12 @@ int CarryCommand(int argc, char** argv) {
   const ColourIndex index(project.labels);
   const std::string& timeline = *project.config.FILE_TIMELINE;
   ClipCache clip(timeline);
+  const cv::Size size = clip.frameSize();
+  if (!CanCarry(size)) {
+    throw FatalError(ErrorLine("the frames of " + timeline + " are " + std::to_string(size.width) + " x " +
+                               std::to_string(size.height) + " pixels; labels can't be carried between frames under " +
+                               std::to_string(kSmallestCarriedSide) + " pixels on a side"));
+  }
   std::array<Score, kMethods> oneStep, chained;
   int scored = 0;
   for (int start = 0; start + options.steps < clip.frameCount(); start += options.every) {

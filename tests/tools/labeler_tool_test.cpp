@@ -417,6 +417,19 @@ TEST(LabelerToolCarry, MemoryDoesNotGrowWithTheLengthOfTheClip) {
   EXPECT_LT(longPeak - shortPeak, 16 * 1024) << shortPeak << " kB for 5 frames, " << longPeak << " kB for 25";
 }
 
+// Frames too small for the optical flow are the input's fault, not the program's: one error line naming the
+// timeline and the size, before any frame is carried.
+TEST(LabelerToolCarry, FramesTooSmallForTheFlowAreRefusedInOneLine) {
+  CarryProject project(4, {15, 40});
+  std::string errors;
+  ToolRun run = RunTool("carry --steps 1 --meta " + project.meta, &errors);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+  EXPECT_EQ(errors.rfind("labeler: error: ", 0), 0u) << errors;
+  EXPECT_NE(errors.find(project.dir.File("frames.txt")), std::string::npos) << errors;
+  EXPECT_NE(errors.find("15 x 40"), std::string::npos) << errors;
+}
+
 TEST(LabelerToolStats, CsvPerFrameAndTotalsWithFramesWithoutLabelImages) {
   ExportProject project;
   project.WriteLabelImage(0);
