@@ -5,6 +5,7 @@
 // t + 1 and of t + STEPS: pixel accuracy over the truly labelled pixels, and per label the intersection over
 // union, summed over all frames scored. Methods: a plain copy of the labels, the optical flow, and the flow
 // snapped to the regions of each presegmentation setting, as "p" in the labeller does.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -82,7 +83,9 @@ struct Score {
   }
 };
 
-// The frames, their grey versions, their flows and their presegmentations, each computed once.
+// The frames, their grey versions, their flows and their presegmentations, each computed once while the run
+// still needs it. The run visits the clip forward, starting frame after starting frame, so everything about the
+// frames before the current starting frame is forgotten: memory stays that of the frames one start spans.
 class ClipCache {
  public:
   ClipCache(const std::string& timeline) : timeline_(timeline) {
@@ -90,6 +93,13 @@ class ClipCache {
     timeline_.ReloadMovie();
   }
   int frameCount() const { return timeline_.frameCount(); }
+  cv::Size frameSize() const { return {timeline_.width(), timeline_.height()}; }
+  void ForgetFramesBefore(int frame) {
+    frames_.erase(frames_.begin(), frames_.lower_bound(frame));
+    greys_.erase(greys_.begin(), greys_.lower_bound(frame));
+    std::erase_if(flows_, [frame](const auto& flow) { return std::min(flow.first.first, flow.first.second) < frame; });
+    std::erase_if(regions_, [frame](const auto& regions) { return regions.first.first < frame; });
+  }
   const cv::Mat& Frame(int frame) {
     auto it = frames_.find(frame);
     if (it != frames_.end()) return it->second;
@@ -168,10 +178,18 @@ int CarryCommand(int argc, char** argv) {
   const LabelProject project = LoadLabelProject(options.meta, true);
   const std::string truthDir = options.truth.empty() ? *project.config.DIR_LABEL_IMGS : options.truth;
   const ColourIndex index(project.labels);
-  ClipCache clip(*project.config.FILE_TIMELINE);
+  const std::string& timeline = *project.config.FILE_TIMELINE;
+  ClipCache clip(timeline);
+  const cv::Size size = clip.frameSize();
+  if (!CanCarry(size)) {
+    throw FatalError(ErrorLine("the frames of " + timeline + " are " + std::to_string(size.width) + " x " +
+                               std::to_string(size.height) + " pixels; labels can't be carried between frames under " +
+                               std::to_string(kSmallestCarriedSide) + " pixels on a side"));
+  }
   std::array<Score, kMethods> oneStep, chained;
   int scored = 0;
   for (int start = 0; start + options.steps < clip.frameCount(); start += options.every) {
+    clip.ForgetFramesBefore(start);
     const cv::Mat first = ReadStoredLabelImage(LabelImagePath(truthDir, start));
     const cv::Mat next = ReadStoredLabelImage(LabelImagePath(truthDir, start + 1));
     const cv::Mat last = ReadStoredLabelImage(LabelImagePath(truthDir, start + options.steps));
@@ -188,8 +206,7 @@ int CarryCommand(int argc, char** argv) {
     std::fprintf(stderr, "labeler-tool carry: frame %d scored\n", start);
   }
   if (scored == 0) throw FatalError(ErrorLine("no frame of " + truthDir + " has the true labels needed to score"));
-  std::printf("Scored %d starting frames of %s against %s\n", scored, project.config.FILE_TIMELINE->c_str(),
-              truthDir.c_str());
+  std::printf("Scored %d starting frames of %s against %s\n", scored, timeline.c_str(), truthDir.c_str());
   PrintTable("One step (t to t + 1): pixel accuracy and intersection over union per label", oneStep, project.labels);
   PrintTable(("Chained (t to t + " + std::to_string(options.steps) + ", each step from the last)").c_str(), chained,
              project.labels);

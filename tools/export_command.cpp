@@ -1,3 +1,10 @@
+// labeler-tool export: the colour label images of a project as class-index masks for training.
+//
+// Every label image DIR_LABEL_IMGS/frame-NNNNNN.png becomes OUT/frame-NNNNNN.png, one byte per pixel holding
+// the index of its label in the label-names file (--unlabelled N where no label is), and OUT/classes.csv lists
+// the labels with their colours and hot keys. With --frames, OUT/frames/frame-NNNNNN.png is the very frame of
+// the timeline each mask belongs to. Each file is its own success or failure: a failure is named on standard
+// error, the rest are still written, and the command ends with status 1.
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -74,6 +81,17 @@ bool FoldersOverlap(const std::string& a, const std::string& b) {
   return within(first, second) || within(second, first);
 }
 
+// The text of a FatalError as a clause of another line: without its error prefix and its line ends.
+std::string Reason(const FatalError& failure) {
+  std::string prefix = ErrorLine("");
+  prefix.pop_back();
+  std::string text = failure.what();
+  if (text.rfind(prefix, 0) == 0) text.erase(0, prefix.size());
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
 // A mask that failed to export must not stay behind from an earlier export, looking current.
 std::string RemoveStaleMask(const std::string& path) {
   std::error_code error;
@@ -96,15 +114,18 @@ std::vector<std::string> ExportFrames(const std::string& timelinePath, const std
       timeline = std::make_unique<Timeline>(timelinePath);
       timeline->ReloadMovie();
     } catch (const FatalError& failure) {
-      return {std::string("cannot read the frames: ") + failure.what()};
+      return {"cannot read the frames: " + Reason(failure)};
     }
   }
   for (int frame : frames) {
     const std::string path = LabelImagePath(folder.string(), frame);
     cv::Mat image;
-    {
+    try {
       QuietConsole quiet;
       if (frame < timeline->frameCount()) image = timeline->GoToFrame(frame);
+    } catch (const FatalError& failure) {
+      problems.push_back(path + ": " + Reason(failure));
+      continue;
     }
     if (image.empty() || timeline->currentFrame() != frame) {
       problems.push_back(path + ": frame " + std::to_string(frame) + " can't be read from " + timelinePath);
@@ -130,11 +151,13 @@ std::string WriteMask(const std::string& path, const cv::Mat& mask) {
 
 }  // namespace
 
-// Every label image becomes an index mask; a file with colours no label has is reported and skipped, and the
-// command then ends with status 1 once the others are done.
+// A label image with colours no label has is reported and skipped, as is every file that can't be written.
 int ExportCommand(int argc, char** argv) {
   const ExportOptions options = ParseExportOptions(argc, argv);
   const LabelProject project = LoadLabelProject(options.meta, false);
+  if (options.frames && !project.config.FILE_TIMELINE) {
+    throw FatalError(ErrorLine("--frames needs FILE_TIMELINE in " + options.meta));
+  }
   if (project.labels.size() > 256) {
     throw FatalError(ErrorLine("an 8-bit index mask holds 256 labels; " + options.meta + " has " +
                                std::to_string(project.labels.size())));
@@ -178,7 +201,6 @@ int ExportCommand(int argc, char** argv) {
     if (!problems[i].empty()) problems[i] += RemoveStaleMask(out);
   });
   if (options.frames) {
-    if (!project.config.FILE_TIMELINE) throw FatalError(ErrorLine("--frames needs FILE_TIMELINE in " + options.meta));
     std::vector<int> exportedFrames;
     for (size_t i = 0; i < files.size(); ++i) {
       if (problems[i].empty()) exportedFrames.push_back(files[i].frame);

@@ -1,5 +1,6 @@
-// What the export and stats commands read of a labelling project: its meta file, its label set, its label
-// images, and the mapping from label colours back to label indices.
+// What the export, stats and carry commands read of a labelling project: its meta file, its label set, its label
+// images, and the mapping from label colours back to label indices; and what those commands share besides: a
+// loop over frames on every core and CSV fields.
 #ifndef LABELER_TOOLS_LABEL_PROJECT_H_
 #define LABELER_TOOLS_LABEL_PROJECT_H_
 
@@ -19,14 +20,16 @@ struct LabelProject {
   LabelSet labels;
 };
 
-// Reads the meta file and the label names; throws FatalError when a key the command needs is missing.
+// Reads the meta file and the label names. Throws FatalError when either can't be read, or when the meta file lacks
+// FILE_LABEL_NAMES, DIR_LABEL_IMGS or, with `needsTimeline`, FILE_TIMELINE.
 LabelProject LoadLabelProject(const std::string& metaPath, bool needsTimeline);
 
 struct LabelImageFile {
   int frame;
   std::string path;
 };
-// The label images "frame-NNNNNN.png" of `dir`, by ascending frame number.
+// The label images "frame-NNNNNN.png" of `dir` (6 to 9 digits), by ascending frame number. Throws FatalError
+// when `dir` is not a folder.
 std::vector<LabelImageFile> FindLabelImages(const std::string& dir);
 
 // Maps label colours to label indices: the first label of exactly that colour, as FindLabelByColour does.
@@ -52,7 +55,8 @@ struct LabelCounts {
 };
 
 // Counts the pixels of `image` per label; when `indices` is given, also writes there (8-bit, one channel)
-// each pixel's label index, or `unlabelledValue` for unlabelled pixels.
+// each pixel's label index, or `unlabelledValue` for unlabelled pixels. Pixels of colours no label has are left
+// unwritten there: an image with any is not to be exported.
 LabelCounts CountLabels(const cv::Mat& image, const ColourIndex& index, size_t labelCount, cv::Mat* indices,
                         int unlabelledValue);
 

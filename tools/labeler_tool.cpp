@@ -1,13 +1,14 @@
 // labeler-tool: command-line companions of the labeller.
 //
 //   labeler-tool segment --setting N [--pyr1 A] [--pyr2 B] INPUT OUT_COLOUR.png [OUT_EDGES.png]
-//   labeler-tool export --meta FILE.meta --out DIR [--unlabelled N]
+//   labeler-tool export --meta FILE.meta --out DIR [--unlabelled N] [--frames]
 //   labeler-tool stats --meta FILE.meta [--csv]
 //   labeler-tool carry --meta FILE.meta [--truth DIR] [--every K] [--steps N]
 //
 // "segment" runs a presegmentation on one image as the labeller does. "export" turns the colour label images
-// into class-index masks for training, "stats" tells how much of the footage is labelled, "carry" measures how
-// well labels carried from frame to frame match true ones.
+// into class-index masks for training, with --frames also writing beside each mask the frame it belongs to,
+// "stats" tells how much of the footage is labelled, "carry" measures how well labels carried from frame to
+// frame match true ones.
 #include <cstdio>
 #include <cstring>
 #include <exception>

@@ -266,7 +266,8 @@ void Timeline::Deliver(cv::Mat image) {
 
 // Movies whose frames end before their header says (a truncated file, a header that counts wrong): the first
 // frame that can't be read ends the movie for this session, and the move lands on the last readable frame, as a
-// jump past the end would.
+// jump past the end would. Such a file has lost its index with its end, and a seek without one may decode a frame
+// from the wrong reference frames: from here on its frames are reached by decoding forward.
 void Timeline::EndMovieAt(int firstUnreadable) {
   if (firstUnreadable < 1) {
     throw FatalError(ErrorLine("cannot read frame " + std::to_string(firstUnreadable) + " of movie " + moviePath_));
@@ -275,6 +276,7 @@ void Timeline::EndMovieAt(int firstUnreadable) {
                firstUnreadable, moviePath_.c_str(), firstUnreadable - 1);
   frameCount_ = firstUnreadable;
   currentFrame_ = std::min(currentFrame_, frameCount_ - 1);
+  seekable_ = false;
 }
 
 void Timeline::LoadStill() { Deliver(ReadStill(currentFrame_)); }

@@ -75,8 +75,10 @@ class Timeline {
   cv::VideoCapture capture_;
   int nextMovieFrame_ = 0;  // the frame the capture delivers at its next read
   int decodedFrame_ = -1;   // the movie frame held in frame_, -1 for none
-  int firstUnreadable_ = 0;
-  bool seekable_ = true;  // false for a movie whose frames had to be counted: it is only read forward  // after a failed fetch: the movie can't be read from this frame on
+  int firstUnreadable_ = 0;  // after a failed fetch: the movie can't be read from this frame on
+  // False for a movie without a usable index, whose seeks are not exact: one whose frames had to be counted, or
+  // one found to end early. Its frames are reached by decoding forward from a frame known to be exact.
+  bool seekable_ = true;
   std::vector<std::string> stillNames_;
   void Deliver(cv::Mat image);
 
@@ -93,8 +95,8 @@ class Timeline {
 std::vector<std::string> ReadStillList(const std::string& path);
 
 // The number of frames of the timeline `path` names: the frame count a movie reports (counted by decoding only
-// when the header says nothing usable),
-// or the names of a still list. Prints nothing; throws FatalError when the timeline can't be opened.
+// when the header says nothing usable, which is said on standard error), or the names of a still list. Throws
+// FatalError when the timeline can't be opened.
 int CountTimelineFrames(const std::string& path);
 
 }  // namespace labeler

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <opencv2/imgcodecs.hpp>
+#include <vector>
 
 #include "common/fatal_error.h"
 #include "support/temp_dir.h"
@@ -181,15 +182,20 @@ TEST(MovieTimeline, JumpsDeliverExactlyTheirFramesWithKeyFramesFarApart) {
   ExpectExactJumps(path);
 }
 
+// Writes the first half of the file `whole` as `name` in `dir`: a movie cut off in the middle, its index lost.
+std::string FirstHalfOf(const TempDir& dir, const std::string& whole, const std::string& name) {
+  std::string bytes(std::filesystem::file_size(whole), '\0');
+  std::ifstream(whole, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return dir.Write(name, bytes.substr(0, bytes.size() / 2));
+}
+
 // A movie whose header promises more frames than the file holds (here cut in the middle): the first frame that
 // can't be read ends the movie for the session, once said, and the move lands on the last readable frame.
 TEST(MovieTimeline, AMovieThatEndsEarlyEndsThereForTheSession) {
   TempDir dir;
   const std::string whole = dir.File("whole.avi");
   testing::WriteIndexedMovie(whole, 40, {160, 120});
-  std::string bytes(std::filesystem::file_size(whole), '\0');
-  std::ifstream(whole, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  const std::string cut = dir.Write("cut.avi", bytes.substr(0, bytes.size() / 2));
+  const std::string cut = FirstHalfOf(dir, whole, "cut.avi");
   Timeline timeline(cut);
   ::testing::internal::CaptureStderr();
   Printed([&] {
@@ -212,6 +218,46 @@ TEST(MovieTimeline, AMovieThatEndsEarlyEndsThereForTheSession) {
   const size_t at = errors.find(said);
   EXPECT_NE(at, std::string::npos) << errors;
   EXPECT_EQ(errors.find("can't be read", at + said.size()), std::string::npos) << "said twice: " << errors;
+}
+
+// The frames of the movie `path` up to `last`, decoded in order from the first: the pictures the movie holds.
+std::vector<cv::Mat> FramesInOrder(const std::string& path, int last) {
+  cv::VideoCapture capture(path, cv::CAP_FFMPEG);
+  std::vector<cv::Mat> frames(last + 1);
+  for (cv::Mat& frame : frames) capture.read(frame);
+  return frames;
+}
+
+// A movie cut in the middle whose frames are predicted from the frames before them: the frame a move past the
+// end lands on, and frames reached afterwards, are the pictures reading the movie in order gives, not pictures
+// decoded from whatever a seek without the cut-off index found.
+TEST(MovieTimeline, FramesOfAMovieThatEndsEarlyAreDecodedFromTheirTrueReferences) {
+  TempDir dir;
+  const std::string whole = dir.File("predicted.avi");
+  const cv::Size size(160, 120);
+  testing::WriteSparseKeyFrameMovie(whole, 60, size, 50);
+  const std::string cut = FirstHalfOf(dir, whole, "cut.avi");
+  Timeline timeline(cut);
+  cv::Mat landed;
+  std::vector<cv::Mat> shown;
+  ::testing::internal::CaptureStderr();
+  Printed([&] {
+    timeline.ReloadMovie();
+    landed = timeline.GoToFrame(55);
+  });
+  const int end = timeline.frameCount() - 1;
+  const std::vector<int> visits{3, end - 1, end / 2, 0, end};
+  Printed([&] {
+    for (int frame : visits) shown.push_back(timeline.GoToFrame(frame));
+  });
+  ::testing::internal::GetCapturedStderr();
+  ASSERT_GT(end, 5);
+  ASSERT_LT(end, 55);
+  const std::vector<cv::Mat> inOrder = FramesInOrder(cut, end);
+  EXPECT_EQ(cv::norm(landed, inOrder[end], cv::NORM_INF), 0) << "the frame landed on, " << end;
+  for (size_t i = 0; i < visits.size(); ++i) {
+    EXPECT_EQ(cv::norm(shown[i], inOrder[visits[i]], cv::NORM_INF), 0) << "frame " << visits[i];
+  }
 }
 
 // A bare Motion-JPEG stream reports a frame count of -2^63: its frames are counted by decoding instead.

@@ -1,6 +1,10 @@
 // labeler-tool, run as a program.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -273,6 +277,157 @@ TEST(LabelerToolExport, FramesBesideTheMasksAreExactlyTheirFrames) {
   ASSERT_FALSE(still.empty());
   EXPECT_EQ(cv::norm(still, cv::imread(stills.dir.File("2.png")), cv::NORM_INF), 0);
   EXPECT_FALSE(std::filesystem::exists(LabelImagePath(stills.dir.File("out/frames"), 1)));
+}
+
+// One frame that can't be written beside its mask (its still missing, or of another size than the first) is
+// named on standard error and fails the run; the other frames and the class list are still written.
+TEST(LabelerToolExport, AFrameThatCannotBeReadFailsAloneWithItsName) {
+  ExportProject project;
+  for (int i : {0, 3}) cv::imwrite(project.dir.File(std::to_string(i) + ".png"), testing::IndexedFrame(i, {10, 4}));
+  cv::imwrite(project.dir.File("2.png"), testing::IndexedFrame(2, {12, 4}));
+  for (int i = 0; i < 4; ++i) project.WriteLabelImage(i);
+  const std::string out = project.dir.File("out");
+  std::string errors;
+  ToolRun run = RunTool("export --frames --meta " + project.meta + " --out " + out, &errors);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.output, "Exported 4 of 4 label images to " + out + "\n");
+  std::istringstream lines(errors);
+  std::vector<std::string> said;
+  for (std::string line; std::getline(lines, line);) said.push_back(line);
+  ASSERT_EQ(said.size(), 2u) << errors;
+  EXPECT_EQ(said[0].rfind("labeler-tool: error: " + LabelImagePath(out + "/frames", 1) + ": ", 0), 0u) << said[0];
+  EXPECT_NE(said[0].find(project.dir.File("1.png")), std::string::npos) << said[0];
+  EXPECT_EQ(said[1].rfind("labeler-tool: error: " + LabelImagePath(out + "/frames", 2) + ": ", 0), 0u) << said[1];
+  EXPECT_NE(said[1].find("12 x 4"), std::string::npos) << said[1];
+  for (int frame : {0, 3}) {
+    const cv::Mat written = cv::imread(LabelImagePath(out + "/frames", frame));
+    ASSERT_FALSE(written.empty()) << frame;
+    EXPECT_EQ(cv::norm(written, cv::imread(project.dir.File(std::to_string(frame) + ".png")), cv::NORM_INF), 0);
+  }
+  EXPECT_FALSE(std::filesystem::exists(LabelImagePath(out + "/frames", 1)));
+  EXPECT_FALSE(std::filesystem::exists(LabelImagePath(out + "/frames", 2)));
+  for (int frame = 0; frame < 4; ++frame) EXPECT_FALSE(project.Exported(frame).empty()) << frame;
+  EXPECT_TRUE(std::filesystem::exists(out + "/classes.csv"));
+}
+
+TEST(LabelerToolExport, FramesWithoutATimelineAreRefusedBeforeAnythingIsWritten) {
+  ExportProject project;
+  project.WriteLabelImage(0);
+  const std::string meta = project.dir.Write(
+      "no-timeline.meta", "FILE_LABEL_NAMES " + project.dir.File("labels.txt") + "\nDIR_LABEL_IMGS " +
+                              project.dir.File("labels") + "\n");
+  std::string errors;
+  ToolRun run = RunTool("export --frames --meta " + meta + " --out " + project.dir.File("out"), &errors);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(errors, "labeler: error: --frames needs FILE_TIMELINE in " + meta + "\n");
+  EXPECT_FALSE(std::filesystem::exists(project.dir.File("out")));
+}
+
+// A clip for carry: a still list of `frames` frames in which a textured block (label "car") moves two pixels to
+// the right per frame over a road, with a true label image per frame.
+class CarryProject {
+ public:
+  CarryProject(int frames, cv::Size size) {
+    std::filesystem::create_directory(dir.File("labels"));
+    cv::Mat texture(size, CV_8UC3);
+    cv::RNG(7).fill(texture, cv::RNG::UNIFORM, 0, 60);
+    std::string list;
+    for (int i = 0; i < frames; ++i) {
+      cv::Mat frame = texture.clone() + cv::Scalar(90, 90, 90);
+      cv::Mat labels(size, CV_8UC3, cv::Scalar(128, 64, 128));
+      const cv::Rect block(size.width / 8 + 2 * i, size.height / 3, size.width / 4, size.height / 3);
+      frame(block) = texture(block) + cv::Scalar(20, 20, 180);
+      labels(block).setTo(cv::Scalar(142, 0, 0));
+      labels.rowRange(0, size.height / 8).setTo(cv::Scalar(0, 0, 0));
+      const std::string name = dir.File("f" + std::to_string(i) + ".png");
+      cv::imwrite(name, frame);
+      cv::imwrite(LabelImagePath(dir.File("labels"), i), labels);
+      list += name + "\n";
+    }
+    meta = dir.Write("p.meta", testing::MetaText(dir.Write("frames.txt", list),
+                                                 dir.Write("names.txt", "road 128 64 128\ncar 0 0 142\n"),
+                                                 dir.File("labels")));
+  }
+  TempDir dir;
+  std::string meta;
+};
+
+// The scores of a small clip, as carrying label by label from frame to frame gave them when this test was written:
+// keeping fewer frames in memory must not change a single figure.
+TEST(LabelerToolCarry, ScoresOfASmallClipStayAsTheyWere) {
+  CarryProject project(7, {64, 48});
+  std::string errors;
+  ToolRun run = RunTool("carry --steps 3 --every 2 --meta " + project.meta, &errors);
+  EXPECT_EQ(run.status, 0) << errors;
+  const std::string scores =
+      "One step (t to t + 1): pixel accuracy and intersection over union per label\n"
+      "method                  accuracy         road          car\n"
+      "copy                      0.9762       0.9740       0.7778\n"
+      "flow                      0.9795       0.9775       0.8805\n"
+      "flow + pyramid            0.9959       0.8885       0.9884\n"
+      "flow + mean shift 1       0.8940       0.8503       0.3386\n"
+      "flow + mean shift 2       0.9998       0.8737       1.0000\n"
+      "flow + mean shift 3       0.9048       0.7917       0.0000\n"
+      "flow + graph              0.9998       0.8635       0.9980\n"
+      "Chained (t to t + 3, each step from the last)\n"
+      "method                  accuracy         road          car\n"
+      "copy                      0.9286       0.9241       0.4545\n"
+      "flow                      0.9407       0.9357       0.6619\n"
+      "flow + pyramid            0.9937       0.8702       0.9442\n"
+      "flow + mean shift 1       0.8231       0.7728       0.2355\n"
+      "flow + mean shift 2       0.9996       0.8645       1.0000\n"
+      "flow + mean shift 3       0.9048       0.7917       0.0000\n"
+      "flow + graph              0.9993       0.8630       0.9922\n";
+  const std::string scored = "Scored 2 starting frames of " + project.dir.File("frames.txt") + " against " +
+                             project.dir.File("labels") + "\n";
+  const size_t at = run.output.find(scored);
+  ASSERT_NE(at, std::string::npos) << run.output;
+  EXPECT_EQ(run.output.substr(at + scored.size()), scores);
+}
+
+// Peak memory of a child run, in kilobytes, with its output thrown away.
+long PeakKilobytesOfRun(const std::vector<std::string>& arguments) {
+  std::vector<char*> argv{const_cast<char*>(LABELER_TOOL)};
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t child = 0;
+  const int spawned = posix_spawn(&child, LABELER_TOOL, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return -1;
+  int status = 0;
+  rusage usage{};
+  if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+  return usage.ru_maxrss;
+}
+
+// What carry keeps of a clip is what the next starting frames need: a clip five times as long, whose frames
+// weigh megabytes each in flows and region maps, takes no more memory.
+TEST(LabelerToolCarry, MemoryDoesNotGrowWithTheLengthOfTheClip) {
+  const cv::Size size(256, 192);
+  CarryProject shortClip(5, size);
+  CarryProject longClip(25, size);
+  const long shortPeak = PeakKilobytesOfRun({"carry", "--steps", "1", "--meta", shortClip.meta});
+  const long longPeak = PeakKilobytesOfRun({"carry", "--steps", "1", "--meta", longClip.meta});
+  ASSERT_GT(shortPeak, 0);
+  ASSERT_GT(longPeak, 0);
+  EXPECT_LT(longPeak - shortPeak, 16 * 1024) << shortPeak << " kB for 5 frames, " << longPeak << " kB for 25";
+}
+
+// Frames too small for the optical flow are the input's fault, not the program's: one error line naming the
+// timeline and the size, before any frame is carried.
+TEST(LabelerToolCarry, FramesTooSmallForTheFlowAreRefusedInOneLine) {
+  CarryProject project(4, {15, 40});
+  std::string errors;
+  ToolRun run = RunTool("carry --steps 1 --meta " + project.meta, &errors);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+  EXPECT_EQ(errors.rfind("labeler: error: ", 0), 0u) << errors;
+  EXPECT_NE(errors.find(project.dir.File("frames.txt")), std::string::npos) << errors;
+  EXPECT_NE(errors.find("15 x 40"), std::string::npos) << errors;
 }
 
 TEST(LabelerToolStats, CsvPerFrameAndTotalsWithFramesWithoutLabelImages) {
