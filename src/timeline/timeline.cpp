@@ -45,6 +45,27 @@ std::optional<int> ReportedFrameCount(const cv::VideoCapture& capture) {
   return ReportedValue(capture, cv::CAP_PROP_FRAME_COUNT, INT_MAX);
 }
 
+// Whether the RIFF chunks of the file, an AVI movie, all lie within it. A movie cut short (a copy that stopped, a
+// recording that crashed) has lost its index with its end; seeks in it can land on a frame decoded from the
+// wrong reference frames. Files that are not RIFF files can't be judged this way and count as whole.
+bool RiffChunksFit(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return true;
+  bool fits = std::fseek(file, 0, SEEK_END) == 0;
+  const long long size = std::ftell(file);
+  long long at = 0;
+  unsigned char header[8];  // "RIFF" and the chunk's little-endian length
+  while (fits && at + 8 <= size && std::fseek(file, at, SEEK_SET) == 0 && std::fread(header, 1, 8, file) == 8 &&
+         std::memcmp(header, "RIFF", 4) == 0) {
+    long long length = 0;
+    for (int i = 7; i >= 4; --i) length = (length << 8) | header[i];
+    at += 8 + length + (length & 1);
+    fits = at <= size + 1;  // the pad byte after an odd length may be missing at the very end
+  }
+  std::fclose(file);
+  return fits;
+}
+
 }  // namespace
 
 std::vector<std::string> ReadStillList(const std::string& path) {
@@ -131,7 +152,7 @@ void Timeline::OpenMovie() {
   height_ = *height;
   const std::optional<int> reported = ReportedFrameCount(capture_);
   // A stream without a usable frame count has no index either: its seeks land anywhere and report anything.
-  seekable_ = reported.has_value();
+  seekable_ = reported.has_value() && RiffChunksFit(moviePath_);
   frameCount_ = reported ? *reported : CountFramesByDecoding(moviePath_);
   nextMovieFrame_ = 0;
   decodedFrame_ = -1;

@@ -64,6 +64,7 @@ class Timeline {
   bool ReadSequentiallyTo(int frame);
   bool ReadNextMovieFrame(int frame, cv::Mat& image);
   void EndMovieAt(int firstUnreadable);
+  void Deliver(cv::Mat image);
 
   TimelineKind kind_;
   std::string moviePath_;
@@ -76,12 +77,10 @@ class Timeline {
   int nextMovieFrame_ = 0;  // the frame the capture delivers at its next read
   int decodedFrame_ = -1;   // the movie frame held in frame_, -1 for none
   int firstUnreadable_ = 0;  // after a failed fetch: the movie can't be read from this frame on
-  // False for a movie without a usable index, whose seeks are not exact: one whose frames had to be counted, or
-  // one found to end early. Its frames are reached by decoding forward from a frame known to be exact.
+  // False for a movie without a usable index, whose seeks are not exact: one whose frames had to be counted, one
+  // cut short, or one found to end early. Its frames are reached by decoding forward from a frame known to be exact.
   bool seekable_ = true;
   std::vector<std::string> stillNames_;
-  void Deliver(cv::Mat image);
-
   cv::Mat frame_;
   uint64_t frameSerial_ = 0;
   uint64_t lastSerial_ = 0;

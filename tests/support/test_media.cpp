@@ -42,13 +42,18 @@ void WriteIndexedMovie(const std::string& path, int frames, cv::Size size) {
   for (int i = 0; i < frames; ++i) writer.write(IndexedFrame(i, size));
 }
 
-void WriteSparseKeyFrameMovie(const std::string& path, int frames, cv::Size size, int keyFrameSpacing) {
+void WriteSparseKeyFrameMovie(const std::string& path, int frames, cv::Size size, int keyFrameSpacing,
+                              const std::string& encoder) {
   std::string source = path + ".source.avi";
   WriteIndexedMovie(source, frames, size);
-  std::string command = "ffmpeg -loglevel error -y -i '" + source + "' -c:v mpeg4 -q:v 2 -bf 2 -g " +
+  Reencode(source, path, keyFrameSpacing, encoder);
+  std::remove(source.c_str());
+}
+
+void Reencode(const std::string& source, const std::string& path, int keyFrameSpacing, const std::string& encoder) {
+  std::string command = "ffmpeg -loglevel error -y -i '" + source + "' -c:v " + encoder + " -q:v 2 -g " +
                         std::to_string(keyFrameSpacing) + " '" + path + "'";
   if (std::system(command.c_str()) != 0) throw std::runtime_error("ffmpeg failed: " + command);
-  std::remove(source.c_str());
 }
 
 std::string MetaText(const std::string& timeline, const std::string& labelNames, const std::string& labelDir,

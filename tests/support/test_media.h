@@ -15,8 +15,12 @@ int ReadFrameIndex(const cv::Mat& frame);
 
 // Writes an MJPG movie of `frames` indexed frames: every frame is a key frame.
 void WriteIndexedMovie(const std::string& path, int frames, cv::Size size);
-// Writes an MPEG-4 movie with key frames `keyFrameSpacing` frames apart and B-frames, through ffmpeg.
-void WriteSparseKeyFrameMovie(const std::string& path, int frames, cv::Size size, int keyFrameSpacing);
+// Writes a movie with key frames `keyFrameSpacing` frames apart through ffmpeg's `encoder` (with its options):
+// MPEG-4 with B-frames by default.
+void WriteSparseKeyFrameMovie(const std::string& path, int frames, cv::Size size, int keyFrameSpacing,
+                              const std::string& encoder = "mpeg4 -bf 2");
+// Writes the movie `source` again as `path` through ffmpeg's `encoder`, key frames `keyFrameSpacing` apart.
+void Reencode(const std::string& source, const std::string& path, int keyFrameSpacing, const std::string& encoder);
 
 // Writes a meta file naming the given timeline, label names and label folder.
 std::string MetaText(const std::string& timeline, const std::string& labelNames, const std::string& labelDir,
