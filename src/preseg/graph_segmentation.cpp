@@ -11,9 +11,9 @@
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <thread>
 
 #include "common/random.h"
+#include "common/run_on_threads.h"
 
 namespace labeler {
 namespace {
@@ -154,7 +154,7 @@ void SortBucket(PackedEdge* begin, PackedEdge* end, int high) {
 // their low 32 bits: so the picture doesn't depend on how the sort is done. An in-place radix sort over the
 // 64-bit edges: the top 12 bits first (the exponent and leading mantissa bits spread the weights well; few
 // enough buckets that their write positions stay in cache), then a byte at a time within each bucket. The
-// buckets are independent, so a second thread sorts the first half of them.
+// buckets are independent, so two threads sort half of them each.
 void SortEdges(Uninitialised<PackedEdge>& edges) {
   constexpr int kTopBits = 12;
   const size_t buckets = size_t{1} << kTopBits;
@@ -173,9 +173,7 @@ void SortEdges(Uninitialised<PackedEdge>& edges) {
     return;
   }
   const size_t middle = std::upper_bound(start.begin(), start.end() - 1, edges.size() / 2) - start.begin();
-  std::thread firstHalf(sortBuckets, 0, middle);
-  sortBuckets(middle, buckets);
-  firstHalf.join();
+  RunOnThreads(2, [&](int half) { half == 0 ? sortBuckets(0, middle) : sortBuckets(middle, buckets); });
 }
 
 // The disjoint-set forest of components: union by rank, and FindRoot points every node it passes at the root.
@@ -278,9 +276,9 @@ void ConvolveRowsTransposed(const FloatPlane& source, FloatPlane& destination, c
   }
 }
 
-// Runs work(first, last) over the rows [0, rows) of a frame of `pixels` pixels in two halves, the first on a
-// second thread when the frame is large enough to be worth one: each half writes only its own part of the
-// result, which is the same however it is split.
+// Runs work(first, last) over the rows [0, rows) of a frame of `pixels` pixels in two halves, the two at once
+// when the frame is large enough to be worth a second thread: each half writes only its own part of the result,
+// which is the same however it is split. An exception of either half reaches the caller once both have ended.
 void InTwoHalves(int rows, int pixels, const std::function<void(int, int)>& work) {
   constexpr int kWorthAThread = 1 << 16;
   if (pixels < kWorthAThread) {
@@ -288,9 +286,7 @@ void InTwoHalves(int rows, int pixels, const std::function<void(int, int)>& work
     return;
   }
   const int middle = rows / 2;
-  std::thread firstHalf(work, 0, middle);
-  work(middle, rows);
-  firstHalf.join();
+  RunOnThreads(2, [&](int half) { half == 0 ? work(0, middle) : work(middle, rows); });
 }
 
 // Blurs `plane` in place, through `transposed` (of the transposed size), which one call after another reuse:
