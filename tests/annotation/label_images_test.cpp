@@ -358,16 +358,11 @@ TEST(StoredLabelImage, SixteenBitFilesGiveTheirHighByte) {
   EXPECT_EQ(cv::norm(ReadStoredLabelImage(dir.File("shifted.png")), colour, cv::NORM_INF), 0);
 }
 
-// A file that starts as no label format does never reaches the image loader. The damaged file below, a PNG
-// signature one byte late and "DICM" at offset 128, made the loader take it for a medical image, whose decoder
-// aborted the process; an intact picture in another format is refused alike.
+// A file that starts as no label format does never reaches the image loader, so a damaged one can't be taken
+// for a kind of picture whose decoder aborts the process; an intact picture in another format is refused alike.
 TEST(StoredLabelImage, FileInNoLabelFormatIsUnusable) {
   TempDir dir;
-  std::string damaged(134, '\0');
-  damaged[0] = 'N';
-  damaged.replace(1, 8, "\x89PNG\r\n\x1a\n");
-  damaged.replace(128, 4, "DICM");
-  EXPECT_TRUE(ReadStoredLabelImage(dir.Write("frame-000000.png", damaged)).empty());
+  EXPECT_TRUE(ReadStoredLabelImage(dir.Write("frame-000000.png", testing::DamagedLabelFileMarkedAsMedical())).empty());
 
   std::vector<uchar> webp;
   ASSERT_TRUE(cv::imencode(".webp", cv::Mat(6, 8, CV_8UC3, cv::Scalar(142, 0, 0)), webp));

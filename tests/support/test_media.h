@@ -18,6 +18,10 @@ void WriteIndexedMovie(const std::string& path, int frames, cv::Size size);
 // Writes an MPEG-4 movie with key frames `keyFrameSpacing` frames apart and B-frames, through ffmpeg.
 void WriteSparseKeyFrameMovie(const std::string& path, int frames, cv::Size size, int keyFrameSpacing);
 
+// The 134 bytes of a damaged label file: "N", a PNG signature one byte late, and "DICM" at offset 128, the mark
+// by which the image loader takes a file for a medical image, whose decoder then aborts the process.
+std::string DamagedLabelFileMarkedAsMedical();
+
 // Writes a meta file naming the given timeline, label names and label folder.
 std::string MetaText(const std::string& timeline, const std::string& labelNames, const std::string& labelDir,
                      int jumpBy = 10, int maxWindowDim = 400);
