@@ -1,5 +1,7 @@
 // The label-image loader on arbitrary bytes stored as the label image of frame 0: whatever the file holds,
-// the committed image keeps the frame's size and format.
+// the committed image keeps the frame's size and format. The file is named .png as every label image is, but
+// decoded by the bytes it starts with, so the seeds (a tiny picture in each readable format) lead the fuzzer
+// into every decoder a label image may reach.
 #include <filesystem>
 #include <fstream>
 #include <opencv2/imgcodecs.hpp>

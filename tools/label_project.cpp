@@ -14,6 +14,7 @@
 
 #include "annotation/label_images.h"
 #include "common/fatal_error.h"
+#include "common/run_on_threads.h"
 
 namespace labeler::tool {
 namespace {
@@ -115,11 +116,16 @@ void ForEachFrameOnAllCores(int count, const char* what, const std::function<voi
   const auto start = std::chrono::steady_clock::now();
   auto lastReport = start;
   bool reported = false;
-  auto worker = [&](bool reports) {
+  auto worker = [&](int thread) {
     for (int i = next++; i < count; i = next++) {
-      work(i);
+      try {
+        work(i);
+      } catch (...) {
+        next = count;  // the run has failed: no thread starts another frame
+        throw;
+      }
       const int finished = ++done;
-      if (!reports) continue;
+      if (thread != 0) continue;  // the calling thread reports progress
       const auto now = std::chrono::steady_clock::now();
       if (now - lastReport >= std::chrono::seconds(1)) {
         std::fprintf(stderr, "labeler-tool %s: %d of %d frames\n", what, finished, count);
@@ -128,11 +134,8 @@ void ForEachFrameOnAllCores(int count, const char* what, const std::function<voi
       }
     }
   };
-  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-  std::vector<std::thread> helpers;
-  for (unsigned c = 1; c < cores && static_cast<int>(c) < count; ++c) helpers.emplace_back(worker, false);
-  worker(true);
-  for (std::thread& helper : helpers) helper.join();
+  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  RunOnThreads(std::clamp(count, 1, cores), worker);
   constexpr int kLongRun = 100;  // frames; a run this long says when it is done even if it was quick
   if (reported || count >= kLongRun) std::fprintf(stderr, "labeler-tool %s: %d of %d frames\n", what, count, count);
 }

@@ -62,6 +62,8 @@ LabelCounts CountLabels(const cv::Mat& image, const ColourIndex& index, size_t l
 
 // Runs work(i) for i in [0, count) on every core, and says how far it is on standard error once a second
 // ("labeler-tool <what>: D of N frames"), and at the end of a run that took that long or had 100 frames or more.
+// When a call throws, no further frame is started, and the first exception is rethrown here once every thread
+// has stopped.
 void ForEachFrameOnAllCores(int count, const char* what, const std::function<void(int)>& work);
 
 // A CSV field, quoted when it holds a comma, a quote or a line end.

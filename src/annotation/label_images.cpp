@@ -19,56 +19,6 @@ constexpr uchar kFootprint = 50;
 // Every render also leaves copies of its base and result here, when this folder exists.
 constexpr const char* kDiagnosticFolder = "C:/temp";
 
-// Whether the file is not a PNG file, or a PNG file whose chunks fit in it. The PNG decoder believes a chunk's
-// declared length and would allocate that much first, so a damaged length could cost gigabytes before the end of
-// the file says "no". Files of other formats are left to the image loader, which reads them whatever their name.
-bool ChunksFitTheFile(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  bool fits = std::fseek(file, 0, SEEK_END) == 0;
-  const long size = std::ftell(file);
-  static constexpr unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-  unsigned char header[8];
-  const bool isPng = fits && size >= 8 && std::fseek(file, 0, SEEK_SET) == 0 &&
-                     std::fread(header, 1, 8, file) == 8 && std::equal(header, header + 8, kSignature);
-  if (!isPng) {
-    std::fclose(file);
-    return fits;
-  }
-  long position = 8;
-  while (fits && position < size) {
-    unsigned char chunk[8];  // length (big-endian) and type
-    if (std::fread(chunk, 1, 8, file) != 8) {
-      fits = false;
-      break;
-    }
-    const unsigned long length = (static_cast<unsigned long>(chunk[0]) << 24) | (chunk[1] << 16) | (chunk[2] << 8) |
-                                 chunk[3];
-    const long next = position + 8 + static_cast<long>(length) + 4;  // data and CRC
-    if (length > 0x7fffffffUL || next > size) {
-      fits = false;
-      break;
-    }
-    if (std::memcmp(chunk + 4, "IEND", 4) == 0) break;
-    position = next;
-    fits = std::fseek(file, position, SEEK_SET) == 0;
-  }
-  std::fclose(file);
-  return fits;
-}
-
-// The high byte of every sample: exact for 16-bit files written as value x 257 and as value << 8 alike.
-cv::Mat HighBytes(const cv::Mat& wide) {
-  cv::Mat narrow(wide.size(), CV_MAKETYPE(CV_8U, wide.channels()));
-  const int samples = wide.cols * wide.channels();
-  for (int y = 0; y < wide.rows; ++y) {
-    const uint16_t* in = wide.ptr<uint16_t>(y);
-    uchar* out = narrow.ptr<uchar>(y);
-    for (int i = 0; i < samples; ++i) out[i] = static_cast<uchar>(in[i] >> 8);
-  }
-  return narrow;
-}
-
 // Temporary files a killed save left in the label folder: ".frame-NNNNNN.png.XXXXXX".
 bool IsLeftoverSave(const std::string& name) {
   static const std::regex kLeftover(R"(\.frame-\d{6,}\.png\.[A-Za-z0-9]{6})");
@@ -92,28 +42,6 @@ void RemoveLeftoverSaves(const std::string& dir) {
 }
 
 }  // namespace
-
-cv::Mat ReadStoredLabelImage(const std::string& path) {
-  if (!NotARegularFile(path).empty() || !ChunksFitTheFile(path)) return {};
-  cv::Mat loaded;
-  try {
-    loaded = cv::imread(path, cv::IMREAD_UNCHANGED);
-  } catch (const cv::Exception&) {
-    return {};
-  }
-  if (loaded.empty()) return {};
-  if (loaded.depth() == CV_16U) loaded = HighBytes(loaded);
-  if (loaded.depth() != CV_8U) return {};
-  cv::Mat colour;
-  switch (loaded.channels()) {
-    case 1: cv::cvtColor(loaded, colour, cv::COLOR_GRAY2BGR); break;
-    case 2: cv::extractChannel(loaded, colour, 0); cv::cvtColor(colour, colour, cv::COLOR_GRAY2BGR); break;
-    case 3: colour = loaded; break;
-    case 4: cv::cvtColor(loaded, colour, cv::COLOR_BGRA2BGR); break;
-    default: return {};
-  }
-  return colour;
-}
 
 std::string LabelImagePath(const std::string& dir, int frame) {
   char name[32];

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "annotation/label_image_file.h"
 #include "annotation/redraw_requests.h"
 #include "annotation/stroke_store.h"
 #include "preseg/preseg_engine.h"
@@ -26,12 +27,6 @@ enum class RenderMode { kFull, kIncremental };
 
 // "<dir>/frame-%.6d.png".
 std::string LabelImagePath(const std::string& dir, int frame);
-
-// A stored label image as the labeller uses it: grey, grey with alpha, colour with alpha and 16-bit files are
-// converted to 8-bit, 3 channels (16-bit samples by their high byte). Any format the image loader reads is
-// accepted, whatever the file's name. An empty image when the file is not a regular file, can't be decoded, or
-// is a PNG file whose chunks claim more than the file holds.
-cv::Mat ReadStoredLabelImage(const std::string& path);
 
 // Makes sure the label folder exists, creating it with its parents (and saying so); throws FatalError when it
 // can't be created, is not a folder, or is a link to a missing folder. Removes the temporary files that

@@ -1,62 +1,19 @@
 #include "preseg/graph_segmentation.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <functional>
 #include <memory>
-#include <thread>
 
 #include "common/random.h"
+#include "preseg/edge_sort.h"
+#include "preseg/two_halves.h"
+#include "preseg/uninitialised.h"
 
 namespace labeler {
 namespace {
-
-// Frame-sized storage that is written before it is read: not zero-filled first, which for arrays this large
-// costs as much as filling them. Large arrays ask for huge pages: a fresh process touching tens of megabytes
-// otherwise takes a page fault per 4 KiB, which in a virtual machine costs more than the segmentation's own work.
-template <typename T>
-class Uninitialised {
- public:
-  explicit Uninitialised(size_t size) : data_(Allocate(size)), size_(size) {}
-  T* data() { return data_.get(); }
-  const T* data() const { return data_.get(); }
-  size_t size() const { return size_; }
-  T& operator[](size_t i) { return data_[i]; }
-  const T& operator[](size_t i) const { return data_[i]; }
-  const T* begin() const { return data_.get(); }
-  const T* end() const { return data_.get() + size_; }
-  void Release() {
-    data_.reset();
-    size_ = 0;
-  }
-
- private:
-  struct Free {
-    void operator()(T* pointer) const { std::free(pointer); }
-  };
-  static std::unique_ptr<T[], Free> Allocate(size_t size) {
-    constexpr size_t kHugePage = size_t{2} << 20;
-    const size_t bytes = std::max<size_t>(size * sizeof(T), 1);
-    const size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-    // Huge pages only where rounding up to them adds at most an eighth: memory per pixel stays what it was.
-    if (bytes < kHugePage || rounded - bytes > bytes / 8) {
-      return std::unique_ptr<T[], Free>(static_cast<T*>(std::malloc(bytes)));
-    }
-    void* pointer = std::aligned_alloc(kHugePage, rounded);
-    if (pointer != nullptr) madvise(pointer, rounded, MADV_HUGEPAGE);
-    return std::unique_ptr<T[], Free>(static_cast<T*>(pointer));
-  }
-
-  std::unique_ptr<T[], Free> data_;
-  size_t size_;
-};
 
 // One channel of the frame as floats, row-major without padding.
 struct FloatPlane {
@@ -77,106 +34,6 @@ struct SmoothedFrame {
   Uninitialised<float> storage;
   std::array<FloatPlane, 3> channels;
 };
-
-// An edge of the pixel graph, packed in 64 bits so that sorting moves little memory: the weight's bits in the
-// high half (non-negative floats order as their bit patterns do), then pixelA and the direction of pixelB.
-using PackedEdge = uint64_t;
-enum Direction { kRight = 0, kDown = 1, kDownRight = 2, kUpRight = 3 };
-
-PackedEdge PackEdge(float weight, int pixelA, Direction direction) {
-  uint32_t bits;
-  std::memcpy(&bits, &weight, sizeof bits);
-  return (static_cast<uint64_t>(bits) << 32) | (static_cast<uint32_t>(pixelA) << 2) | direction;
-}
-float EdgeWeight(PackedEdge edge) {
-  uint32_t bits = static_cast<uint32_t>(edge >> 32);
-  float weight;
-  std::memcpy(&weight, &bits, sizeof weight);
-  return weight;
-}
-int EdgePixelA(PackedEdge edge) { return static_cast<int>((edge & 0xffffffffu) >> 2); }
-int EdgePixelB(PackedEdge edge, int width) {
-  const int a = EdgePixelA(edge);
-  switch (static_cast<Direction>(edge & 3)) {
-    case kRight: return a + 1;
-    case kDown: return a + width;
-    case kDownRight: return a + width + 1;
-    default: return a - width + 1;
-  }
-}
-
-// One in-place American-flag pass over [begin, end) on the `bits`-wide digit at `shift`; `start` receives the
-// bucket boundaries (2^bits + 1 entries) and `next` is working storage (2^bits entries).
-void FlagPass(PackedEdge* begin, PackedEdge* end, int shift, int bits, size_t* start, size_t* next) {
-  const size_t buckets = size_t{1} << bits;
-  const uint64_t mask = buckets - 1;
-  std::fill_n(start, buckets + 1, 0);
-  for (PackedEdge* e = begin; e != end; ++e) ++start[((*e >> shift) & mask) + 1];
-  for (size_t b = 0; b < buckets; ++b) start[b + 1] += start[b];
-  std::copy_n(start, buckets, next);
-  for (size_t b = 0; b < buckets; ++b) {
-    while (next[b] < start[b + 1]) {
-      PackedEdge edge = begin[next[b]];
-      size_t digit = (edge >> shift) & mask;
-      while (digit != b) {
-        std::swap(edge, begin[next[digit]++]);
-        digit = (edge >> shift) & mask;
-      }
-      begin[next[b]++] = edge;
-    }
-  }
-}
-
-// Sorts a bucket on its bits below `high`, a byte at a time from the top, down to insertion sort for small
-// buckets.
-void SortBucket(PackedEdge* begin, PackedEdge* end, int high) {
-  if (end - begin <= 16) {  // insertion sort: cheapest for the many tiny buckets at the bottom
-    for (PackedEdge* i = begin + 1; i < end; ++i) {
-      const PackedEdge edge = *i;
-      PackedEdge* j = i;
-      for (; j > begin && *(j - 1) > edge; --j) *j = *(j - 1);
-      *j = edge;
-    }
-    return;
-  }
-  const int bits = std::min(8, high);
-  const int shift = high - bits;
-  std::array<size_t, 257> start;
-  std::array<size_t, 256> next;
-  FlagPass(begin, end, shift, bits, start.data(), next.data());
-  if (shift == 0) return;
-  for (size_t b = 0; b < (size_t{1} << bits); ++b) {
-    if (start[b + 1] - start[b] > 1) SortBucket(begin + start[b], begin + start[b + 1], shift);
-  }
-}
-
-// Sorts the edges by weight, and edges of equal weight in the order they were built, which is the order of
-// their low 32 bits: so the picture doesn't depend on how the sort is done. An in-place radix sort over the
-// 64-bit edges: the top 12 bits first (the exponent and leading mantissa bits spread the weights well; few
-// enough buckets that their write positions stay in cache), then a byte at a time within each bucket. The
-// buckets are independent, so a second thread sorts the first half of them.
-void SortEdges(Uninitialised<PackedEdge>& edges) {
-  constexpr int kTopBits = 12;
-  const size_t buckets = size_t{1} << kTopBits;
-  std::vector<size_t> start(buckets + 1);
-  std::vector<size_t> next(buckets);
-  PackedEdge* begin = edges.data();
-  FlagPass(begin, begin + edges.size(), 64 - kTopBits, kTopBits, start.data(), next.data());
-  auto sortBuckets = [&](size_t first, size_t last) {
-    for (size_t b = first; b < last; ++b) {
-      if (start[b + 1] - start[b] > 1) SortBucket(begin + start[b], begin + start[b + 1], 64 - kTopBits);
-    }
-  };
-  constexpr size_t kWorthAThread = 1 << 16;
-  if (edges.size() < kWorthAThread) {
-    sortBuckets(0, buckets);
-    return;
-  }
-  const size_t middle = std::upper_bound(start.begin(), start.end() - 1, edges.size() / 2) - start.begin();
-  std::thread firstHalf(sortBuckets, 0, middle);
-  sortBuckets(middle, buckets);
-  firstHalf.join();
-}
 
 // The disjoint-set forest of components: union by rank, and FindRoot points every node it passes at the root.
 // Which node is a root, and every rank, follow from the order of the unions and the rank rule alone; how paths
@@ -276,21 +133,6 @@ void ConvolveRowsTransposed(const FloatPlane& source, FloatPlane& destination, c
       destination.Row(x)[y] = sum;
     }
   }
-}
-
-// Runs work(first, last) over the rows [0, rows) of a frame of `pixels` pixels in two halves, the first on a
-// second thread when the frame is large enough to be worth one: each half writes only its own part of the
-// result, which is the same however it is split.
-void InTwoHalves(int rows, int pixels, const std::function<void(int, int)>& work) {
-  constexpr int kWorthAThread = 1 << 16;
-  if (pixels < kWorthAThread) {
-    work(0, rows);
-    return;
-  }
-  const int middle = rows / 2;
-  std::thread firstHalf(work, 0, middle);
-  work(middle, rows);
-  firstHalf.join();
 }
 
 // Blurs `plane` in place, through `transposed` (of the transposed size), which one call after another reuse:
@@ -420,7 +262,7 @@ int SegmentPlanes(const cv::Mat& frame, cv::Mat& colour, cv::Mat& edges, float s
   const int h = frame.rows;
   const int pixelCount = w * h;
   Uninitialised<PackedEdge> graph = BuildEdges(SmoothedChannels(frame, sigma)->channels);
-  SortEdges(graph);
+  SortEdges(graph.data(), graph.size());
   ComponentForest forest = MergeByThreshold(pixelCount, graph, w, k);
   MergeSmallComponents(forest, graph, w, minSize);
   graph.Release();

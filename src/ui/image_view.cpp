@@ -37,6 +37,10 @@ int Flags(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
 
 }  // namespace
 
+View::~View() {
+  for (ImageView* view : views) view->view_ = nullptr;
+}
+
 void View::Zoom(int steps, cv::Point at, cv::Point shownAt, cv::Size picture) {
   double next = scale;
   if (steps > 0) {
@@ -88,6 +92,10 @@ ImageView::ImageView(QWidget* parent, View* view) : QWidget(parent), view_(view)
   setMouseTracking(true);
   setAttribute(Qt::WA_OpaquePaintEvent);
   view_->views.push_back(this);
+}
+
+ImageView::~ImageView() {
+  if (view_ != nullptr) std::erase(view_->views, this);
 }
 
 void ImageView::SetView(View* view) {

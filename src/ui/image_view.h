@@ -22,7 +22,14 @@ namespace labeler::ui {
 class ImageView;
 
 // The scale and offset through which pictures are shown; owned by the window system, borrowed by its views.
+// A view leaves `views` when it is destroyed, and a View destroyed first lets its views know, so that neither
+// is left pointing at the other.
 struct View {
+  View() = default;
+  View(const View&) = delete;
+  View& operator=(const View&) = delete;
+  ~View();
+
   double fitScale = 1.0;  // the whole picture shows at this scale (1 when it fits)
   double scale = 1.0;     // screen pixels per image pixel now: fitScale, or a whole number when zoomed in
   cv::Point offset;       // the image pixel at the view's top-left corner
@@ -41,6 +48,7 @@ struct View {
 class ImageView : public QWidget {
  public:
   ImageView(QWidget* parent, View* view);
+  ~ImageView() override;
 
   void SetImage(QImage image);
   // Copies `rect` of `image` (of the picture's size and pixel layout) into the picture and repaints only it.
@@ -72,7 +80,8 @@ class ImageView : public QWidget {
   void Report(int code, QMouseEvent* event);
   bool Pans() const { return view_->views.size() > 1; }
 
-  View* view_;
+  friend struct View;
+  View* view_;  // null once the View is gone
   QImage image_;
   MouseCallback onMouse_;
   bool panning_ = false;

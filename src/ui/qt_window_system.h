@@ -1,11 +1,15 @@
-// QtWindowSystem: the WindowSystem on Qt 6 Widgets.
+// QtWindowSystem: the WindowSystem on Qt 6 Widgets, the one the labeller's windows are shown with.
+//
+// main() creates one and lends it to the Labeler, which must be gone before it is. It owns its QApplication
+// (unless one exists already), every window until the labeller destroys it, and the View that the windows named
+// in ShareView zoom and pan together; the trackbars' values and the callbacks stay the labeller's.
 //
 // Each window shows its picture at the top-left of its client area with no margin, so a window pixel is an
-// image pixel; trackbars sit under the picture. Keys and mouse events (trackbar clicks included) reach the
-// labeller in the order they happened: a mouse event that comes while a key waits to be returned is held and
-// dispatched after that key has been handled, at the next WaitKey. Windows are placed side by side, in the order their first
-// they were created, where the screen allows. The object owns its QApplication (unless one exists already) and
-// its windows.
+// image pixel; trackbars and then the status line sit under the picture. Windows first appear when WaitKey
+// first runs, placed side by side in the order they were created, where the screen allows; a window that gets
+// its first picture later appears then. Keys and mouse events (trackbar clicks included) reach the labeller in
+// the order they happened: a mouse event that comes while a key waits to be returned is held and dispatched
+// after that key has been handled, at the next WaitKey.
 #ifndef LABELER_UI_QT_WINDOW_SYSTEM_H_
 #define LABELER_UI_QT_WINDOW_SYSTEM_H_
 

@@ -63,4 +63,12 @@ std::string MetaText(const std::string& timeline, const std::string& labelNames,
          "\n";
 }
 
+std::string DamagedLabelFileMarkedAsMedical() {
+  std::string bytes(134, '\0');
+  bytes[0] = 'N';
+  bytes.replace(1, 8, "\x89PNG\r\n\x1a\n");
+  bytes.replace(128, 4, "DICM");
+  return bytes;
+}
+
 }  // namespace labeler::testing

@@ -22,6 +22,10 @@ void WriteSparseKeyFrameMovie(const std::string& path, int frames, cv::Size size
 // Writes the movie `source` again as `path` through ffmpeg's `encoder`, key frames `keyFrameSpacing` apart.
 void Reencode(const std::string& source, const std::string& path, int keyFrameSpacing, const std::string& encoder);
 
+// The 134 bytes of a damaged label file: "N", a PNG signature one byte late, and "DICM" at offset 128, the mark
+// by which the image loader takes a file for a medical image, whose decoder then aborts the process.
+std::string DamagedLabelFileMarkedAsMedical();
+
 // Writes a meta file naming the given timeline, label names and label folder.
 std::string MetaText(const std::string& timeline, const std::string& labelNames, const std::string& labelDir,
                      int jumpBy = 10, int maxWindowDim = 400);

@@ -21,6 +21,7 @@
 namespace labeler {
 namespace {
 
+using testing::DamagedLabelFileMarkedAsMedical;
 using testing::TempDir;
 
 std::string ReadFile(const std::string& path) {
@@ -193,6 +194,20 @@ TEST(LabelerToolExport, UnknownColoursSkipTheFileAndEndWithStatusOne) {
   EXPECT_TRUE(project.Exported(1).empty());
   EXPECT_FALSE(project.Exported(2).empty());
   EXPECT_EQ(run.output, "Exported 2 of 3 label images to " + project.dir.File("out") + "\n");
+}
+
+// A damaged label file that the image loader would take for a medical image aborted the whole export.
+TEST(LabelerToolExport, DamagedFileIsSkippedAndEndsWithStatusOne) {
+  ExportProject project;
+  project.WriteLabelImage(0);
+  project.dir.Write("labels/frame-000001.png", DamagedLabelFileMarkedAsMedical());
+  std::string errors;
+  ToolRun run = RunTool("export --meta " + project.meta + " --out " + project.dir.File("out"), &errors);
+  EXPECT_EQ(run.status, 1) << errors;
+  EXPECT_NE(errors.find(LabelImagePath(project.dir.File("labels"), 1) + ": can't be decoded as an image; skipped"),
+            std::string::npos)
+      << errors;
+  EXPECT_FALSE(project.Exported(0).empty());
 }
 
 // An output folder that is the label folder (named otherwise, or through a link), holds it or lies in it would
