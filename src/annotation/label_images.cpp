@@ -82,6 +82,22 @@ void LabelImages::LoadCurrentFrame() {
   ++committedGeneration_;
 }
 
+namespace {
+
+// A stored label image that can't even be read (its header claims more memory than there is, say) is an unusable
+// label image like any other, not the end of the session.
+bool ReadInto(const std::string& path, cv::Mat& loaded, std::string& failure) {
+  try {
+    loaded = ReadStoredLabelImage(path);
+    return true;
+  } catch (const std::exception& error) {
+    failure = error.what();
+    return false;
+  }
+}
+
+}  // namespace
+
 void LabelImages::LoadLabelImage(cv::Mat& image, int frame) {
   const std::string path = LabelImagePath(labelDir_, frame);
   if (frame != unusableFrame_) unusableFrame_ = -1;
@@ -91,9 +107,11 @@ void LabelImages::LoadLabelImage(cv::Mat& image, int frame) {
     return;
   }
   std::string problem = NotARegularFile(path);
-  cv::Mat loaded = problem.empty() ? ReadStoredLabelImage(path) : cv::Mat();
+  cv::Mat loaded;
   if (!problem.empty()) {
     problem += ", not an image file";
+  } else if (!ReadInto(path, loaded, problem)) {
+    problem = "can't be read: " + problem;
   } else if (loaded.empty()) {
     problem = "can't be decoded as an image";
   } else if (loaded.size() != image.size()) {
@@ -131,6 +149,7 @@ bool LabelImages::KeepUnusableFile(const std::string& path) {
 
 bool LabelImages::SaveLabelImage(int frame) {
   if (strokes_.strokes().empty()) return true;
+  if (committedStrokes_ != strokes_.generation()) RebuildCommitted();  // a commit failed half-way
   const std::string path = LabelImagePath(labelDir_, frame);
   if (frame == unusableFrame_) {
     if (!KeepUnusableFile(unusablePath_)) return false;
@@ -165,8 +184,7 @@ void LabelImages::RenderWorking(RenderMode mode) {
   } else {
     RenderLastStroke(strokes.back());
   }
-  ++workingGeneration_;
-  if (lastRender_.valid) lastRender_.basis.workingGeneration = workingGeneration_;
+  FinishRender();
   preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);  // the current setting's again
   WriteDiagnosticCopies();
 }
@@ -189,16 +207,21 @@ void LabelImages::RenderLastStroke(const Stroke& stroke) {
 
 template <typename Paint>
 void LabelImages::WithPresegOf(const Stroke& stroke, Paint&& paint) {
-  const PresegParams current = preseg_.currentPreseg();
+  // Put back however the painting ends: the trackbars show currentPreseg(), and new strokes record it.
+  struct Restore {
+    PresegParams& params;
+    const PresegParams saved;
+    ~Restore() { params = saved; }
+  } restore{preseg_.currentPreseg(), preseg_.currentPreseg()};
   ParsePresegParams(preseg_.currentPreseg(), stroke.paramLine);
   preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);
   paint();
-  preseg_.currentPreseg() = current;
 }
 
 void LabelImages::Commit() {
   working_.copyTo(committed_);
   ++committedGeneration_;
+  committedStrokes_ = strokes_.generation();
 }
 
 void LabelImages::RestartWorking() {
@@ -300,12 +323,27 @@ void LabelImages::PaintCarried(const Stroke& stroke) {
 }
 
 void LabelImages::MarkChanged(const cv::Rect& rect) {
-  workingChanges_ |= rect & cv::Rect(0, 0, working_.cols, working_.rows);
+  renderChanges_ |= rect & cv::Rect(0, 0, working_.cols, working_.rows);
 }
 
-cv::Rect LabelImages::TakeWorkingChanges() {
-  const cv::Rect changes = workingChanges_;
-  workingChanges_ = cv::Rect();
+// The working image has a new generation, and what the render changed is remembered under it.
+void LabelImages::FinishRender() {
+  ++workingGeneration_;
+  if (lastRender_.valid) lastRender_.basis.workingGeneration = workingGeneration_;
+  recentChanges_.emplace_back(workingGeneration_, renderChanges_);
+  if (recentChanges_.size() > kRendersRemembered) recentChanges_.pop_front();
+  renderChanges_ = cv::Rect();
+}
+
+cv::Rect LabelImages::ChangesSince(uint64_t generation) const {
+  if (generation >= workingGeneration_) return {};
+  if (recentChanges_.empty() || recentChanges_.front().first > generation + 1) {
+    return {0, 0, working_.cols, working_.rows};
+  }
+  cv::Rect changes;
+  for (const auto& [after, rect] : recentChanges_) {
+    if (after > generation) changes |= rect;
+  }
   return changes;
 }
 

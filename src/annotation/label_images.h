@@ -10,6 +10,7 @@
 #define LABELER_ANNOTATION_LABEL_IMAGES_H_
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <opencv2/core.hpp>
 #include <string>
@@ -41,7 +42,8 @@ class LabelImages {
   // Creates the committed and working images (black) and the renderer's masks for frames of `frameSize`.
   void Create(cv::Size frameSize);
 
-  // Makes the stored label image of the current frame the committed and the working image (see LoadLabelImage).
+  // Makes the stored label image of the current frame the committed image (see LoadLabelImage); the next
+  // RenderWorking shows it.
   void LoadCurrentFrame();
 
   // Writes the committed image of `frame` if the store holds strokes. Returns false, after saying why on
@@ -55,7 +57,8 @@ class LabelImages {
   // presegmentation it was painted on; the current setting's is published again afterwards.
   void RenderWorking(RenderMode mode = RenderMode::kIncremental);
 
-  // The working image becomes the committed one: a stroke has ended.
+  // The working image becomes the committed one: a stroke has ended. A save rebuilds the committed image first
+  // when the stroke list changed since the last commit (a render that failed), so no stroke is lost on disk.
   void Commit();
 
   // Leaves the current frame for the one `delta` frames away (0 reloads it): saves, moves, discards the
@@ -70,9 +73,9 @@ class LabelImages {
   // back from it then decodes nothing.
   cv::Mat SavedOnLeaving(int frame) const { return frame == leftFrame_ ? leftLabels_ : cv::Mat(); }
 
-  // The part of the working image that changed since the last call (empty when nothing did), so that
-  // "Labeled Map" need only redraw that.
-  cv::Rect TakeWorkingChanges();
+  // The part of the working image that changed since it had generation `generation` (all of it when that was
+  // too long ago to tell; empty when nothing did), so that a window need only redraw that.
+  cv::Rect ChangesSince(uint64_t generation) const;
 
   const cv::Mat& committed() const { return committed_; }
   const cv::Mat& working() const { return working_; }
@@ -95,6 +98,7 @@ class LabelImages {
   void PaintCarried(const Stroke& stroke);
   void RestartWorking();
   void MarkChanged(const cv::Rect& rect);
+  void FinishRender();
   void ForgetLastRender();
   void WriteDiagnosticCopies() const;
   bool KeepUnusableFile(const std::string& path);
@@ -109,13 +113,17 @@ class LabelImages {
   cv::Mat working_;
   uint64_t committedGeneration_ = 0;
   uint64_t workingGeneration_ = 0;
+  uint64_t committedStrokes_ = 0;  // the stroke store's generation at the last commit
   cv::Mat footprint_;            // the discs of the stroke being rendered, value 50; zero elsewhere
   std::vector<cv::Point> seeds_;
   // The regions filled for the stroke being rendered, in the region map of its presegmentation.
   std::shared_ptr<const RegionMap> fillMap_;
   std::vector<uint8_t> regionFilled_;
   std::vector<int> filledRegions_;
-  cv::Rect workingChanges_;
+  cv::Rect renderChanges_;  // of the render under way
+  // The rectangle each of the latest renders changed, by the generation it gave the working image.
+  static constexpr size_t kRendersRemembered = 32;
+  std::deque<std::pair<uint64_t, cv::Rect>> recentChanges_;
 
   // What an incremental render of the stroke being drawn builds on.
   struct RenderBasis {

@@ -32,6 +32,7 @@ void StrokeStore::BeginStroke(int x, int y, int radius, const cv::Scalar& colour
   stroke.serial = nextSerial_++;
   strokes_.push_back(std::move(stroke));
   currentStroke_ = static_cast<int>(strokes_.size()) - 1;
+  ++generation_;
 }
 
 void StrokeStore::AddCarriedLabels(cv::Mat labels, const std::string& paramLine) {
@@ -45,12 +46,14 @@ void StrokeStore::AddCarriedLabels(cv::Mat labels, const std::string& paramLine)
   stroke.serial = nextSerial_++;
   strokes_.push_back(std::move(stroke));
   currentStroke_ = -1;
+  ++generation_;
 }
 
 void StrokeStore::EndStroke(int x, int y) {
   if (currentStroke_ < 0) return;
   strokes_[currentStroke_].AddPoint(x, y);
   currentStroke_ = -1;
+  ++generation_;
 }
 
 void StrokeStore::UndoStroke() {
@@ -61,6 +64,7 @@ void StrokeStore::UndoStroke() {
   }
   redoStrokes_.push_back(std::move(strokes_.back()));
   strokes_.pop_back();
+  ++generation_;
 }
 
 void StrokeStore::RedoStroke() {
@@ -71,6 +75,7 @@ void StrokeStore::RedoStroke() {
   }
   strokes_.push_back(std::move(redoStrokes_.back()));
   redoStrokes_.pop_back();
+  ++generation_;
 }
 
 void StrokeStore::ClearStrokes() {
@@ -82,6 +87,7 @@ void StrokeStore::DiscardStrokes() {
   strokes_.clear();
   redoStrokes_.clear();
   currentStroke_ = -1;
+  ++generation_;
 }
 
 }  // namespace labeler

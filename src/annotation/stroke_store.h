@@ -61,12 +61,15 @@ class StrokeStore {
   const Stroke* currentStroke() const { return currentStroke_ < 0 ? nullptr : &strokes_[currentStroke_]; }
   const std::vector<Stroke>& strokes() const { return strokes_; }
   const std::vector<Stroke>& redoStrokes() const { return redoStrokes_; }
+  // Changes with every change of the stroke list; the points a drag adds count when the stroke ends.
+  uint64_t generation() const { return generation_; }
 
  private:
   std::vector<Stroke> strokes_;
   std::vector<Stroke> redoStrokes_;
   int currentStroke_ = -1;
   uint64_t nextSerial_ = 1;
+  uint64_t generation_ = 0;
 };
 
 }  // namespace labeler

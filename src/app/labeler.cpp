@@ -15,6 +15,8 @@ namespace {
 std::string KeyName(int key) {
   if (key == ui::kKeyBackspace) return "Backspace";
   if (key == ' ') return "Space";
+  if (key == 9) return "Tab";
+  if (key == 13) return "Enter";
   if (key >= 1 && key <= 26) return "Ctrl+" + std::string(1, static_cast<char>('A' + key - 1));
   if (key > ' ' && key < 127) return "the key \"" + std::string(1, static_cast<char>(key)) + "\"";
   return "key code " + std::to_string(key);
@@ -126,6 +128,22 @@ void Labeler::Guarded(const char* what, Work&& work) {
   } catch (const std::exception& error) {
     std::fprintf(stderr, "labeler: error: %s failed: %s; the strokes of frame %d are kept\n", what, error.what(),
                  timeline_->currentFrame());
+    RecoverFromFailure();
+  }
+}
+
+// Work that failed half-way may have left the label images behind the strokes and the windows behind both: the
+// committed image is rebuilt from the stored label image and every stroke, and every window redrawn. Should that
+// fail as well, the next save rebuilds before it writes, so the file still holds every stroke.
+void Labeler::RecoverFromFailure() {
+  try {
+    labelImages_->RebuildCommitted();
+    redraws_.frameWindowDirty = redraws_.presegWindowDirty = redraws_.labelWindowDirty = true;
+    RefreshWindows();
+  } catch (const FatalError&) {
+    throw;
+  } catch (const std::exception&) {
+    std::fprintf(stderr, "labeler: error: the windows could not be brought up to date; the next key tries again\n");
   }
 }
 

@@ -73,6 +73,7 @@ class Labeler {
   void UpdateStatusLine();
   template <typename Work>
   void Guarded(const char* what, Work&& work);
+  void RecoverFromFailure();
 
   ui::WindowSystem& windows_;
   MetaConfig config_;

@@ -5,10 +5,9 @@
 namespace labeler {
 
 WindowComposer::WindowComposer(ui::WindowSystem& windows, const Timeline& timeline, const PresegEngine& preseg,
-                               LabelImages& labelImages, const StrokeStore& strokes, PointerState& pointer,
-                               RedrawRequests& redraws)
+                               const LabelImages& labelImages, const StrokeStore& strokes,
+                               const PointerState& pointer, RedrawRequests& redraws)
     : windows_(windows),
-      labelImages_(labelImages),
       strokes_(strokes),
       pointer_(pointer),
       redraws_(redraws),
@@ -30,7 +29,6 @@ void WindowComposer::Create(cv::Size frameSize) {
   framePicture_ = cv::Mat::zeros(frameSize, CV_8UC3);
   presegPicture_ = cv::Mat::zeros(frameSize, CV_8UC3);
   labelPicture_ = cv::Mat::zeros(frameSize, CV_8UC3);
-  pointer_.region = RegionSelection{};
   frameWindow_.Forget();
   presegWindow_.Forget();
   labelWindow_.Forget();
@@ -123,9 +121,6 @@ void WindowComposer::RedrawPresegWindow() {
 
 // The working label image's changes reach "Labeled Map" and, when labels are laid over it, "Click Me!".
 void WindowComposer::RedrawLabelWindow() {
-  const cv::Rect workingChanges = labelImages_.TakeWorkingChanges();
-  labels_.LabelsChanged(workingChanges);
-  overlay_.LabelsChanged(workingChanges);
   labelMarks_.Set(PointerMarks(nullptr));
   Show(kLabelWindow, labelPicture_, labelWindow_.Compose(!partialRedraws_));
   if (overlay_.percent() > 0 && frameWindow_.shown()) RefreshFrameWindow();

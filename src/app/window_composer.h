@@ -38,7 +38,7 @@ inline constexpr const char* kLabelWindow = "Labeled Map";
 class WindowComposer : public Canvas {
  public:
   WindowComposer(ui::WindowSystem& windows, const Timeline& timeline, const PresegEngine& preseg,
-                 LabelImages& labelImages, const StrokeStore& strokes, PointerState& pointer,
+                 const LabelImages& labelImages, const StrokeStore& strokes, const PointerState& pointer,
                  RedrawRequests& redraws);
 
   // The frame-sized pictures, for frames of `frameSize`.
@@ -72,9 +72,8 @@ class WindowComposer : public Canvas {
   Marks PointerMarks(const Stroke* stroke) const;
 
   ui::WindowSystem& windows_;
-  LabelImages& labelImages_;
   const StrokeStore& strokes_;
-  PointerState& pointer_;
+  const PointerState& pointer_;
   RedrawRequests& redraws_;
 
   cv::Mat scratch_;

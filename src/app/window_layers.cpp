@@ -114,7 +114,7 @@ void FrameLayer::Draw(cv::Mat& picture, const cv::Rect& rect) const {
 
 cv::Rect LabelOverlayLayer::Changes(const cv::Rect& whole) {
   if (percent_ != shownPercent_) return whole;
-  return percent_ > 0 ? labelChanges_ : cv::Rect();
+  return percent_ > 0 ? labelImages_.ChangesSince(shownGeneration_) : cv::Rect();
 }
 
 void LabelOverlayLayer::Draw(cv::Mat& picture, const cv::Rect& rect) const {
@@ -135,7 +135,7 @@ void LabelOverlayLayer::Draw(cv::Mat& picture, const cv::Rect& rect) const {
 
 void LabelOverlayLayer::Drawn() {
   shownPercent_ = percent_;
-  labelChanges_ = cv::Rect();
+  shownGeneration_ = labelImages_.workingGeneration();
 }
 
 PresegLayer::PresegLayer(const Timeline& timeline, const PresegEngine& preseg, Sampling sampling)
@@ -156,7 +156,7 @@ cv::Rect PresegLayer::Changes(const cv::Rect& whole) {
 void PresegLayer::Draw(cv::Mat& picture, const cv::Rect& rect) const {
   const cv::Mat& frame = timeline_.frame();
   const cv::Mat& preseg = preseg_.presegColour();
-  const bool presegmented = preseg_.currentPreseg().algorithm != kNoPreseg;
+  const bool presegmented = preseg_.presegmented();
   ForEachSampledRow(sampling_, rect, [&](int row, const int* firstColumn, const int* endColumn) {
     const cv::Vec3b* in = (presegmented ? preseg : frame).ptr<cv::Vec3b>(row);
     cv::Vec3b* out = picture.ptr<cv::Vec3b>(row);
@@ -178,12 +178,12 @@ void PresegLayer::Drawn() {
 
 cv::Rect HighlightLayer::Changes(const cv::Rect&) {
   const RegionSelection& selection = pointer_.region;
-  if (preseg_.currentPreseg().algorithm == kNoPreseg || shownSelection_ == selection.serial) return {};
+  if (!preseg_.presegmented() || shownSelection_ == selection.serial) return {};
   return shownBounds_ | selection.bounds;
 }
 
 void HighlightLayer::Draw(cv::Mat& picture, const cv::Rect& rect) const {
-  if (preseg_.currentPreseg().algorithm == kNoPreseg) return;
+  if (!preseg_.presegmented()) return;
   const RegionSelection& selection = pointer_.region;
   const cv::Rect inside = rect & selection.bounds;
   if (inside.empty()) return;
@@ -219,7 +219,7 @@ cv::Rect EdgesLayer::Changes(const cv::Rect& whole) {
 }
 
 void EdgesLayer::Draw(cv::Mat& picture, const cv::Rect& rect) const {
-  if (preseg_.currentPreseg().algorithm == kNoPreseg) return;
+  if (!preseg_.presegmented()) return;
   const cv::Mat& edges = preseg_.presegEdges();
   for (int y = rect.y; y < rect.y + rect.height; ++y) {
     const uchar* edge = edges.ptr<uchar>(y);

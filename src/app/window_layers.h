@@ -110,8 +110,6 @@ class LabelOverlayLayer : public PictureLayer {
   explicit LabelOverlayLayer(const LabelImages& labelImages) : labelImages_(labelImages) {}
   void SetPercent(int percent) { percent_ = percent; }
   int percent() const { return percent_; }
-  // The working label image changed in `rect`.
-  void LabelsChanged(const cv::Rect& rect) { labelChanges_ |= rect; }
 
   cv::Rect Changes(const cv::Rect& whole) override;
   void Draw(cv::Mat& picture, const cv::Rect& rect) const override;
@@ -121,7 +119,7 @@ class LabelOverlayLayer : public PictureLayer {
   const LabelImages& labelImages_;
   int percent_ = 0;
   int shownPercent_ = 0;
-  cv::Rect labelChanges_;
+  uint64_t shownGeneration_ = 0;  // of the working label image
 };
 
 // "Rescaled PreSeg": the presegmentation lightened to low contrast, or the frame itself with no presegmentation.
@@ -165,14 +163,13 @@ class HighlightLayer : public PictureLayer {
 class WorkingLabelsLayer : public PictureLayer {
  public:
   explicit WorkingLabelsLayer(const LabelImages& labelImages) : labelImages_(labelImages) {}
-  void LabelsChanged(const cv::Rect& rect) { changes_ |= rect; }
-  cv::Rect Changes(const cv::Rect&) override { return changes_; }
+  cv::Rect Changes(const cv::Rect&) override { return labelImages_.ChangesSince(shownGeneration_); }
   void Draw(cv::Mat& picture, const cv::Rect& rect) const override;
-  void Drawn() override { changes_ = cv::Rect(); }
+  void Drawn() override { shownGeneration_ = labelImages_.workingGeneration(); }
 
  private:
   const LabelImages& labelImages_;
-  cv::Rect changes_;
+  uint64_t shownGeneration_ = 0;
 };
 
 // "Labeled Map": the presegmentation's region boundaries, in the grey level of its edge image.

@@ -38,7 +38,12 @@ void RunOnThreads(int count, const std::function<void(int)>& work) {
   };
   std::vector<std::thread> threads;
   std::vector<int> notStarted;
-  if (count > 1) threads.reserve(static_cast<size_t>(count) - 1);  // so that a thread once started is never lost
+  if (count > 1) {
+    // Reserved before any thread starts, so that keeping a thread or a failed start never throws while threads
+    // are running unjoined.
+    threads.reserve(static_cast<size_t>(count) - 1);
+    notStarted.reserve(static_cast<size_t>(count) - 1);
+  }
   for (int index = 1; index < count; ++index) {
     try {
       threads.emplace_back(guarded, index);

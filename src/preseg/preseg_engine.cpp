@@ -30,20 +30,22 @@ void PresegEngine::CreatePresegImages(cv::Size frameSize) {
 void PresegEngine::UpdatePresegmentation(const cv::Mat& frame, int frameNumber, int force) {
   const int algorithm = currentPreseg_.algorithm;
   if (algorithm == kNoPreseg) {
-    publishedSlot_ = -1;
-    presegColour_ = frame;
-    if (zeroEdges_.empty()) zeroEdges_ = cv::Mat::zeros(frame.size(), CV_8UC1);
-    presegEdges_ = zeroEdges_;
+    PublishFrame(frame);
     return;
   }
   const int slot = algorithm - 1;
   if (!SamePresegParams(slots_[slot], currentPreseg_)) {
-    if (algorithm == kPyramidPreseg) {
-      ComputePyramidPreseg(frame, frameNumber, force);
-      slots_[slot].pyrSeg1 = currentPreseg_.pyrSeg1;
-      slots_[slot].pyrSeg2 = currentPreseg_.pyrSeg2;
-    } else {
-      ComputeSlot(frame, slot);
+    try {
+      if (algorithm == kPyramidPreseg) {
+        ComputePyramidPreseg(frame, frameNumber, force);
+        slots_[slot].pyrSeg1 = currentPreseg_.pyrSeg1;
+        slots_[slot].pyrSeg2 = currentPreseg_.pyrSeg2;
+      } else {
+        ComputeSlot(frame, slot);
+      }
+    } catch (...) {
+      ForgetFailedSlot(frame, slot);
+      throw;
     }
   }
   presegEdges_ = slotEdges_[slot];
@@ -51,6 +53,23 @@ void PresegEngine::UpdatePresegmentation(const cv::Mat& frame, int frameNumber, 
   publishedSlot_ = slot;
   slots_[slot].slotTag = slot;
   slots_[slot].algorithm = algorithm;
+}
+
+void PresegEngine::PublishFrame(const cv::Mat& frame) {
+  publishedSlot_ = -1;
+  presegColour_ = frame;
+  if (zeroEdges_.empty()) zeroEdges_ = cv::Mat::zeros(frame.size(), CV_8UC1);
+  presegEdges_ = zeroEdges_;
+}
+
+// A computation that failed half-way left pictures that must never be served or shown: the slot is empty again,
+// under a new generation, and the frame is published until the next call computes anew.
+void PresegEngine::ForgetFailedSlot(const cv::Mat& frame, int slot) {
+  slots_[slot].slotTag = -1;
+  slotGeneration_[slot] = ++lastGeneration_;
+  slotRegions_[slot].reset();
+  if (slot == kPyramidSlot) lastPyramidFrame_ = -1;
+  PublishFrame(frame);
 }
 
 // Settings 2 to 5: the segmentations write 0 on boundaries and 255 elsewhere; the slot keeps the inverse, so

@@ -30,7 +30,8 @@ class PresegEngine {
 
   // Makes the result of currentPreseg() for `frame` (the timeline's frame number `frameNumber`) available,
   // computing it only when its slot doesn't match. With `force` 0 the pyramid step also trusts a result it
-  // made earlier for the same frame number.
+  // made earlier for the same frame number. When the computation throws, the frame is published instead and the
+  // slot is computed anew at the next call.
   void UpdatePresegmentation(const cv::Mat& frame, int frameNumber, int force);
 
   // Empties all five slots: the frame has changed.
@@ -45,11 +46,15 @@ class PresegEngine {
   // (for the same frame, see Timeline::frameSerial) means the same pictures. 0 for setting 0, whose picture is
   // the frame itself.
   uint64_t publishedGeneration() const { return publishedSlot_ < 0 ? 0 : slotGeneration_[publishedSlot_]; }
+  // Whether what is published is a presegmentation, not the frame itself.
+  bool presegmented() const { return publishedSlot_ >= 0; }
   // The regions of presegColour() when it is a presegmentation (settings 1 to 5), else nullptr. Found at the
   // first call after the picture changed, then shared: a caller may keep the map, which never changes.
   std::shared_ptr<const RegionMap> Regions();
 
  private:
+  void PublishFrame(const cv::Mat& frame);
+  void ForgetFailedSlot(const cv::Mat& frame, int slot);
   void ComputePyramidPreseg(const cv::Mat& frame, int frameNumber, int force);
   void ComputeSlot(const cv::Mat& frame, int slot);
 

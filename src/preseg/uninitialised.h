@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
+#include <new>
 
 namespace labeler {
 
@@ -20,8 +21,11 @@ void* AllocateUninitialised(size_t bytes);
 template <typename T>
 class Uninitialised {
  public:
+  // Throws std::bad_alloc when there is no memory for `size` elements: the segmentation fails, not the process.
   explicit Uninitialised(size_t size)
-      : data_(static_cast<T*>(AllocateUninitialised(size * sizeof(T)))), size_(size) {}
+      : data_(static_cast<T*>(AllocateUninitialised(size * sizeof(T)))), size_(size) {
+    if (data_ == nullptr) throw std::bad_alloc();
+  }
   T* data() { return data_.get(); }
   const T* data() const { return data_.get(); }
   size_t size() const { return size_; }

@@ -11,6 +11,7 @@
 
 #include "common/fatal_error.h"
 #include "common/files.h"
+#include "timeline/riff_file.h"
 
 namespace labeler {
 namespace {
@@ -43,27 +44,6 @@ int CountFramesByDecoding(const std::string& path) {
 
 std::optional<int> ReportedFrameCount(const cv::VideoCapture& capture) {
   return ReportedValue(capture, cv::CAP_PROP_FRAME_COUNT, INT_MAX);
-}
-
-// Whether the RIFF chunks of the file, an AVI movie, all lie within it. A movie cut short (a copy that stopped, a
-// recording that crashed) has lost its index with its end; seeks in it can land on a frame decoded from the
-// wrong reference frames. Files that are not RIFF files can't be judged this way and count as whole.
-bool RiffChunksFit(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return true;
-  bool fits = std::fseek(file, 0, SEEK_END) == 0;
-  const long long size = std::ftell(file);
-  long long at = 0;
-  unsigned char header[8];  // "RIFF" and the chunk's little-endian length
-  while (fits && at + 8 <= size && std::fseek(file, at, SEEK_SET) == 0 && std::fread(header, 1, 8, file) == 8 &&
-         std::memcmp(header, "RIFF", 4) == 0) {
-    long long length = 0;
-    for (int i = 7; i >= 4; --i) length = (length << 8) | header[i];
-    at += 8 + length + (length & 1);
-    fits = at <= size + 1;  // the pad byte after an odd length may be missing at the very end
-  }
-  std::fclose(file);
-  return fits;
 }
 
 }  // namespace
@@ -176,16 +156,27 @@ const cv::Mat& Timeline::GoToRelativeFrame(int delta) {
   long long target = static_cast<long long>(currentFrame_) + delta;
   target = std::max<long long>(target, 0);
   target = std::min<long long>(target, frameCount_ - 1);
+  const int from = currentFrame_;
+  const int leftBefore = leftFrame_;
+  const DeliveredFrame leftPictureBefore = left_;
   if (target != currentFrame_ && !frame_.empty()) {
     leftFrame_ = currentFrame_;
     left_ = {frame_, frameSerial_};
   }
   currentFrame_ = static_cast<int>(target);
-  if (kind_ == TimelineKind::kMovie) {
-    while (!FetchMovieFrame()) EndMovieAt(firstUnreadable_);
-    std::printf("Frame #%d\n", currentFrame_);
-  } else {
-    LoadStill();
+  try {
+    if (kind_ == TimelineKind::kMovie) {
+      while (!FetchMovieFrame()) EndMovieAt(firstUnreadable_);
+      std::printf("Frame #%d\n", currentFrame_);
+    } else {
+      LoadStill();
+    }
+  } catch (...) {
+    // A move that fails stays where it was: the frame number must keep naming the picture shown.
+    currentFrame_ = from;
+    leftFrame_ = leftBefore;
+    left_ = leftPictureBefore;
+    throw;
   }
   return frame_;
 }
@@ -229,6 +220,7 @@ bool Timeline::SeekTo(int frame) {
 // the way can't be read.
 bool Timeline::ReadSequentiallyTo(int frame) {
   if (nextMovieFrame_ < 0 || nextMovieFrame_ > frame) {
+    nextMovieFrame_ = -1;  // nobody knows where the capture stands until it is open again
     capture_.release();
     if (!capture_.open(moviePath_, kMovieReader)) {
       throw FatalError(ErrorLine("cannot reopen movie " + moviePath_ + " to reach frame " + std::to_string(frame)));

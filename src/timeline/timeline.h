@@ -32,15 +32,16 @@ class Timeline {
   // Opens the input, learns frame size and count, and fetches the current frame.
   void ReloadMovie();
 
-  // Moves by `delta` frames, clamped to the timeline, and returns the frame reached. A movie prints
-  // "Frame #%d\n". A move that can't go anywhere still fetches the frame. When a movie frame on the way can't
-  // be read, the movie ends before it for the rest of the session (said once on standard error) and the move
-  // lands on the last readable frame.
+  // Moves by `delta` frames, clamped to the timeline, and returns the frame reached; a move that throws leaves
+  // the timeline on the frame it was on. A movie prints "Frame #%d\n". A move that can't go anywhere still
+  // fetches the frame. When a movie frame on the way can't be read, the movie ends before it for the rest of the
+  // session (said once on standard error) and the move lands on the last readable frame.
   const cv::Mat& GoToRelativeFrame(int delta);
   const cv::Mat& GoToFrame(int frame) { return GoToRelativeFrame(frame - currentFrame_); }
 
   // Frame `frame` without moving to it: the current frame, the frame just left (kept in memory, so that looking
-  // back after a step decodes nothing), or one decoded anew. Empty when it can't be read; never throws.
+  // back after a step decodes nothing), or one decoded anew. Empty when it can't be read: a reader's error here
+  // is not the end of the session.
   DeliveredFrame FrameAt(int frame);
 
   TimelineKind kind() const { return kind_; }

@@ -411,5 +411,28 @@ TEST(LabelFolder, LeftoversOfInterruptedSavesAreRemovedAndADanglingLinkIsNamed) 
   }
 }
 
+// A key or mouse event whose work fails (here the window system can't show a picture) is reported in one line;
+// the session goes on, the windows are brought up to date, and the strokes reach the disk.
+TEST(LabelImages, WorkThatFailsIsReportedAndTheStrokesAreKept) {
+  PaintingSession s(2);
+  s.Click({20, 20});
+  s.windows.Do([&s] { s.windows.failingShows = 1; });
+  s.windows.Key('o');
+  s.windows.Do([&s] { s.windows.failingShows = 1; });
+  s.Click({50, 40});
+  s.windows.Key(' ');
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(s.Run(), 0);
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(errors.find("labeler: error: the key \"o\" failed: no memory for the picture; the strokes of frame 0 "
+                        "are kept\n"),
+            std::string::npos)
+      << errors;
+  EXPECT_NE(errors.find("labeler: error: a mouse event failed"), std::string::npos) << errors;
+  const cv::Mat stored = s.Stored(0);
+  EXPECT_EQ(stored.at<cv::Vec3b>(20, 20), kRoadBgr);
+  EXPECT_EQ(stored.at<cv::Vec3b>(40, 50), kRoadBgr);
+}
+
 }  // namespace
 }  // namespace labeler

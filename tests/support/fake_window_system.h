@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -51,11 +52,13 @@ class FakeWindowSystem : public ui::WindowSystem {
   void CreateWindow(const std::string& name) override { created.push_back(name); }
   void DestroyWindow(const std::string& name) override { destroyed.push_back(name); }
   void ShowImage(const std::string& window, const cv::Mat& image) override {
+    FailIfAsked();
     lastShown[window] = image.clone();
     showLog.push_back(window);
   }
   // As the real window: only the rectangle changes in the picture shown.
   void ShowImageRect(const std::string& window, const cv::Mat& image, const cv::Rect& rect) override {
+    FailIfAsked();
     cv::Mat& shown = lastShown[window];
     if (shown.size() != image.size() || shown.type() != image.type()) {
       ShowImage(window, image);
@@ -123,8 +126,15 @@ class FakeWindowSystem : public ui::WindowSystem {
   std::vector<std::string> sharedView;
   std::map<std::string, std::vector<ui::StatusPart>> statusLines;
   int waits = 0;
+  int failingShows = 0;  // the next this many pictures shown throw, as a window system out of memory would
 
  private:
+  void FailIfAsked() {
+    if (failingShows == 0) return;
+    --failingShows;
+    throw std::runtime_error("no memory for the picture");
+  }
+
   std::deque<std::function<int()>> script_;
 };
 

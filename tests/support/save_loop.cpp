@@ -24,6 +24,8 @@ int main(int argc, char** argv) {
   labeler::LabelImages images(timeline, preseg, strokes, redraws, (dir / "labels").string());
   images.Create(size);
   strokes.BeginStroke(1, 1, 1, cv::Scalar(1, 2, 3), "0 ");
+  strokes.EndStroke(1, 1);
+  images.Commit();  // the stroke is in the committed image, which the loop then overwrites with its contents
   cv::Mat contents[2] = {cv::Mat(size, CV_8UC3), cv::Mat(size, CV_8UC3)};
   for (int i = 0; i < 2; ++i) cv::RNG(i + 1).fill(contents[i], cv::RNG::UNIFORM, 0, 256);
   for (long long n = 0;; ++n) {

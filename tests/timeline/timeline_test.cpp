@@ -125,8 +125,9 @@ TEST_F(StillTimeline, InputErrorsNameTheFileAndFrame) {
     } catch (const FatalError& error) {
       EXPECT_NE(std::string(error.what()).find("big.png (frame 1)"), std::string::npos) << error.what();
     }
+    EXPECT_EQ(timeline.currentFrame(), 0) << "a failed move stays on the frame shown";
     try {
-      timeline.GoToRelativeFrame(1);
+      timeline.GoToFrame(2);
       FAIL() << "accepted a missing still";
     } catch (const FatalError& error) {
       EXPECT_NE(std::string(error.what()).find("gone.png (frame 2)"), std::string::npos) << error.what();
