@@ -36,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Project project;
   std::ofstream(labeler::LabelImagePath((project.dir / "labels").string(), 0), std::ios::binary)
       .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  cv::Mat& committed = project.images->committed();
-  project.images->LoadLabelImage(committed, 0);
+  project.images->LoadCurrentFrame();
+  const cv::Mat& committed = project.images->committed();
   if (committed.size() != cv::Size(32, 24) || committed.type() != CV_8UC3) __builtin_trap();
   return 0;
 }
