@@ -434,5 +434,30 @@ TEST(LabelImages, WorkThatFailsIsReportedAndTheStrokesAreKept) {
   EXPECT_EQ(stored.at<cv::Vec3b>(40, 50), kRoadBgr);
 }
 
+// A stroke whose render and commit never ran (work that failed half-way) still reaches the file: the save
+// rebuilds the committed image from the strokes first.
+TEST(LabelImages, ASaveAfterAFailedCommitHoldsEveryStroke) {
+  TempDir dir;
+  const cv::Size size(32, 24);
+  cv::imwrite(dir.File("frame.png"), cv::Mat(size, CV_8UC3, cv::Scalar(1, 2, 3)));
+  ::testing::internal::CaptureStdout();
+  Timeline timeline(dir.Write("frames.txt", dir.File("frame.png") + "\n"));
+  timeline.ReloadMovie();
+  ::testing::internal::GetCapturedStdout();
+  PresegEngine preseg;
+  preseg.CreatePresegImages(size);
+  StrokeStore strokes;
+  RedrawRequests redraws;
+  std::filesystem::create_directory(dir.File("labels"));
+  LabelImages images(timeline, preseg, strokes, redraws, dir.File("labels"));
+  images.Create(size);
+  strokes.BeginStroke(10, 10, 3, cv::Scalar(142, 0, 0), FormatPresegParams(preseg.currentPreseg()));
+  strokes.EndStroke(10, 10);
+  ASSERT_TRUE(images.SaveLabelImage(0));
+  const cv::Mat stored = cv::imread(LabelImagePath(dir.File("labels"), 0), cv::IMREAD_UNCHANGED);
+  EXPECT_EQ(stored.at<cv::Vec3b>(10, 10), kCarBgr);
+  EXPECT_EQ(CountColour(stored, kCarBgr), CountColour(images.committed(), kCarBgr));
+}
+
 }  // namespace
 }  // namespace labeler

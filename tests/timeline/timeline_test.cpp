@@ -87,6 +87,33 @@ TEST_F(StillTimeline, ClampsAtBothEndsAndPrintsNoFrameLine) {
   EXPECT_EQ(printed.find("Frame #"), std::string::npos);
 }
 
+// Serials name pictures, which caches rely on: a still loaded again is a new picture, a movie frame already
+// decoded is the same one, the frame just left keeps its own, and a frame decoded anew gets one nobody had.
+TEST_F(StillTimeline, EveryPictureDeliveredHasASerialOfItsOwn) {
+  const std::string list = WriteStills(4);
+  testing::WriteIndexedMovie(dir_.File("movie.avi"), 4, {40, 30});
+  Printed([&] {
+    Timeline stills(list);
+    stills.ReloadMovie();
+    const uint64_t first = stills.frameSerial();
+    stills.GoToRelativeFrame(0);
+    const uint64_t reloaded = stills.frameSerial();
+    EXPECT_NE(reloaded, first);
+    stills.GoToFrame(1);
+    EXPECT_EQ(stills.FrameAt(0).serial, reloaded);
+    const DeliveredFrame some = stills.FrameAt(3);
+    const DeliveredFrame again = stills.FrameAt(3);
+    EXPECT_EQ(ReadFrameIndex(again.image), 3);
+    EXPECT_NE(some.serial, again.serial);
+    EXPECT_NE(again.serial, stills.frameSerial());
+    Timeline movie(dir_.File("movie.avi"));
+    movie.ReloadMovie();
+    const uint64_t decoded = movie.frameSerial();
+    movie.GoToRelativeFrame(0);
+    EXPECT_EQ(movie.frameSerial(), decoded);
+  });
+}
+
 TEST_F(StillTimeline, GreyAndSixteenBitStillsAreDeliveredAsEightBitColour) {
   cv::imwrite(dir_.File("grey.png"), cv::Mat(30, 40, CV_8UC1, cv::Scalar(77)));
   cv::imwrite(dir_.File("deep.png"), cv::Mat(30, 40, CV_16UC3, cv::Scalar(65535, 0, 256 * 9)));
