@@ -41,6 +41,18 @@ void RemoveLeftoverSaves(const std::string& dir) {
   }
 }
 
+// A stored label image that can't even be read (its header claims more memory than there is, say) is an unusable
+// label image like any other, not the end of the session.
+bool ReadInto(const std::string& path, cv::Mat& loaded, std::string& failure) {
+  try {
+    loaded = ReadStoredLabelImage(path);
+    return true;
+  } catch (const std::exception& error) {
+    failure = error.what();
+    return false;
+  }
+}
+
 }  // namespace
 
 std::string LabelImagePath(const std::string& dir, int frame) {
@@ -81,22 +93,6 @@ void LabelImages::LoadCurrentFrame() {
   LoadLabelImage(committed_, timeline_.currentFrame());
   ++committedGeneration_;
 }
-
-namespace {
-
-// A stored label image that can't even be read (its header claims more memory than there is, say) is an unusable
-// label image like any other, not the end of the session.
-bool ReadInto(const std::string& path, cv::Mat& loaded, std::string& failure) {
-  try {
-    loaded = ReadStoredLabelImage(path);
-    return true;
-  } catch (const std::exception& error) {
-    failure = error.what();
-    return false;
-  }
-}
-
-}  // namespace
 
 void LabelImages::LoadLabelImage(cv::Mat& image, int frame) {
   const std::string path = LabelImagePath(labelDir_, frame);
