@@ -35,6 +35,17 @@ std::string TempPath(const std::string& stem) {
 }  // namespace
 
 XvfbServer::XvfbServer(const std::string& size) {
+  // A server that has just said it is ready can still be unreachable: the display number it took may have been
+  // freed a moment earlier by a server whose exit then removes the new one's socket. Such a server is replaced.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    Start(size);
+    if (!RunOnDisplay(*this, "xdotool getdisplaygeometry 2>/dev/null").empty()) return;
+    Stop();
+  }
+  throw std::runtime_error("Xvfb started but no client could connect to it");
+}
+
+void XvfbServer::Start(const std::string& size) {
   int pipeFds[2];
   if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
   pid_ = fork();
@@ -58,12 +69,15 @@ XvfbServer::XvfbServer(const std::string& size) {
   display_ = ":" + number;
 }
 
-XvfbServer::~XvfbServer() {
+void XvfbServer::Stop() {
   if (pid_ > 0) {
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);
+    pid_ = -1;
   }
 }
+
+XvfbServer::~XvfbServer() { Stop(); }
 
 std::string RunOnDisplay(const XvfbServer& x, const std::string& command) {
   std::string full = "DISPLAY=" + x.display() + " " + command;

@@ -21,6 +21,9 @@ class XvfbServer {
   const std::string& display() const { return display_; }
 
  private:
+  void Start(const std::string& size);
+  void Stop();
+
   pid_t pid_ = -1;
   std::string display_;
 };
