@@ -13,6 +13,8 @@ int ExportCommand(int argc, char** argv);
 int StatsCommand(int argc, char** argv);
 // carry --meta FILE.meta [--truth DIR] [--every K] [--steps N]
 int CarryCommand(int argc, char** argv);
+// assist --meta FILE.meta --frame N --strokes PAINTED.png --out OUT.png [--setting S]
+int AssistCommand(int argc, char** argv);
 
 inline constexpr const char* kSegmentUsage =
     "usage: labeler-tool segment --setting N [--pyr1 A] [--pyr2 B] INPUT OUT_COLOUR.png [OUT_EDGES.png]\n"
@@ -25,6 +27,10 @@ inline constexpr const char* kCarryUsage =
     "usage: labeler-tool carry --meta FILE.meta [--truth DIR] [--every K] [--steps N]\n"
     "  carries the true labels (DIR, else the project's label images) of every K-th frame N frames on (5) and\n"
     "  scores a plain copy, the optical flow and the flow snapped to each presegmentation\n";
+inline constexpr const char* kAssistUsage =
+    "usage: labeler-tool assist --meta FILE.meta --frame N --strokes PAINTED.png --out OUT.png [--setting S]\n"
+    "  completes the strokes of frame N (black where nothing is painted) as the labeller's label assist does,\n"
+    "  with presegmentation setting S (0 none, the default) and the stored label images of frames N - 1 and N + 1\n";
 inline constexpr const char* kStatsUsage =
     "usage: labeler-tool stats --meta FILE.meta [--csv]\n"
     "  per frame: whether it has a label image and the share of each label; totals at the end\n";

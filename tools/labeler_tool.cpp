@@ -4,11 +4,12 @@
 //   labeler-tool export --meta FILE.meta --out DIR [--unlabelled N] [--frames]
 //   labeler-tool stats --meta FILE.meta [--csv]
 //   labeler-tool carry --meta FILE.meta [--truth DIR] [--every K] [--steps N]
+//   labeler-tool assist --meta FILE.meta --frame N --strokes PAINTED.png --out OUT.png [--setting S]
 //
 // "segment" runs a presegmentation on one image as the labeller does. "export" turns the colour label images
 // into class-index masks for training, with --frames also writing beside each mask the frame it belongs to,
 // "stats" tells how much of the footage is labelled, "carry" measures how well labels carried from frame to
-// frame match true ones.
+// frame match true ones, "assist" completes a frame's strokes as the labeller's label assist does.
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -27,8 +28,9 @@ int main(int argc, char** argv) {
     if (command == "export") return labeler::tool::ExportCommand(argc, argv);
     if (command == "stats") return labeler::tool::StatsCommand(argc, argv);
     if (command == "carry") return labeler::tool::CarryCommand(argc, argv);
-    std::fprintf(stderr, "%s%s%s%s", labeler::tool::kSegmentUsage, labeler::tool::kExportUsage,
-                 labeler::tool::kStatsUsage, labeler::tool::kCarryUsage);
+    if (command == "assist") return labeler::tool::AssistCommand(argc, argv);
+    std::fprintf(stderr, "%s%s%s%s%s", labeler::tool::kSegmentUsage, labeler::tool::kExportUsage,
+                 labeler::tool::kStatsUsage, labeler::tool::kCarryUsage, labeler::tool::kAssistUsage);
     return 1;
   } catch (const labeler::FatalError& error) {
     std::fflush(stdout);

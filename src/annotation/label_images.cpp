@@ -144,7 +144,8 @@ bool LabelImages::KeepUnusableFile(const std::string& path) {
 }
 
 bool LabelImages::SaveLabelImage(int frame) {
-  if (strokes_.strokes().empty()) return true;
+  const bool completedAnything = completer_ != nullptr && cv::norm(completed_, committed_, cv::NORM_INF) > 0;
+  if (strokes_.strokes().empty() && !completedAnything) return true;
   if (committedStrokes_ != strokes_.generation()) RebuildCommitted();  // a commit failed half-way
   const std::string path = LabelImagePath(labelDir_, frame);
   if (frame == unusableFrame_) {
@@ -154,7 +155,7 @@ bool LabelImages::SaveLabelImage(int frame) {
   std::vector<uchar> png;
   std::string reason;
   try {
-    if (!cv::imencode(".png", committed_, png)) reason = "PNG encoding failed";
+    if (!cv::imencode(".png", ToSave(), png)) reason = "PNG encoding failed";
   } catch (const cv::Exception& exception) {
     reason = exception.what();
   }
@@ -182,6 +183,7 @@ void LabelImages::RenderWorking(RenderMode mode) {
   }
   FinishRender();
   preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);  // the current setting's again
+  if (completer_ != nullptr && completer_->Outdated()) CompleteCommitted();  // another setting was chosen
   WriteDiagnosticCopies();
 }
 
@@ -218,6 +220,36 @@ void LabelImages::Commit() {
   working_.copyTo(committed_);
   ++committedGeneration_;
   committedStrokes_ = strokes_.generation();
+  CompleteCommitted();
+}
+
+void LabelImages::SetCompleter(LabelCompleter* completer) {
+  completer_ = completer;
+  completed_.release();
+  shown_.release();
+  CompleteCommitted();
+  MarkChanged(cv::Rect(0, 0, working_.cols, working_.rows));
+  FinishRender();
+}
+
+void LabelImages::CompleteCommitted() {
+  if (completer_ == nullptr) return;
+  completed_ = completer_->Complete(committed_);
+  ShowCompletion(cv::Rect(0, 0, working_.cols, working_.rows));
+  MarkChanged(cv::Rect(0, 0, working_.cols, working_.rows));
+  FinishRender();
+}
+
+// shown_ becomes the working image over the completion, within `rect`.
+void LabelImages::ShowCompletion(const cv::Rect& rect) {
+  if (shown_.size() != working_.size()) shown_ = cv::Mat::zeros(working_.size(), CV_8UC3);
+  const cv::Vec3b black(0, 0, 0);
+  for (int y = rect.y; y < rect.y + rect.height; ++y) {
+    const cv::Vec3b* painted = working_.ptr<cv::Vec3b>(y);
+    const cv::Vec3b* completed = completed_.ptr<cv::Vec3b>(y);
+    cv::Vec3b* out = shown_.ptr<cv::Vec3b>(y);
+    for (int x = rect.x; x < rect.x + rect.width; ++x) out[x] = painted[x] != black ? painted[x] : completed[x];
+  }
 }
 
 void LabelImages::RestartWorking() {
@@ -324,6 +356,7 @@ void LabelImages::MarkChanged(const cv::Rect& rect) {
 
 // The working image has a new generation, and what the render changed is remembered under it.
 void LabelImages::FinishRender() {
+  if (completer_ != nullptr && !completed_.empty()) ShowCompletion(renderChanges_);
   ++workingGeneration_;
   if (lastRender_.valid) lastRender_.basis.workingGeneration = workingGeneration_;
   recentChanges_.emplace_back(workingGeneration_, renderChanges_);
@@ -354,13 +387,14 @@ bool LabelImages::ChangeFrame(int delta) {
   if (!SaveLabelImage(left)) return false;
   if (!strokes_.strokes().empty()) {
     leftFrame_ = left;
-    leftLabels_ = committed_.clone();
+    leftLabels_ = ToSave().clone();
   }
   timeline_.GoToRelativeFrame(delta);
   strokes_.DiscardStrokes();
   LoadCurrentFrame();
   redraws_.frameWindowDirty = redraws_.presegWindowDirty = redraws_.labelWindowDirty = true;
   if (delta != 0) preseg_.InvalidatePresegCache();
+  CompleteCommitted();
   return true;
 }
 

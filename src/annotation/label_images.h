@@ -4,7 +4,9 @@
 // visit; what is saved) and the working one (the committed one plus the latest render; what "Labeled Map"
 // shows). A stroke painted without presegmentation colours its brush discs; one painted with a presegmentation
 // colours, whole, every region of that presegmentation its discs touch. Label images are stored as
-// "<dir>/frame-%.6d.png", written atomically. The object borrows the timeline, the presegmentation engine, the
+// "<dir>/frame-%.6d.png", written atomically. With a completer set (label assist), every pixel left unpainted by
+// the committed image is completed after each commit; the completed image is what is shown and saved, and a frame
+// whose completion labels anything is saved even without strokes. The object borrows the timeline, the presegmentation engine, the
 // stroke store and the redraw requests, which must outlive it.
 #ifndef LABELER_ANNOTATION_LABEL_IMAGES_H_
 #define LABELER_ANNOTATION_LABEL_IMAGES_H_
@@ -16,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "annotation/frame_assistant.h"
 #include "annotation/label_image_file.h"
 #include "annotation/redraw_requests.h"
 #include "annotation/stroke_store.h"
@@ -69,6 +72,14 @@ class LabelImages {
   // Rebuilds the committed image from the stored label image and all strokes (after undo, redo, clear).
   void RebuildCommitted();
 
+  // Turns label assist on with `completer` (borrowed; it must outlive its use), or off with nullptr.
+  void SetCompleter(LabelCompleter* completer);
+  bool assisted() const { return completer_ != nullptr; }
+
+  // The label image of the current frame as "Labeled Map" shows it: the working image, and with assist on the
+  // completion wherever it is black.
+  const cv::Mat& shown() const { return completer_ != nullptr ? shown_ : working_; }
+
   // The label image just saved for `frame` when the frame left last was that one, else empty: carrying labels
   // back from it then decodes nothing.
   cv::Mat SavedOnLeaving(int frame) const { return frame == leftFrame_ ? leftLabels_ : cv::Mat(); }
@@ -88,6 +99,9 @@ class LabelImages {
   // there is none. A stored image that can't be used (undecodable, or of another size) is reported once, the
   // frame starts black, and the file is kept as "<name>.bak" before a save replaces it.
   void LoadLabelImage(cv::Mat& image, int frame);
+  void CompleteCommitted();
+  void ShowCompletion(const cv::Rect& rect);
+  const cv::Mat& ToSave() const { return completer_ != nullptr ? completed_ : committed_; }
   void RenderStroke(const Stroke& stroke);
   void RenderLastStroke(const Stroke& stroke);
   // Runs `paint` with the presegmentation `stroke` was painted on published; currentPreseg() stays as it was.
@@ -114,6 +128,9 @@ class LabelImages {
   uint64_t committedGeneration_ = 0;
   uint64_t workingGeneration_ = 0;
   uint64_t committedStrokes_ = 0;  // the stroke store's generation at the last commit
+  LabelCompleter* completer_ = nullptr;
+  cv::Mat completed_;  // the committed image completed, while assist is on
+  cv::Mat shown_;      // the working image over completed_, while assist is on
   cv::Mat footprint_;            // the discs of the stroke being rendered, value 50; zero elsewhere
   std::vector<cv::Point> seeds_;
   // The regions filled for the stroke being rendered, in the region map of its presegmentation.

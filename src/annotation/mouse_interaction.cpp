@@ -70,7 +70,7 @@ void MouseInteraction::OnPresegMouse(int event, int x, int y, int flags) {
 }
 
 void MouseInteraction::OnLabelMapMouse(int event, int x, int y, int flags) {
-  const cv::Mat& working = labelImages_.working();
+  const cv::Mat& working = labelImages_.shown();
   if (x >= 0 && y >= 0 && x < working.cols && y < working.rows) {
     const cv::Vec3b pixel = working.at<cv::Vec3b>(y, x);
     const int label = FindLabelByColour(pixel[2], pixel[1], pixel[0], labels_);

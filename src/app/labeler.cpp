@@ -180,7 +180,8 @@ void Labeler::RefreshWindows() {
 void Labeler::UpdateStatusLine() {
   std::vector<ui::StatusPart> status =
       DescribeSession({*timeline_, labels_, currentLabel_, pointer_.brushRadius, preseg_.currentPreseg(),
-                       composer_->overlayPercent(), strokes_.strokes().size()});
+                       composer_->overlayPercent(), labelImages_->assisted(),
+                       strokes_.strokes().size()});
   if (status == shownStatus_) return;
   shownStatus_ = std::move(status);
   windows_.SetStatusLine(kFrameWindow, shownStatus_);
@@ -231,6 +232,7 @@ void Labeler::HandleKey(int key) {
     case 's': StepPresegSetting(+1); break;
     case 'S': StepPresegSetting(-1); break;
     case 'o': composer_->CycleOverlay(); break;
+    case 'a': ToggleAssist(); break;
     case 'n': GoToNextFrameWithoutLabels(); break;
     case 'p': ProposeLabels(-1); break;
     case 'P': ProposeLabels(+1); break;
@@ -257,6 +259,22 @@ void Labeler::HandleKey(int key) {
 }
 
 void Labeler::ChangeFrame(int delta) { labelImages_->ChangeFrame(delta); }
+
+// With assist on, every pixel the annotator leaves unpainted is completed from the strokes, the neighbouring
+// frames' label images and the frame's edges; off, the label image is the strokes alone again.
+void Labeler::ToggleAssist() {
+  if (labelImages_->assisted()) {
+    labelImages_->SetCompleter(nullptr);
+    std::printf("Label assist off.\n");
+  } else {
+    if (assistant_ == nullptr) {
+      assistant_ = std::make_unique<FrameAssistant>(*timeline_, preseg_, *config_.DIR_LABEL_IMGS);
+    }
+    labelImages_->SetCompleter(assistant_.get());
+    std::printf("Label assist on.\n");
+  }
+  redraws_.labelWindowDirty = true;
+}
 
 void Labeler::RebuildLabelMap() {
   redraws_.labelWindowDirty = true;

@@ -62,6 +62,7 @@ class Labeler {
   static bool EndsDrag(int key);
   void ShutDown();
   void ChangeFrame(int delta);
+  void ToggleAssist();
   void RefreshWindows();
   void RebuildLabelMap();
   void CacheAllSegmentations();
@@ -85,6 +86,7 @@ class Labeler {
   StrokeStore strokes_;
   RedrawRequests redraws_;
   PointerState pointer_;
+  std::unique_ptr<FrameAssistant> assistant_;  // created at the first "a"
   std::unique_ptr<LabelImages> labelImages_;
   std::unique_ptr<WindowComposer> composer_;
   std::unique_ptr<MouseInteraction> mouse_;

@@ -38,6 +38,7 @@ std::vector<ui::StatusPart> DescribeSession(const SessionState& state) {
   parts.push_back({"brush " + std::to_string(state.brushRadius)});
   parts.push_back({PresegName(state.preseg)});
   if (state.overlayPercent > 0) parts.push_back({"labels over frame " + std::to_string(state.overlayPercent) + " %"});
+  if (state.assisted) parts.push_back({"assist"});
   const size_t unsaved = state.unsavedStrokes;
   parts.push_back({unsaved == 0 ? std::string("nothing unsaved")
                                 : std::to_string(unsaved) + (unsaved == 1 ? " unsaved stroke" : " unsaved strokes")});

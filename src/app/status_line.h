@@ -2,8 +2,8 @@
 //
 // Parts, in order: the frame ("frame 12 / 795", and the still's file name for a still list), the current label
 // with a swatch of its colour (or "no label"), the brush radius, the presegmentation by name and parameters
-// ("none", "pyramid 24/30", "mean shift 2", "graph"), the label overlay when one is shown, and the strokes of
-// this frame not yet saved. The windowing layer adds the zoom.
+// ("none", "pyramid 24/30", "mean shift 2", "graph"), the label overlay when one is shown, "assist" while label
+// assist completes the frame, and the strokes of this frame not yet saved. The windowing layer adds the zoom.
 #ifndef LABELER_APP_STATUS_LINE_H_
 #define LABELER_APP_STATUS_LINE_H_
 
@@ -23,6 +23,7 @@ struct SessionState {
   int brushRadius;
   const PresegParams& preseg;
   int overlayPercent;  // 0 for none
+  bool assisted;
   size_t unsavedStrokes;
 };
 

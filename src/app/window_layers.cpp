@@ -120,7 +120,7 @@ cv::Rect LabelOverlayLayer::Changes(const cv::Rect& whole) {
 void LabelOverlayLayer::Draw(cv::Mat& picture, const cv::Rect& rect) const {
   if (percent_ == 0) return;
   const int weight = percent_ * 256 / 100;
-  const cv::Mat& labels = labelImages_.working();
+  const cv::Mat& labels = labelImages_.shown();
   for (int y = rect.y; y < rect.y + rect.height; ++y) {
     const cv::Vec3b* label = labels.ptr<cv::Vec3b>(y);
     cv::Vec3b* out = picture.ptr<cv::Vec3b>(y);
@@ -211,7 +211,7 @@ void HighlightLayer::Drawn() {
 }
 
 void WorkingLabelsLayer::Draw(cv::Mat& picture, const cv::Rect& rect) const {
-  labelImages_.working()(rect).copyTo(picture(rect));
+  labelImages_.shown()(rect).copyTo(picture(rect));
 }
 
 cv::Rect EdgesLayer::Changes(const cv::Rect& whole) {

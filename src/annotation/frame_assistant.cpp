@@ -1,0 +1,74 @@
+#include "annotation/frame_assistant.h"
+
+#include <filesystem>
+#include <opencv2/imgproc.hpp>
+
+#include "annotation/label_image_file.h"
+#include "annotation/label_images.h"
+
+namespace labeler {
+
+FrameAssistant::FrameAssistant(Timeline& timeline, PresegEngine& preseg, std::string labelDir)
+    : timeline_(timeline), preseg_(preseg), labelDir_(std::move(labelDir)) {}
+
+cv::Mat FrameAssistant::Complete(const cv::Mat& painted) {
+  // The presegmentation engine may still hold the frame before's: the completion rests on this frame's.
+  preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);
+  if (Outdated()) Prepare();
+  return assist_->Complete(painted);
+}
+
+bool FrameAssistant::Outdated() const {
+  return assist_ == nullptr || frameSerial_ != timeline_.frameSerial() ||
+         presegGeneration_ != preseg_.publishedGeneration() || presegmented_ != preseg_.presegmented();
+}
+
+void FrameAssistant::Prepare() {
+  const cv::Mat& frame = timeline_.frame();
+  AssistInputs inputs{frame, {}, {}};
+  if (std::shared_ptr<const RegionMap> chosen = preseg_.Regions()) inputs.partitions.push_back(chosen->ids());
+  if (pyramid_.presegColour().size() != frame.size()) pyramid_.CreatePresegImages(frame.size());
+  pyramid_.currentPreseg().algorithm = kPyramidPreseg;
+  pyramid_.InvalidatePresegCache();
+  pyramid_.UpdatePresegmentation(frame, timeline_.currentFrame(), 1);
+  if (std::shared_ptr<const RegionMap> pyramid = pyramid_.Regions()) inputs.partitions.push_back(pyramid->ids());
+  if (inputs.partitions.empty()) inputs.partitions.push_back(cv::Mat::zeros(frame.size(), CV_32S));
+  if (CanCarry(frame.size())) {
+    cv::Mat grey;
+    cv::cvtColor(frame, grey, cv::COLOR_BGR2GRAY);
+    const std::vector<LabelledNeighbour> neighbours = StoredNeighbours(grey);
+    if (!neighbours.empty()) inputs.carried = CarryFromNeighbours(grey, neighbours, carrier_);
+  }
+  assist_ = std::make_unique<LabelAssist>(inputs);
+  frameSerial_ = timeline_.frameSerial();
+  presegGeneration_ = preseg_.publishedGeneration();
+  presegmented_ = preseg_.presegmented();
+}
+
+// The frames just before and after the current one that have a usable stored label image. A label image that
+// can't be read is no evidence; the labeller reports such files when their frame is entered.
+std::vector<LabelledNeighbour> FrameAssistant::StoredNeighbours(const cv::Mat& grey) {
+  std::vector<LabelledNeighbour> neighbours;
+  for (int step : {-1, +1}) {
+    const int frame = timeline_.currentFrame() + step;
+    if (frame < 0 || frame >= timeline_.frameCount()) continue;
+    const std::string path = LabelImagePath(labelDir_, frame);
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) continue;
+    cv::Mat labels;
+    try {
+      labels = ReadStoredLabelImage(path);
+    } catch (const std::exception&) {
+      continue;
+    }
+    if (labels.size() != grey.size()) continue;
+    const DeliveredFrame delivered = timeline_.FrameAt(frame);
+    if (delivered.image.empty()) continue;
+    LabelledNeighbour neighbour{cv::Mat(), labels};
+    cv::cvtColor(delivered.image, neighbour.grey, cv::COLOR_BGR2GRAY);
+    neighbours.push_back(std::move(neighbour));
+  }
+  return neighbours;
+}
+
+}  // namespace labeler

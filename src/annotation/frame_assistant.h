@@ -1,0 +1,60 @@
+// FrameAssistant: label assist for the timeline's current frame, prepared once per frame and presegmentation.
+//
+// Completes a label image of the current frame (see LabelAssist) from the frame, the regions of the published
+// presegmentation, the pyramid regions at their start thresholds, and the stored label images of the frames just
+// before and after it, read from the label folder. The preparation is redone only when the frame's picture or
+// the published presegmentation changed; each completion after that costs one walk. Used by the labeller in
+// assist mode and by `labeler-tool assist`, so that both give the same labels. Borrows the timeline and the
+// presegmentation engine, which must outlive it.
+#ifndef LABELER_ANNOTATION_FRAME_ASSISTANT_H_
+#define LABELER_ANNOTATION_FRAME_ASSISTANT_H_
+
+#include <cstdint>
+#include <memory>
+#include <opencv2/core.hpp>
+#include <string>
+
+#include "assist/label_assist.h"
+#include "preseg/preseg_engine.h"
+#include "propagation/label_carrier.h"
+#include "timeline/timeline.h"
+
+namespace labeler {
+
+// Fills the unpainted pixels of the current frame's label image.
+class LabelCompleter {
+ public:
+  virtual ~LabelCompleter() = default;
+  // `painted` (8-bit colour, black unpainted) with the pixels it leaves black completed where evidence reaches.
+  virtual cv::Mat Complete(const cv::Mat& painted) = 0;
+  // Whether a completion now would rest on other evidence than the last one (another frame, another
+  // presegmentation published).
+  virtual bool Outdated() const = 0;
+};
+
+class FrameAssistant : public LabelCompleter {
+ public:
+  FrameAssistant(Timeline& timeline, PresegEngine& preseg, std::string labelDir);
+
+  cv::Mat Complete(const cv::Mat& painted) override;
+  bool Outdated() const override;
+
+ private:
+  void Prepare();
+  std::vector<LabelledNeighbour> StoredNeighbours(const cv::Mat& grey);
+
+  Timeline& timeline_;
+  PresegEngine& preseg_;
+  std::string labelDir_;
+  PresegEngine pyramid_;  // the pyramid regions at the start thresholds, whatever the chosen setting
+  LabelCarrier carrier_;
+  std::unique_ptr<LabelAssist> assist_;
+  // What assist_ was prepared for.
+  uint64_t frameSerial_ = 0;
+  uint64_t presegGeneration_ = 0;
+  bool presegmented_ = false;
+};
+
+}  // namespace labeler
+
+#endif  // LABELER_ANNOTATION_FRAME_ASSISTANT_H_

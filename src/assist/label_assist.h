@@ -1,0 +1,46 @@
+// LabelAssist: a frame's label image completed from what the annotator painted, the labels carried from the
+// neighbouring frames and the frame's own edges.
+//
+// Built once per frame: the frame is cut into small regions (the cells of its presegmentations, cut again along
+// the boundaries of the carried labels, so that a region straddling two carried labels becomes two) and these
+// form a RegionGraph. Each completion gives the regions their evidence (painted pixels, and the reliable carried
+// ones with a smaller weight) and lets a SeededWalker label them; every unpainted pixel takes its region's label.
+// Painted pixels never change. Not thread-safe; the object owns copies of what it needs.
+#ifndef LABELER_ASSIST_LABEL_ASSIST_H_
+#define LABELER_ASSIST_LABEL_ASSIST_H_
+
+#include <memory>
+#include <opencv2/core.hpp>
+#include <vector>
+
+#include "assist/carried_evidence.h"
+#include "assist/region_graph.h"
+#include "assist/seeded_walker.h"
+
+namespace labeler {
+
+struct AssistInputs {
+  cv::Mat frame;                    // 8-bit colour
+  std::vector<cv::Mat> partitions;  // region numbers (32-bit integers) of the presegmentations used; at least one
+  CarriedLabels carried;            // from the neighbouring frames; may be empty
+};
+
+class LabelAssist {
+ public:
+  explicit LabelAssist(const AssistInputs& inputs);
+
+  // `painted` (8-bit colour, the frame's size; black where nothing is painted) with every unpainted pixel that
+  // the evidence reaches given a label; black where nothing reaches.
+  cv::Mat Complete(const cv::Mat& painted);
+
+  int regionCount() const { return graph_->nodeCount(); }
+
+ private:
+  cv::Mat evidence_;  // the reliable carried labels
+  std::unique_ptr<RegionGraph> graph_;
+  std::unique_ptr<SeededWalker> walker_;
+};
+
+}  // namespace labeler
+
+#endif  // LABELER_ASSIST_LABEL_ASSIST_H_

@@ -1,0 +1,115 @@
+// Label assist in the labeller: the unpainted pixels completed along the frame's edges, from the strokes and the
+// label images of the neighbouring frames; shown, undone and saved as the labeller shows it, and the same from
+// labeler-tool.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "support/painting_session.h"
+
+namespace labeler {
+namespace {
+
+using testing::CountColour;
+using testing::kCarBgr;
+using testing::kLabelWin;
+using testing::kRoadBgr;
+using testing::PaintingSession;
+
+constexpr int kCtrlZ = 26;
+constexpr int kCtrlY = 25;
+const cv::Rect kBox(10, 10, 30, 20);  // the blue box of every frame of the session
+
+// The road disc at (50, 40) and the car disc at (25, 20), brush 10, with every other pixel of the box car and
+// every other pixel outside it road.
+cv::Mat BoxOnRoad(cv::Size size) {
+  cv::Mat expected(size, CV_8UC3, cv::Scalar(kRoadBgr));
+  cv::rectangle(expected, kBox, cv::Scalar(kCarBgr), cv::FILLED);
+  cv::circle(expected, {25, 20}, 10, cv::Scalar(kCarBgr), cv::FILLED, cv::LINE_8);
+  return expected;
+}
+
+// Labels as "Labeled Map" shows them: with the brush ring it draws at the pointer, which clicks alone leave at
+// (0, 0).
+cv::Mat WithBrushRing(const cv::Mat& labels) {
+  cv::Mat shown = labels.clone();
+  cv::circle(shown, {0, 0}, 10, cv::Scalar(0, 255, 0), 1, cv::LINE_8);
+  return shown;
+}
+
+TEST(LabelAssist, CompletesTheFrameFromTwoClicksFollowsUndoAndIsSavedAsShown) {
+  PaintingSession s;
+  const cv::Mat expected = BoxOnRoad({64, 48});
+  cv::Mat completed, undone, redone, strokesOnly;
+  std::string status;
+  auto shown = [&s] { return s.windows.lastShown[kLabelWin].clone(); };
+  s.windows.Key('a');
+  s.Click({50, 40});
+  s.windows.Key('2');
+  s.Click({25, 20});
+  s.windows.Do([&] {
+    completed = shown();
+    status = s.windows.StatusText(testing::kFrameWin);
+  });
+  s.windows.Key(kCtrlZ);
+  s.windows.Do([&] { undone = shown(); });
+  s.windows.Key(kCtrlY);
+  s.windows.Do([&] { redone = shown(); });
+  s.windows.Key('a');
+  s.windows.Do([&] { strokesOnly = shown(); });
+  s.windows.Key('a');
+  s.windows.Key(' ');  // saved as shown
+  s.windows.Key(' ');  // no stroke, but the completion labels the frame: saved too
+  ASSERT_EQ(s.Run(), 0);
+  EXPECT_TRUE(s.Printed("Label assist on.\n"));
+  EXPECT_NE(status.find("assist"), std::string::npos) << status;
+  EXPECT_EQ(cv::norm(completed, WithBrushRing(expected), cv::NORM_INF), 0);
+  EXPECT_EQ(cv::norm(undone, WithBrushRing(cv::Mat(48, 64, CV_8UC3, cv::Scalar(kRoadBgr))), cv::NORM_INF), 0);
+  EXPECT_EQ(cv::norm(redone, completed, cv::NORM_INF), 0);
+  cv::Mat discs = cv::Mat::zeros(48, 64, CV_8UC3);
+  cv::circle(discs, {50, 40}, 10, cv::Scalar(kRoadBgr), cv::FILLED, cv::LINE_8);
+  cv::circle(discs, {25, 20}, 10, cv::Scalar(kCarBgr), cv::FILLED, cv::LINE_8);
+  EXPECT_EQ(cv::norm(strokesOnly, WithBrushRing(discs), cv::NORM_INF), 0);
+  EXPECT_EQ(cv::norm(s.Stored(0), expected, cv::NORM_INF), 0);
+  // Frame 1 is frame 0 a shade lighter: frame 0's labels, carried and completed.
+  const cv::Mat stored = s.Stored(1);
+  ASSERT_FALSE(stored.empty());
+  EXPECT_EQ(CountColour(stored, kRoadBgr) + CountColour(stored, kCarBgr), 64 * 48);
+  EXPECT_EQ(CountColour(stored(kBox), kCarBgr), kBox.area());
+}
+
+// labeler-tool assist, given the strokes of a frame, writes what the labeller saves for them.
+TEST(LabelAssist, TheToolCompletesStrokesAsTheLabellerDoes) {
+  PaintingSession s;
+  s.Click({50, 40});  // road on frame 0: the neighbour the completion of frame 1 carries from
+  s.windows.Key(' ');
+  s.windows.Key('a');
+  s.windows.Key('2');
+  s.Drag({{20, 15}, {30, 15}, {30, 25}});
+  s.windows.Key('1');
+  s.Click({12, 27});  // road painted inside the box stays road
+  s.windows.Key(' ');
+  ASSERT_EQ(s.Run(), 0);
+  cv::Mat strokes = cv::Mat::zeros(48, 64, CV_8UC3);
+  for (cv::Point at : {cv::Point(20, 15), cv::Point(30, 15), cv::Point(30, 25)}) {
+    cv::circle(strokes, at, 10, cv::Scalar(kCarBgr), cv::FILLED, cv::LINE_8);
+  }
+  cv::circle(strokes, {12, 27}, 10, cv::Scalar(kRoadBgr), cv::FILLED, cv::LINE_8);
+  const std::string painted = s.dir.File("painted.png");
+  const std::string out = s.dir.File("out.png");
+  cv::imwrite(painted, strokes);
+  const std::string command = std::string(LABELER_TOOL) + " assist --meta " + s.meta + " --frame 1 --strokes " +
+                              painted + " --out " + out + " > /dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const cv::Mat written = cv::imread(out, cv::IMREAD_COLOR);
+  ASSERT_FALSE(written.empty());
+  EXPECT_EQ(cv::norm(written, s.Stored(1), cv::NORM_INF), 0);
+  EXPECT_EQ(written.at<cv::Vec3b>(27, 12), kRoadBgr);
+  EXPECT_EQ(written.at<cv::Vec3b>(20, 35), kCarBgr);
+  EXPECT_EQ(written.at<cv::Vec3b>(5, 60), kRoadBgr);
+}
+
+}  // namespace
+}  // namespace labeler

@@ -1,0 +1,54 @@
+// What neighbouring frames' labels count for: carried with the flow, and trusted only away from carried
+// boundaries and where the flow to the neighbour and back returns to its start.
+#include "assist/carried_evidence.h"
+
+#include <gtest/gtest.h>
+
+#include <opencv2/imgproc.hpp>
+
+namespace labeler {
+namespace {
+
+const cv::Vec3b kCar(142, 0, 0), kRoad(128, 64, 128), kSky(180, 130, 70);
+
+// A grey frame with texture everywhere, so that the flow is sure of itself; shifted by `dx` pixels.
+cv::Mat TexturedGrey(int dx) {
+  cv::Mat texture(120, 160, CV_8U);
+  cv::RNG rng(5);
+  rng.fill(texture, cv::RNG::UNIFORM, 0, 255);
+  cv::GaussianBlur(texture, texture, {0, 0}, 2);
+  cv::normalize(texture, texture, 0, 255, cv::NORM_MINMAX);
+  cv::Mat shifted;
+  const cv::Mat move = (cv::Mat_<double>(2, 3) << 1, 0, dx, 0, 1, 0);
+  cv::warpAffine(texture, shifted, move, texture.size(), cv::INTER_LINEAR, cv::BORDER_REFLECT);
+  return shifted;
+}
+
+cv::Mat RoadWithCar(cv::Rect car) {
+  cv::Mat labels(120, 160, CV_8UC3, cv::Scalar(kRoad));
+  cv::rectangle(labels, car, cv::Scalar(kCar), cv::FILLED);
+  return labels;
+}
+
+TEST(CarriedEvidence, IsTrustedAwayFromCarriedBoundariesAndOnlyWhereNeighboursAgree) {
+  LabelCarrier carrier;
+  const cv::Mat grey = TexturedGrey(3);
+  // The frame before: the scene 3 pixels to the left, the car at x 40 there and so at x 43 here.
+  const LabelledNeighbour before{TexturedGrey(0), RoadWithCar({40, 40, 40, 40})};
+  const CarriedLabels one = CarryFromNeighbours(grey, {before}, carrier);
+  EXPECT_EQ(one.all.at<cv::Vec3b>(60, 45), kCar);
+  EXPECT_EQ(one.all.at<cv::Vec3b>(60, 41), kRoad);
+  EXPECT_EQ(one.reliable.at<cv::Vec3b>(60, 63), kCar);   // inside
+  EXPECT_EQ(one.reliable.at<cv::Vec3b>(60, 30), kRoad);  // outside
+  for (int x = 41; x <= 44; ++x) {  // the band along the left side of the car, at x 43
+    EXPECT_EQ(one.reliable.at<cv::Vec3b>(60, x), cv::Vec3b(0, 0, 0)) << x;
+  }
+  // A frame after that says sky where the one before says road: neither counts there.
+  const LabelledNeighbour after{TexturedGrey(3), cv::Mat(120, 160, CV_8UC3, cv::Scalar(kSky))};
+  const CarriedLabels two = CarryFromNeighbours(grey, {before, after}, carrier);
+  EXPECT_EQ(two.reliable.at<cv::Vec3b>(60, 30), cv::Vec3b(0, 0, 0));
+  EXPECT_EQ(two.all.at<cv::Vec3b>(60, 30), kRoad);  // the first neighbour's, for cutting regions
+}
+
+}  // namespace
+}  // namespace labeler

@@ -1,0 +1,100 @@
+// labeler-tool assist: the label image the labeller would save with label assist on, from the command line.
+//
+// The strokes of one frame (a label image, black where nothing is painted) are completed exactly as the labeller
+// completes them: with the regions of the chosen presegmentation at its start thresholds, and the label folder's
+// stored label images of the frames just before and after. Useful for pre-labelling a clip before review.
+#include <cstdio>
+#include <opencv2/imgcodecs.hpp>
+#include <string>
+#include <vector>
+
+#include "annotation/frame_assistant.h"
+#include "annotation/label_image_file.h"
+#include "common/files.h"
+#include "common/quiet_console.h"
+#include "preseg/preseg_engine.h"
+#include "timeline/timeline.h"
+#include "tools/command_support.h"
+#include "tools/commands.h"
+#include "tools/label_project.h"
+
+namespace labeler::tool {
+namespace {
+
+struct AssistOptions {
+  std::string meta;
+  std::string strokes;
+  std::string out;
+  int frame = -1;
+  int setting = 0;
+};
+
+AssistOptions ParseAssistOptions(int argc, char** argv) {
+  AssistOptions options;
+  for (int i = 2; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--meta") {
+      options.meta = TextOption(argc, argv, i, kAssistUsage);
+    } else if (arg == "--strokes") {
+      options.strokes = TextOption(argc, argv, i, kAssistUsage);
+    } else if (arg == "--out") {
+      options.out = TextOption(argc, argv, i, kAssistUsage);
+    } else if (arg == "--frame") {
+      options.frame = IntOption(argc, argv, i, 0, 999999999, kAssistUsage);
+    } else if (arg == "--setting") {
+      options.setting = IntOption(argc, argv, i, kNoPreseg, kLastPresegSetting, kAssistUsage);
+    } else {
+      throw FatalError(ErrorLine("unexpected argument " + arg) + kAssistUsage);
+    }
+  }
+  if (options.meta.empty() || options.strokes.empty() || options.out.empty() || options.frame < 0) {
+    throw FatalError(ErrorLine("--meta, --frame, --strokes and --out are required") + kAssistUsage);
+  }
+  return options;
+}
+
+cv::Mat ReadStrokes(const std::string& path, cv::Size frameSize) {
+  const cv::Mat strokes = ReadStoredLabelImage(path);
+  if (strokes.empty()) throw FatalError(ErrorLine("strokes " + path + " can't be read as an image"));
+  if (strokes.size() != frameSize) {
+    throw FatalError(ErrorLine("strokes " + path + " are " + std::to_string(strokes.cols) + " x " +
+                               std::to_string(strokes.rows) + " but the frame is " +
+                               std::to_string(frameSize.width) + " x " + std::to_string(frameSize.height)));
+  }
+  return strokes;
+}
+
+}  // namespace
+
+int AssistCommand(int argc, char** argv) {
+  const AssistOptions options = ParseAssistOptions(argc, argv);
+  const LabelProject project = LoadLabelProject(options.meta, true);
+  Timeline timeline(*project.config.FILE_TIMELINE);
+  {
+    QuietConsole quiet;
+    timeline.ReloadMovie();
+    if (options.frame >= timeline.frameCount()) {
+      throw FatalError(ErrorLine("frame " + std::to_string(options.frame) + " is past the last frame, " +
+                                 std::to_string(timeline.frameCount() - 1)));
+    }
+    timeline.GoToFrame(options.frame);
+  }
+  const cv::Mat strokes = ReadStrokes(options.strokes, timeline.frame().size());
+  PresegEngine preseg;
+  preseg.CreatePresegImages(timeline.frame().size());
+  preseg.currentPreseg().algorithm = options.setting;
+  FrameAssistant assistant(timeline, preseg, *project.config.DIR_LABEL_IMGS);
+  cv::Mat completed;
+  {
+    QuietConsole quiet;  // the presegmentations say what they compute
+    completed = assistant.Complete(strokes);
+  }
+  std::vector<uchar> png;
+  cv::imencode(".png", completed, png);
+  const std::string failure = WriteFileAtomically(options.out, png);
+  if (!failure.empty()) throw FatalError(ErrorLine("cannot write " + options.out + ": " + failure));
+  std::printf("Wrote %s\n", options.out.c_str());
+  return 0;
+}
+
+}  // namespace labeler::tool
