@@ -1,10 +1,14 @@
 // labeler-demo: writes the demo clip, its meta file and its label names into a folder.
-// Usage: labeler-demo OUTPUT_DIR [--truth TRUTH_DIR]
+// Usage: labeler-demo OUTPUT_DIR [--truth TRUTH_DIR] [--hard]
 //
 // The clip is a synthetic street scene worth labelling: sky, tree line, grass, a road with moving lane
 // markings, two textured vehicles driving in opposite directions and a person walking along the verge. With
 // --truth, the true label image of every frame is written too ("TRUTH_DIR/frame-NNNNNN.png", in the colours of
 // the demo's label names), drawn from the same scene, so that label propagation can be measured against it.
+// With --hard, the same street is filmed the way that makes carrying labels hard: vehicles 8 to 20 pixels a
+// frame, the near one growing and tilting as it approaches and crossing an oncoming van and the walker, a
+// shaking camera, stronger sensor noise and JPEG blocks. The default clip never changes: tests and the stored
+// demo data rely on it byte for byte.
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -13,6 +17,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -102,9 +107,9 @@ void DrawPerson(cv::Mat& frame, cv::Point feet, int t, const Look& look) {
   cv::circle(frame, feet + cv::Point(0, -88), 10, skin, cv::FILLED);
 }
 
-void AddSensorNoise(cv::Mat& frame, cv::RNG& rng) {
+void AddSensorNoise(cv::Mat& frame, cv::RNG& rng, double sigma) {
   cv::Mat noise(frame.size(), CV_16SC3);
-  rng.fill(noise, cv::RNG::NORMAL, 0, 4);
+  rng.fill(noise, cv::RNG::NORMAL, 0, sigma);
   cv::Mat widened;
   frame.convertTo(widened, CV_16SC3);
   widened += noise;
@@ -120,22 +125,123 @@ cv::Mat DrawScene(int t, const Look& look, cv::RNG& noise) {
   DrawVehicle(frame, cv::Point(60 + t * 6, 330), cv::Size(150, 54), cv::Scalar(40, 40, 190), texture, look);
   DrawVehicle(frame, cv::Point(350 - t * 2, 245), cv::Size(90, 32), cv::Scalar(170, 120, 30), texture, look);
   DrawPerson(frame, cv::Point(40 + t * 2, 455), t, look);
-  if (!look.truth) AddSensorNoise(frame, noise);
+  if (!look.truth) AddSensorNoise(frame, noise, 4);
   return frame;
 }
 
-bool WriteClip(const std::string& path, const std::string& truthDir) {
+// A vehicle drawn upright on a canvas of its own, then scaled by `scale` and turned by `degrees` about its middle,
+// which lands on `centre`. The canvas's vehicle pixels, found from its flat drawing, are all that is copied, so
+// the frame and the truth cover exactly the same pixels.
+void DrawTurnedVehicle(cv::Mat& frame, cv::Point2f centre, double scale, double degrees, cv::Size size,
+                       cv::Scalar paint, cv::RNG& rng, const Look& look) {
+  const int margin = size.height;
+  const cv::Size canvasSize(size.width + 2 * margin, 2 * size.height + 2 * margin);
+  const cv::Point at(margin, margin + size.height / 2);  // room for the cabin above and the wheels below
+  cv::Mat canvas = cv::Mat::zeros(canvasSize, CV_8UC3);
+  cv::Mat flat = cv::Mat::zeros(canvasSize, CV_8UC3);
+  cv::RNG sameTexture = rng;  // the flat drawing must not move the texture of what is drawn after it
+  DrawVehicle(canvas, at, size, paint, rng, look);
+  DrawVehicle(flat, at, size, paint, sameTexture, Look{true});
+  cv::Mat body;
+  cv::cvtColor(flat, body, cv::COLOR_BGR2GRAY);
+  const cv::Point2f middle(canvasSize.width / 2.0f, canvasSize.height / 2.0f);
+  cv::Mat move = cv::getRotationMatrix2D(middle, degrees, scale);
+  move.at<double>(0, 2) += centre.x - middle.x;
+  move.at<double>(1, 2) += centre.y - middle.y;
+  cv::Mat turned, turnedBody;
+  cv::warpAffine(canvas, turned, move, frame.size(), look.truth ? cv::INTER_NEAREST : cv::INTER_LINEAR);
+  cv::warpAffine(body, turnedBody, move, frame.size(), cv::INTER_NEAREST);
+  turned.copyTo(frame, turnedBody);
+}
+
+// A hand-held camera: every frame is shifted and turned a little. The shake of frame t comes from a seed of its
+// own, so that the frame and its truth are moved alike and the truth stays exact.
+cv::Mat ShakeCamera(const cv::Mat& frame, int t, const Look& look) {
+  cv::RNG shake(9000 + t);
+  const double degrees = shake.uniform(-1.5, 1.5);
+  const double dx = shake.uniform(-6.0, 6.0);
+  const double dy = shake.uniform(-6.0, 6.0);
+  cv::Mat move = cv::getRotationMatrix2D(cv::Point2f(kWidth / 2.0f, kHeight / 2.0f), degrees, 1.0);
+  move.at<double>(0, 2) += dx;
+  move.at<double>(1, 2) += dy;
+  cv::Mat shaken;
+  cv::warpAffine(frame, shaken, move, frame.size(), look.truth ? cv::INTER_NEAREST : cv::INTER_LINEAR,
+                 cv::BORDER_REPLICATE);
+  return shaken;
+}
+
+// The blocks and ringing of a cheap camera's compression, which the truth never has.
+cv::Mat CompressLikeACheapCamera(const cv::Mat& frame) {
+  std::vector<uchar> jpeg;
+  cv::imencode(".jpg", frame, jpeg, {cv::IMWRITE_JPEG_QUALITY, 60});
+  return cv::imdecode(jpeg, cv::IMREAD_COLOR);
+}
+
+// The near car of the hard scene: one pass across the frame every 48 frames, growing and rocking as it comes
+// nearer, over the walker and across the path of the oncoming van.
+void DrawApproachingCar(cv::Mat& frame, int t, cv::RNG& texture, const Look& look) {
+  const int pass = t % 48;
+  const double scale = 0.8 + 0.02 * pass;
+  const cv::Point2f centre(-40.0f + 14.0f * pass, 345.0f + 1.5f * pass);
+  const double degrees = 6.0 * std::sin(0.35 * t);
+  DrawTurnedVehicle(frame, centre, scale, degrees, cv::Size(150, 54), cv::Scalar(40, 40, 190), texture, look);
+}
+
+// Frame t of the hard scene, as seen or as labelled: the same street, filmed badly.
+cv::Mat DrawHardScene(int t, const Look& look, cv::RNG& noise) {
+  cv::RNG texture(7);
+  cv::Mat frame(kHeight, kWidth, CV_8UC3);
+  DrawBackground(frame, texture, look);
+  DrawLaneMarkings(frame, 3 * t, look);
+  DrawVehicle(frame, cv::Point(560 - t * 8, 245), cv::Size(90, 32), cv::Scalar(170, 120, 30), texture, look);
+  const int vanPass = (t + 17) % 48;  // in step with the near car, so that they cross in every pass
+  DrawVehicle(frame, cv::Point(kWidth + 100 - 20 * vanPass, 300), cv::Size(120, 44), cv::Scalar(60, 150, 150),
+              texture, look);
+  DrawPerson(frame, cv::Point(120 + t * 2, 430), t, look);
+  DrawApproachingCar(frame, t, texture, look);
+  frame = ShakeCamera(frame, t, look);
+  if (look.truth) return frame;
+  AddSensorNoise(frame, noise, 10);
+  return CompressLikeACheapCamera(frame);
+}
+
+using SceneDrawer = cv::Mat (*)(int t, const Look& look, cv::RNG& noise);
+
+bool WriteClip(const std::string& path, const std::string& truthDir, SceneDrawer drawScene) {
   cv::VideoWriter writer(path, cv::CAP_FFMPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10,
                          cv::Size(kWidth, kHeight));
   if (!writer.isOpened()) return false;
   writer.set(cv::VIDEOWRITER_PROP_QUALITY, 95);  // few compression blocks for the segmentations to follow
   cv::RNG noise(20261207);
   for (int t = 0; t < kFrames; ++t) {
-    writer.write(DrawScene(t, Look{false}, noise));
+    writer.write(drawScene(t, Look{false}, noise));
     if (truthDir.empty()) continue;
     char name[32];
     std::snprintf(name, sizeof name, "/frame-%.6d.png", t);
-    if (!cv::imwrite(truthDir + name, DrawScene(t, Look{true}, noise))) return false;
+    if (!cv::imwrite(truthDir + name, drawScene(t, Look{true}, noise))) return false;
+  }
+  return true;
+}
+
+struct Options {
+  std::filesystem::path dir;
+  std::string truthDir;  // empty: no truth
+  bool hard = false;
+};
+
+// The options after OUTPUT_DIR come in any order. False for anything else.
+bool ParseOptions(int argc, char** argv, Options& options) {
+  if (argc < 2) return false;
+  options.dir = argv[1];
+  for (int i = 2; i < argc; ++i) {
+    const std::string option = argv[i];
+    if (option == "--hard") {
+      options.hard = true;
+    } else if (option == "--truth" && i + 1 < argc) {
+      options.truthDir = argv[++i];
+    } else {
+      return false;
+    }
   }
   return true;
 }
@@ -143,17 +249,16 @@ bool WriteClip(const std::string& path, const std::string& truthDir) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool withTruth = argc == 4 && std::string(argv[2]) == "--truth";
-  if (argc != 2 && !withTruth) {
-    std::fprintf(stderr, "usage: labeler-demo OUTPUT_DIR [--truth TRUTH_DIR]\n");
+  Options options;
+  if (!ParseOptions(argc, argv, options)) {
+    std::fprintf(stderr, "usage: labeler-demo OUTPUT_DIR [--truth TRUTH_DIR] [--hard]\n");
     return 2;
   }
-  const std::filesystem::path dir = argv[1];
+  const std::filesystem::path& dir = options.dir;
   std::filesystem::create_directories(dir / "labels");
-  const std::string truthDir = withTruth ? argv[3] : "";
-  if (withTruth) std::filesystem::create_directories(truthDir);
+  if (!options.truthDir.empty()) std::filesystem::create_directories(options.truthDir);
   const std::string clip = (dir / "demo.avi").string();
-  if (!WriteClip(clip, truthDir)) {
+  if (!WriteClip(clip, options.truthDir, options.hard ? DrawHardScene : DrawScene)) {
     std::fprintf(stderr, "labeler-demo: error: cannot write %s\n", clip.c_str());
     return 1;
   }
