@@ -1,7 +1,7 @@
 // labeler_assist_bench: the strokes a simulated annotator needs per frame of the demo clip, painting alone, after
 // carrying the previous frame's labels ("p"), and with label assist on.
 //
-// Usage: labeler_assist_bench --demo DIR [--frames N] [--first F] [--setting S]
+// Usage: labeler_assist_bench --demo DIR [--frames N] [--first F] [--setting S] [--assist-only 1]
 // DIR is a folder written by "labeler-demo DIR --truth DIR/truth [--hard]". In each mode the annotator labels
 // frames F to F+N-1 in order on a label folder of its own, each frame on the label images it finished for the
 // frames before, through the labeller's own classes. Until the label image shown is good enough (pixel accuracy
@@ -41,6 +41,7 @@ struct Options {
   int frames = 8;
   int first = 0;
   int setting = kGraphPreseg;
+  int assistOnly = 0;  // 1: only the assist mode, for quick comparisons of its variants
 };
 
 enum class Mode { kPlain, kCarryThenStrokes, kAssist };
@@ -358,6 +359,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     int* number = name == "--frames" ? &options.frames
                   : name == "--first" ? &options.first
                   : name == "--setting" ? &options.setting
+                  : name == "--assist-only" ? &options.assistOnly
                   : nullptr;
     if (name == "--demo") options.demoDir = argv[i + 1];
     else if (number != nullptr) *number = std::atoi(argv[i + 1]);
@@ -373,13 +375,16 @@ bool ParseOptions(int argc, char** argv, Options& options) {
 int main(int argc, char** argv) {
   labeler::Options options;
   if (!labeler::ParseOptions(argc, argv, options)) {
-    std::fprintf(stderr, "usage: labeler_assist_bench --demo DIR [--frames N] [--first F] [--setting 0..5]\n");
+    std::fprintf(stderr, "usage: labeler_assist_bench --demo DIR [--frames N] [--first F] [--setting 0..5] "
+                         "[--assist-only 1]\n");
     return 2;
   }
   try {
     std::vector<labeler::ModeRun> runs;
     using labeler::Mode;
-    for (Mode mode : {Mode::kPlain, Mode::kCarryThenStrokes, Mode::kAssist}) runs.push_back(RunMode(options, mode));
+    for (Mode mode : {Mode::kPlain, Mode::kCarryThenStrokes, Mode::kAssist}) {
+      if (mode == Mode::kAssist || options.assistOnly == 0) runs.push_back(RunMode(options, mode));
+    }
     labeler::PrintTable(options, runs);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "labeler_assist_bench: error: %s\n", error.what());

@@ -8,6 +8,9 @@ namespace {
 // A painted pixel outweighs a carried one: a stroke overrules what the neighbouring frames say.
 constexpr float kPaintedWeight = 10.0f;
 constexpr float kCarriedWeight = 1.0f;
+// How a cell's look counts, per pixel, and how close in CIE Lab two looks must be to count as alike.
+constexpr float kLookAlikeWeight = 0.5f;
+constexpr float kLookAlike = 6.0f;
 
 uint32_t Code(const cv::Vec3b& colour) { return colour[0] | (colour[1] << 8) | (colour[2] << 16); }
 
@@ -44,6 +47,91 @@ cv::Mat LabelNumbers(const cv::Mat& labels, Palette& palette) {
   return numbers;
 }
 
+// What speaks for each label in each cell, and how many of the cell's pixels are painted.
+struct Evidence {
+  std::vector<std::vector<float>> perLabel;  // [label][cell]
+  std::vector<int> paintedPixels;
+  // One row per cell, one column per label.
+  cv::Mat Matrix(int cellCount) const;
+  bool HasAny(int cell) const {
+    for (const std::vector<float>& label : perLabel) {
+      if (label[cell] > 0) return true;
+    }
+    return false;
+  }
+};
+
+// Painted pixels, and the reliable carried ones where nothing is painted, summed per cell and label.
+Evidence GatherEvidence(const RegionGraph& graph, const cv::Mat& painted, const cv::Mat& carriedEvidence,
+                        Palette& palette) {
+  const int cellCount = graph.nodeCount();
+  Evidence evidence;
+  evidence.paintedPixels.assign(cellCount, 0);
+  const cv::Mat& cells = graph.nodes();
+  const cv::Vec3b black(0, 0, 0);
+  auto add = [&](int cell, const cv::Vec3b& colour, float weight) {
+    const int label = palette.IndexOf(colour);
+    if (label >= static_cast<int>(evidence.perLabel.size())) evidence.perLabel.emplace_back(cellCount, 0.0f);
+    evidence.perLabel[label][cell] += weight;
+  };
+  for (int y = 0; y < painted.rows; ++y) {
+    const cv::Vec3b* paint = painted.ptr<cv::Vec3b>(y);
+    const cv::Vec3b* carried = carriedEvidence.ptr<cv::Vec3b>(y);
+    const int* cell = cells.ptr<int>(y);
+    for (int x = 0; x < painted.cols; ++x) {
+      if (paint[x] != black) {
+        add(cell[x], paint[x], kPaintedWeight);
+        ++evidence.paintedPixels[cell[x]];
+      } else if (carried[x] != black) {
+        add(cell[x], carried[x], kCarriedWeight);
+      }
+    }
+  }
+  return evidence;
+}
+
+// A cell that nothing speaks for and that looks like a cell at least half painted over (mean colours closer
+// than kLookAlike) is told so, weakly: edges still decide within a smooth area, but a speck walled in by edges
+// (the next lane dash, the next window of a car) takes the label of what it looks like rather than of what
+// surrounds it. Cells with carried evidence are left to it, and cells painted only in part are no example: in
+// both the look misled more than it helped.
+void AddLookAlikes(const RegionGraph& graph, Evidence& evidence) {
+  const std::vector<cv::Vec3f>& colours = graph.meanColours();
+  const std::vector<int>& areas = graph.areas();
+  std::vector<std::pair<cv::Vec3f, int>> examples;
+  for (int cell = 0; cell < graph.nodeCount(); ++cell) {
+    if (2 * evidence.paintedPixels[cell] < areas[cell]) continue;
+    int label = 0;
+    for (size_t k = 1; k < evidence.perLabel.size(); ++k) {
+      if (evidence.perLabel[k][cell] > evidence.perLabel[label][cell]) label = static_cast<int>(k);
+    }
+    examples.emplace_back(colours[cell], label);
+  }
+  if (examples.empty()) return;
+  for (int cell = 0; cell < graph.nodeCount(); ++cell) {
+    if (evidence.HasAny(cell)) continue;
+    float nearest = kLookAlike * kLookAlike;
+    int label = -1;
+    for (const auto& [colour, exampleLabel] : examples) {
+      const cv::Vec3f difference = colour - colours[cell];
+      const float distance = difference.dot(difference);
+      if (distance < nearest) {
+        nearest = distance;
+        label = exampleLabel;
+      }
+    }
+    if (label >= 0) evidence.perLabel[label][cell] += kLookAlikeWeight * static_cast<float>(areas[cell]);
+  }
+}
+
+cv::Mat Evidence::Matrix(int cellCount) const {
+  cv::Mat matrix(cellCount, static_cast<int>(perLabel.size()), CV_32F);
+  for (size_t label = 0; label < perLabel.size(); ++label) {
+    for (int cell = 0; cell < cellCount; ++cell) matrix.ptr<float>(cell)[label] = perLabel[label][cell];
+  }
+  return matrix;
+}
+
 }  // namespace
 
 LabelAssist::LabelAssist(const AssistInputs& inputs) {
@@ -62,32 +150,12 @@ LabelAssist::LabelAssist(const AssistInputs& inputs) {
 
 cv::Mat LabelAssist::Complete(const cv::Mat& painted) {
   CV_Assert(painted.type() == CV_8UC3 && painted.size() == evidence_.size());
+  Palette palette;
+  Evidence evidence = GatherEvidence(*graph_, painted, evidence_, palette);
+  AddLookAlikes(*graph_, evidence);
+  const std::vector<int> chosen = walker_->Walk(evidence.Matrix(graph_->nodeCount()));
   const cv::Mat& cells = graph_->nodes();
   const cv::Vec3b black(0, 0, 0);
-  Palette palette;
-  std::vector<std::vector<float>> perLabel;  // perLabel[label][cell]
-  auto add = [&](int cell, const cv::Vec3b& colour, float weight) {
-    const int label = palette.IndexOf(colour);
-    if (label >= static_cast<int>(perLabel.size())) perLabel.emplace_back(graph_->nodeCount(), 0.0f);
-    perLabel[label][cell] += weight;
-  };
-  for (int y = 0; y < painted.rows; ++y) {
-    const cv::Vec3b* paint = painted.ptr<cv::Vec3b>(y);
-    const cv::Vec3b* carried = evidence_.ptr<cv::Vec3b>(y);
-    const int* cell = cells.ptr<int>(y);
-    for (int x = 0; x < painted.cols; ++x) {
-      if (paint[x] != black) {
-        add(cell[x], paint[x], kPaintedWeight);
-      } else if (carried[x] != black) {
-        add(cell[x], carried[x], kCarriedWeight);
-      }
-    }
-  }
-  cv::Mat evidence(graph_->nodeCount(), palette.size(), CV_32F);
-  for (int label = 0; label < palette.size(); ++label) {
-    for (int cell = 0; cell < graph_->nodeCount(); ++cell) evidence.ptr<float>(cell)[label] = perLabel[label][cell];
-  }
-  const std::vector<int> chosen = walker_->Walk(evidence);
   cv::Mat completed = painted.clone();
   for (int y = 0; y < completed.rows; ++y) {
     cv::Vec3b* out = completed.ptr<cv::Vec3b>(y);

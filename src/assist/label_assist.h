@@ -3,9 +3,10 @@
 //
 // Built once per frame: the frame is cut into small regions (the cells of its presegmentations, cut again along
 // the boundaries of the carried labels, so that a region straddling two carried labels becomes two) and these
-// form a RegionGraph. Each completion gives the regions their evidence (painted pixels, and the reliable carried
-// ones with a smaller weight) and lets a SeededWalker label them; every unpainted pixel takes its region's label.
-// Painted pixels never change. Not thread-safe; the object owns copies of what it needs.
+// form a RegionGraph. Each completion gives the regions their evidence (painted pixels; the reliable carried
+// ones with a tenth of that weight; and, for a region nothing else speaks for, the label of a painted region of
+// nearly the same mean colour, weaker still) and lets a SeededWalker label them; every unpainted pixel takes its
+// region's label. Painted pixels never change. Not thread-safe; the object owns copies of what it needs.
 #ifndef LABELER_ASSIST_LABEL_ASSIST_H_
 #define LABELER_ASSIST_LABEL_ASSIST_H_
 

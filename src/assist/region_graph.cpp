@@ -21,11 +21,15 @@ struct NeighbourDistances {
   double mean = 0;
 };
 
-NeighbourDistances MeasureNeighbours(const cv::Mat& frame) {
+cv::Mat LabColours(const cv::Mat& frame) {
   cv::Mat floating, lab;
   frame.convertTo(floating, CV_32FC3, 1.0 / 255);
   cv::cvtColor(floating, lab, cv::COLOR_BGR2Lab);
-  NeighbourDistances d{cv::Mat::zeros(frame.size(), CV_32F), cv::Mat::zeros(frame.size(), CV_32F)};
+  return lab;
+}
+
+NeighbourDistances MeasureNeighbours(const cv::Mat& lab) {
+  NeighbourDistances d{cv::Mat::zeros(lab.size(), CV_32F), cv::Mat::zeros(lab.size(), CV_32F)};
   double sum = 0;
   for (int y = 0; y < lab.rows; ++y) {
     const cv::Vec3f* row = lab.ptr<cv::Vec3f>(y);
@@ -59,8 +63,10 @@ uint64_t PairKey(int a, int b) {
 }  // namespace
 
 RegionGraph::RegionGraph(const cv::Mat& frame, const cv::Mat& nodes, int nodeCount)
-    : nodes_(nodes), nodeCount_(nodeCount) {
-  const NeighbourDistances d = MeasureNeighbours(frame);
+    : nodes_(nodes), nodeCount_(nodeCount), meanColours_(nodeCount), areas_(nodeCount, 0) {
+  const cv::Mat lab = LabColours(frame);
+  MeasureNodes(lab);
+  const NeighbourDistances d = MeasureNeighbours(lab);
   const double scale = d.mean > 0 ? -4.0 / d.mean : 0;
   std::vector<std::pair<uint64_t, float>> pairs;
   for (int y = 0; y < nodes.rows; ++y) {
@@ -83,6 +89,21 @@ RegionGraph::RegionGraph(const cv::Mat& frame, const cv::Mat& nodes, int nodeCou
     const uint64_t key = pairs[i].first;
     for (; i < pairs.size() && pairs[i].first == key; ++i) edge.weight += pairs[i].second;
     edges_.push_back(edge);
+  }
+}
+
+void RegionGraph::MeasureNodes(const cv::Mat& lab) {
+  std::vector<cv::Vec3d> sums(nodeCount_);
+  for (int y = 0; y < lab.rows; ++y) {
+    const cv::Vec3f* colour = lab.ptr<cv::Vec3f>(y);
+    const int* node = nodes_.ptr<int>(y);
+    for (int x = 0; x < lab.cols; ++x) {
+      sums[node[x]] += cv::Vec3d(colour[x]);
+      ++areas_[node[x]];
+    }
+  }
+  for (int node = 0; node < nodeCount_; ++node) {
+    if (areas_[node] > 0) meanColours_[node] = cv::Vec3f(sums[node] / areas_[node]);
   }
 }
 

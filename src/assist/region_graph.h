@@ -29,11 +29,18 @@ class RegionGraph {
   const cv::Mat& nodes() const { return nodes_; }
   int nodeCount() const { return nodeCount_; }
   const std::vector<GraphEdge>& edges() const { return edges_; }
+  // Each node's mean CIE Lab colour (from a frame scaled to [0, 1]: L from 0 to 100) and its pixel count.
+  const std::vector<cv::Vec3f>& meanColours() const { return meanColours_; }
+  const std::vector<int>& areas() const { return areas_; }
 
  private:
+  void MeasureNodes(const cv::Mat& lab);
+
   cv::Mat nodes_;
   int nodeCount_;
   std::vector<GraphEdge> edges_;
+  std::vector<cv::Vec3f> meanColours_;
+  std::vector<int> areas_;
 };
 
 // The cells of the overlay of `partitions` (each 32-bit integers, one size): two pixels share a cell when they

@@ -1,15 +1,18 @@
-// What neighbouring frames' labels count for: carried with the flow, and trusted only away from carried
-// boundaries and where the flow to the neighbour and back returns to its start.
-#include "assist/carried_evidence.h"
-
+// The completion of a frame's labels: evidence carried from neighbouring frames, trusted only away from carried
+// boundaries and where the flow to the neighbour and back returns to its start; and strokes spread along edges
+// and to what looks alike.
 #include <gtest/gtest.h>
+
+#include "assist/carried_evidence.h"
+#include "assist/label_assist.h"
+#include "preseg/region_map.h"
 
 #include <opencv2/imgproc.hpp>
 
 namespace labeler {
 namespace {
 
-const cv::Vec3b kCar(142, 0, 0), kRoad(128, 64, 128), kSky(180, 130, 70);
+const cv::Vec3b kCar(142, 0, 0), kRoad(128, 64, 128), kSky(180, 130, 70), kLane(255, 255, 255);
 
 // A grey frame with texture everywhere, so that the flow is sure of itself; shifted by `dx` pixels.
 cv::Mat TexturedGrey(int dx) {
@@ -48,6 +51,26 @@ TEST(CarriedEvidence, IsTrustedAwayFromCarriedBoundariesAndOnlyWhereNeighboursAg
   const CarriedLabels two = CarryFromNeighbours(grey, {before, after}, carrier);
   EXPECT_EQ(two.reliable.at<cv::Vec3b>(60, 30), cv::Vec3b(0, 0, 0));
   EXPECT_EQ(two.all.at<cv::Vec3b>(60, 30), kRoad);  // the first neighbour's, for cutting regions
+}
+
+// Two white dashes on a grey road, walled in by their edges: a stroke on one dash and one on the road label the
+// whole frame, the other dash by its look; painted pixels keep their label whatever surrounds them.
+TEST(LabelAssist, StrokesSpreadWithinEdgesAndToWhatLooksAlike) {
+  cv::Mat frame(60, 100, CV_8UC3, cv::Scalar(90, 90, 90));
+  const cv::Rect painted(20, 20, 8, 8), alike(70, 20, 8, 8);
+  frame(painted).setTo(cv::Scalar(235, 235, 235));
+  frame(alike).setTo(cv::Scalar(235, 235, 235));
+  LabelAssist assist({frame, {RegionMap(frame).ids()}, {}});
+  cv::Mat strokes = cv::Mat::zeros(frame.size(), CV_8UC3);
+  cv::circle(strokes, {24, 24}, 4, cv::Scalar(kLane), cv::FILLED);  // most of the dash
+  cv::circle(strokes, {50, 50}, 3, cv::Scalar(kRoad), cv::FILLED);
+  strokes.at<cv::Vec3b>(5, 5) = kCar;
+  cv::Mat expected(frame.size(), CV_8UC3, cv::Scalar(kRoad));
+  expected(painted).setTo(cv::Scalar(kLane));
+  expected(alike).setTo(cv::Scalar(kLane));
+  cv::circle(expected, {24, 24}, 4, cv::Scalar(kLane), cv::FILLED);
+  expected.at<cv::Vec3b>(5, 5) = kCar;
+  EXPECT_EQ(cv::norm(assist.Complete(strokes), expected, cv::NORM_INF), 0);
 }
 
 }  // namespace
