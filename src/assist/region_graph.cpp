@@ -56,6 +56,16 @@ NeighbourDistances MeasureNeighbours(const cv::Mat& lab) {
 
 float PairWeight(double exponent) { return std::max(kWeakestPair, static_cast<float>(std::exp(exponent))); }
 
+// Pairs along one boundary come in runs of the same two nodes: a run is summed as it comes, which leaves far
+// fewer entries to sort.
+void AddPair(std::vector<std::pair<uint64_t, float>>& pairs, uint64_t key, double exponent) {
+  if (!pairs.empty() && pairs.back().first == key) {
+    pairs.back().second += PairWeight(exponent);
+  } else {
+    pairs.emplace_back(key, PairWeight(exponent));
+  }
+}
+
 uint64_t PairKey(int a, int b) {
   return (static_cast<uint64_t>(std::min(a, b)) << 32) | static_cast<uint32_t>(std::max(a, b));
 }
@@ -75,12 +85,8 @@ RegionGraph::RegionGraph(const cv::Mat& frame, const cv::Mat& nodes, int nodeCou
     const float* dx = d.x.ptr<float>(y);
     const float* dy = d.y.ptr<float>(y);
     for (int x = 0; x < nodes.cols; ++x) {
-      if (x + 1 < nodes.cols && row[x + 1] != row[x]) {
-        pairs.emplace_back(PairKey(row[x], row[x + 1]), PairWeight(scale * dx[x]));
-      }
-      if (below != nullptr && below[x] != row[x]) {
-        pairs.emplace_back(PairKey(row[x], below[x]), PairWeight(scale * dy[x]));
-      }
+      if (x + 1 < nodes.cols && row[x + 1] != row[x]) AddPair(pairs, PairKey(row[x], row[x + 1]), scale * dx[x]);
+      if (below != nullptr && below[x] != row[x]) AddPair(pairs, PairKey(row[x], below[x]), scale * dy[x]);
     }
   }
   std::sort(pairs.begin(), pairs.end(), [](const auto& l, const auto& r) { return l.first < r.first; });
