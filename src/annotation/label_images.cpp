@@ -232,9 +232,17 @@ void LabelImages::SetCompleter(LabelCompleter* completer) {
   FinishRender();
 }
 
+// A completion that fails leaves the frame with its strokes alone, shown and saved: the assist is a help, and its
+// failure must not keep the annotator's work from the disk.
 void LabelImages::CompleteCommitted() {
   if (completer_ == nullptr) return;
-  completed_ = completer_->Complete(committed_);
+  try {
+    completed_ = completer_->Complete(committed_);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "labeler: error: label assist failed on frame %d: %s; the frame has its strokes alone\n",
+                 timeline_.currentFrame(), error.what());
+    completed_ = committed_.clone();
+  }
   ShowCompletion(cv::Rect(0, 0, working_.cols, working_.rows));
   MarkChanged(cv::Rect(0, 0, working_.cols, working_.rows));
   FinishRender();

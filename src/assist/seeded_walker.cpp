@@ -1,5 +1,7 @@
 #include "assist/seeded_walker.h"
 
+#include <stdexcept>
+
 namespace labeler {
 namespace {
 
@@ -42,6 +44,7 @@ std::vector<int> SeededWalker::Walk(const cv::Mat& evidence) {
     *diagonal_[node] = degree_[node] + total + kLeak;
   }
   solver_.factorize(system_);
+  if (solver_.info() != Eigen::Success) throw std::runtime_error("the region graph's system could not be factorised");
   Eigen::MatrixXd sides(n, labels);
   for (int node = 0; node < n; ++node) {
     for (int k = 0; k < labels; ++k) sides(node, k) = evidence.ptr<float>(node)[k];

@@ -23,7 +23,8 @@ class SeededWalker {
   explicit SeededWalker(const RegionGraph& graph);
 
   // `evidence` holds one row per node and one column per label (32-bit floats). Returns each node's label
-  // (a column of `evidence`), or -1 where no walk reaches any evidence.
+  // (a column of `evidence`), or -1 where no walk reaches any evidence. Throws std::runtime_error when the
+  // system can't be solved.
   std::vector<int> Walk(const cv::Mat& evidence);
 
  private:
