@@ -96,6 +96,7 @@ void LabelImages::LoadCurrentFrame() {
 
 void LabelImages::LoadLabelImage(cv::Mat& image, int frame) {
   const std::string path = LabelImagePath(labelDir_, frame);
+  loaded_ = {frame, StampOf(path)};
   if (frame != unusableFrame_) unusableFrame_ = -1;
   std::error_code error;
   if (!std::filesystem::exists(path, error)) {
@@ -148,10 +149,40 @@ bool LabelImages::SaveLabelImage(int frame) {
   if (strokes_.strokes().empty() && !completedAnything) return true;
   if (committedStrokes_ != strokes_.generation()) RebuildCommitted();  // a commit failed half-way
   const std::string path = LabelImagePath(labelDir_, frame);
+  if (ChangedSinceLoaded(frame, path)) return SaveBeside(frame, path);
   if (frame == unusableFrame_) {
     if (!KeepUnusableFile(unusablePath_)) return false;
     unusableFrame_ = -1;
   }
+  if (!WriteLabelImage(path)) return false;
+  loaded_ = {frame, StampOf(path)};
+  return true;
+}
+
+// Another process (a second labeller on the folder) wrote the frame's label image after this one loaded it.
+bool LabelImages::ChangedSinceLoaded(int frame, const std::string& path) const {
+  const FileStamp now = StampOf(path);
+  return frame == loaded_.frame && now.exists && now != loaded_.stamp;
+}
+
+// Neither version is lost: this labeller's goes beside the other's as "frame-NNNNNN.conflict-N.png", the first
+// N free, and the annotators decide which to keep.
+bool LabelImages::SaveBeside(int frame, const std::string& path) {
+  const std::string stem = path.substr(0, path.size() - 4);
+  std::string beside;
+  std::error_code error;
+  for (int n = 1; beside.empty() || std::filesystem::exists(beside, error); ++n) {
+    beside = stem + ".conflict-" + std::to_string(n) + ".png";
+  }
+  if (!WriteLabelImage(beside)) return false;
+  std::fprintf(stderr,
+               "labeler: warning: label image %s changed on disk since frame %d was loaded (another labeller?); "
+               "this labeller's version is saved as %s\n",
+               path.c_str(), frame, beside.c_str());
+  return true;
+}
+
+bool LabelImages::WriteLabelImage(const std::string& path) {
   std::vector<uchar> png;
   std::string reason;
   try {

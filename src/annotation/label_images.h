@@ -21,6 +21,7 @@
 #include "annotation/frame_assistant.h"
 #include "annotation/label_image_file.h"
 #include "annotation/redraw_requests.h"
+#include "common/files.h"
 #include "annotation/stroke_store.h"
 #include "preseg/preseg_engine.h"
 #include "timeline/timeline.h"
@@ -50,7 +51,9 @@ class LabelImages {
   void LoadCurrentFrame();
 
   // Writes the committed image of `frame` if the store holds strokes. Returns false, after saying why on
-  // standard error, when the file could not be written; the file on disk is then unchanged.
+  // standard error, when the file could not be written; the file on disk is then unchanged. When the stored
+  // label image changed on disk since this labeller loaded it, it is kept, and this version is written beside it
+  // as "frame-NNNNNN.conflict-N.png" (saying so).
   bool SaveLabelImage(int frame);
 
   // The working image becomes the committed one with the strokes rendered over it: all of them (kFull) or the
@@ -99,6 +102,9 @@ class LabelImages {
   // there is none. A stored image that can't be used (undecodable, or of another size) is reported once, the
   // frame starts black, and the file is kept as "<name>.bak" before a save replaces it.
   void LoadLabelImage(cv::Mat& image, int frame);
+  bool ChangedSinceLoaded(int frame, const std::string& path) const;
+  bool SaveBeside(int frame, const std::string& path);
+  bool WriteLabelImage(const std::string& path);
   void CompleteCommitted();
   void ShowCompletion(const cv::Rect& rect);
   const cv::Mat& ToSave() const { return completer_ != nullptr ? completed_ : committed_; }
@@ -160,6 +166,13 @@ class LabelImages {
   };
   LastRender lastRender_;
 
+  // The stored label image as this labeller last loaded or saved it: a save finding it changed since (another
+  // labeller on the folder wrote it) goes beside it instead of over it.
+  struct LoadedFile {
+    int frame = -1;
+    FileStamp stamp;
+  };
+  LoadedFile loaded_;
   int leftFrame_ = -1;          // the frame whose label image was saved when it was left last
   cv::Mat leftLabels_;          // ... and that label image
   int unusableFrame_ = -1;      // the frame whose stored label image could not be used

@@ -64,6 +64,7 @@ void Labeler::StartUp(const std::string& metaPath) {
 
   strokes_.DiscardStrokes();
   PrepareLabelFolder(*config_.DIR_LABEL_IMGS);
+  folderLock_ = std::make_unique<LabelFolderLock>(*config_.DIR_LABEL_IMGS);
   labelImages_->LoadCurrentFrame();
   labelImages_->RenderWorking();
   composer_->RedrawLabelWindow();
@@ -198,6 +199,7 @@ void Labeler::ShutDown() {
   windows_.DestroyWindow(kFrameWindow);
   windows_.DestroyWindow(kPresegWindow);
   windows_.DestroyWindow(kLabelWindow);
+  folderLock_.reset();
 }
 
 // Keys that save, change frames or change the stroke list end a drag in progress first, as its release would; a

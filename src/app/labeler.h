@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "annotation/label_folder_lock.h"
 #include "annotation/label_images.h"
 #include "annotation/mouse_interaction.h"
 #include "annotation/redraw_requests.h"
@@ -86,6 +87,7 @@ class Labeler {
   StrokeStore strokes_;
   RedrawRequests redraws_;
   PointerState pointer_;
+  std::unique_ptr<LabelFolderLock> folderLock_;
   std::unique_ptr<FrameAssistant> assistant_;  // created at the first "a"
   std::unique_ptr<LabelImages> labelImages_;
   std::unique_ptr<WindowComposer> composer_;

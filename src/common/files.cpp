@@ -20,6 +20,14 @@ std::string NotARegularFile(const std::string& path) {
   return "is not a regular file";
 }
 
+FileStamp StampOf(const std::string& path) {
+  struct stat status;
+  if (stat(path.c_str(), &status) != 0) return {};
+  return {true, static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino),
+          static_cast<int64_t>(status.st_size),
+          static_cast<int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
+}
+
 void SkipByteOrderMark(std::FILE* file) {
   static constexpr unsigned char kMark[3] = {0xef, 0xbb, 0xbf};
   int read[3];

@@ -2,6 +2,7 @@
 #ifndef LABELER_COMMON_FILES_H_
 #define LABELER_COMMON_FILES_H_
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -20,6 +21,20 @@ void SkipByteOrderMark(std::FILE* file);
 // or a full disk leaves either the old file or the new one, never a torn one. Returns "" or the reason it failed;
 // on failure nothing is left behind.
 std::string WriteFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes);
+
+// What tells a file's version apart without reading it: a rename over it (a save) changes the inode, a write in
+// place the size or the modification time.
+struct FileStamp {
+  bool exists = false;
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  int64_t size = 0;
+  int64_t modifiedNs = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of `path` after following links; `exists` false when nothing can be found there.
+FileStamp StampOf(const std::string& path);
 
 }  // namespace labeler
 

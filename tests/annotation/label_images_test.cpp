@@ -240,7 +240,7 @@ TEST(LabelImages, SavesAtomicallyAndKeepsTheFrameWhenASaveFails) {
   s.Click({30, 30});
   // The label folder turns into a file: every write fails, whoever runs the test.
   s.windows.Do([&s] {
-    std::filesystem::remove(s.LabelDir());
+    std::filesystem::remove_all(s.LabelDir());
     s.dir.Write("labels", "not a folder");
   });
   s.windows.Key(' ');

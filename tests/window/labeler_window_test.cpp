@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <thread>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
@@ -124,6 +125,50 @@ TEST_F(RealWindows, KeysMoveTheFramesAndPickLabelsAndEscapeEnds) {
       << labeler->output();
   Keys(FindWindow(*x_, "Labeled Map"), "Escape");
   EXPECT_EQ(labeler->WaitForExit(), 0);
+}
+
+// Two labellers on one label folder: the second says who else has it open, and its save of a frame the first
+// saved meanwhile goes beside the first's file, so that neither loses a stroke.
+TEST_F(RealWindows, TwoLabellersOnOneFolderLoseNothing) {
+  const std::string meta = MakeStillProject();
+  std::unique_ptr<DisplayedProcess> first = Start({meta});
+  const std::string firstWindow = FindWindow(*x_, "Click Me!");
+  ASSERT_FALSE(firstWindow.empty());
+  std::unique_ptr<DisplayedProcess> second = Start({meta});
+  std::string secondWindow;
+  for (int tries = 0; tries < 200 && (secondWindow.empty() || secondWindow == firstWindow); ++tries) {
+    const std::string ids = RunOnDisplay(*x_, "xdotool search --onlyvisible --name '^Click Me!$' 2>/dev/null");
+    for (size_t at = 0, end; at < ids.size(); at = end + 1) {
+      end = std::min(ids.find('\n', at), ids.size());
+      if (ids.substr(at, end - at) != firstWindow) secondWindow = ids.substr(at, end - at);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_FALSE(secondWindow.empty());
+  EXPECT_NE(second->errors().find("is also open in process " + std::to_string(first->pid())), std::string::npos)
+      << second->errors();
+  // The two windows lie on top of each other: the one to paint in is raised first.
+  RunOnDisplay(*x_, "xdotool windowraise " + firstWindow + " sleep 0.2");
+  Drag(firstWindow, {{150, 150}, {150, 150}});
+  Keys(firstWindow, "space");
+  const std::string saved = dir_.File("labels/frame-000000.png");
+  ASSERT_FALSE(testing::WaitForImage(saved).empty());
+  RunOnDisplay(*x_, "xdotool windowraise " + secondWindow + " sleep 0.2");
+  Drag(secondWindow, {{400, 400}, {400, 400}});
+  Keys(secondWindow, "space");
+  const cv::Mat beside = testing::WaitForImage(dir_.File("labels/frame-000000.conflict-1.png"));
+  ASSERT_FALSE(beside.empty()) << second->errors();
+  const cv::Mat kept = cv::imread(saved, cv::IMREAD_COLOR);
+  const cv::Vec3b road(128, 64, 128), black(0, 0, 0);
+  EXPECT_EQ(kept.at<cv::Vec3b>(150, 150), road);
+  EXPECT_EQ(kept.at<cv::Vec3b>(400, 400), black);
+  EXPECT_EQ(beside.at<cv::Vec3b>(400, 400), road);
+  EXPECT_NE(second->errors().find("saved as " + dir_.File("labels/frame-000000.conflict-1.png")), std::string::npos);
+  Keys(firstWindow, "Escape");
+  Keys(secondWindow, "Escape");
+  EXPECT_EQ(first->WaitForExit(), 0);
+  EXPECT_EQ(second->WaitForExit(), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("labels/.labeler.lock")));
 }
 
 TEST_F(RealWindows, MissingArgumentShowsTheShutdownBoxAndExitsWith255) {

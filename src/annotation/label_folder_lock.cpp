@@ -1,0 +1,100 @@
+#include "annotation/label_folder_lock.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+
+namespace labeler {
+namespace {
+
+constexpr const char* kLockName = "/.labeler.lock";
+
+std::string HostName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return "unknown-host";
+  return name;
+}
+
+std::string Now() {
+  const std::time_t now = std::time(nullptr);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&now));
+  return text;
+}
+
+// What a lock file says: "host <name>\npid <number>\nstarted <time>\n".
+struct LockHolder {
+  std::string host;
+  long pid = 0;
+  std::string started;
+};
+
+LockHolder ReadHolder(const std::string& path) {
+  std::ifstream in(path);
+  LockHolder holder;
+  std::string key;
+  while (in >> key) {
+    if (key == "host") {
+      in >> holder.host;
+    } else if (key == "pid") {
+      in >> holder.pid;
+    } else if (key == "started") {
+      std::getline(in >> std::ws, holder.started);
+    }
+  }
+  return holder;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool RunsHere(const LockHolder& holder) {
+  return holder.pid > 0 && (kill(static_cast<pid_t>(holder.pid), 0) == 0 || errno == EPERM);
+}
+
+}  // namespace
+
+LabelFolderLock::LabelFolderLock(const std::string& labelDir) : path_(labelDir + kLockName) {
+  mine_ = "host " + HostName() + "\npid " + std::to_string(getpid()) + "\nstarted " + Now() + "\n";
+  // A folder the lock can't be written to (read-only, say) has no lock to show; its saves say what fails.
+  if (TryCreate() != Attempt::kHeldByAnother) return;
+  const LockHolder holder = ReadHolder(path_);
+  if (holder.host == HostName() && !RunsHere(holder)) {
+    std::remove(path_.c_str());
+    if (TryCreate() == Attempt::kTaken) {
+      std::printf("Took over the lock of label folder %s left by process %ld (started %s), which no longer runs.\n",
+                  labelDir.c_str(), holder.pid, holder.started.c_str());
+      return;
+    }
+  }
+  std::fprintf(stderr,
+               "labeler: warning: label folder %s is also open in process %ld on %s (started %s); a frame it saved "
+               "after this labeller loaded it is not replaced, this labeller's version goes beside it\n",
+               labelDir.c_str(), holder.pid, holder.host.c_str(), holder.started.c_str());
+}
+
+LabelFolderLock::~LabelFolderLock() {
+  if (held_ && ReadAll(path_) == mine_) std::remove(path_.c_str());
+}
+
+// Creates the lock file only if there is none: of two labellers starting at once, one takes it.
+LabelFolderLock::Attempt LabelFolderLock::TryCreate() {
+  const int fd = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+  if (fd < 0) return errno == EEXIST ? Attempt::kHeldByAnother : Attempt::kFailed;
+  held_ = write(fd, mine_.data(), mine_.size()) == static_cast<ssize_t>(mine_.size());
+  close(fd);
+  if (!held_) std::remove(path_.c_str());
+  return held_ ? Attempt::kTaken : Attempt::kFailed;
+}
+
+}  // namespace labeler
