@@ -1,8 +1,8 @@
 // labeler-tool assist: the label image the labeller would save with label assist on, from the command line.
 //
 // The strokes of one frame (a label image, black where nothing is painted) are completed exactly as the labeller
-// completes them: with the regions of the chosen presegmentation at its start thresholds, and the label folder's
-// stored label images of the frames just before and after. Useful for pre-labelling a clip before review.
+// completes them: over the frame's own stored label image, with the regions of the chosen presegmentation at its
+// start thresholds, and the label folder's stored label images of the frames just before and after. Useful for pre-labelling a clip before review.
 #include <cstdio>
 #include <opencv2/imgcodecs.hpp>
 #include <string>
@@ -10,6 +10,7 @@
 
 #include "annotation/frame_assistant.h"
 #include "annotation/label_image_file.h"
+#include "annotation/label_images.h"
 #include "common/files.h"
 #include "common/quiet_console.h"
 #include "preseg/preseg_engine.h"
@@ -64,6 +65,17 @@ cv::Mat ReadStrokes(const std::string& path, cv::Size frameSize) {
   return strokes;
 }
 
+// The frame's stored label image with the strokes painted over it, as the labeller holds it: what is stored counts
+// as painted. A stored image that can't be used is left out, as the labeller starts such a frame black.
+cv::Mat WithStoredLabels(const cv::Mat& strokes, const std::string& labelDir, int frame) {
+  cv::Mat painted = ReadStoredLabelImage(LabelImagePath(labelDir, frame));
+  if (painted.size() != strokes.size()) return strokes;
+  std::vector<cv::Mat> channels;
+  cv::split(strokes, channels);
+  strokes.copyTo(painted, (channels[0] | channels[1] | channels[2]) != 0);
+  return painted;
+}
+
 }  // namespace
 
 int AssistCommand(int argc, char** argv) {
@@ -79,7 +91,12 @@ int AssistCommand(int argc, char** argv) {
     }
     timeline.GoToFrame(options.frame);
   }
-  const cv::Mat strokes = ReadStrokes(options.strokes, timeline.frame().size());
+  if (timeline.currentFrame() != options.frame) {
+    throw FatalError(ErrorLine("frame " + std::to_string(options.frame) + " of " + *project.config.FILE_TIMELINE +
+                               " can't be read"));
+  }
+  const cv::Mat painted = WithStoredLabels(ReadStrokes(options.strokes, timeline.frame().size()),
+                                           *project.config.DIR_LABEL_IMGS, options.frame);
   PresegEngine preseg;
   preseg.CreatePresegImages(timeline.frame().size());
   preseg.currentPreseg().algorithm = options.setting;
@@ -87,10 +104,10 @@ int AssistCommand(int argc, char** argv) {
   cv::Mat completed;
   {
     QuietConsole quiet;  // the presegmentations say what they compute
-    completed = assistant.Complete(strokes);
+    completed = assistant.Complete(painted);
   }
   std::vector<uchar> png;
-  cv::imencode(".png", completed, png);
+  if (!cv::imencode(".png", completed, png)) throw FatalError(ErrorLine("cannot encode " + options.out));
   const std::string failure = WriteFileAtomically(options.out, png);
   if (!failure.empty()) throw FatalError(ErrorLine("cannot write " + options.out + ": " + failure));
   std::printf("Wrote %s\n", options.out.c_str());

@@ -29,8 +29,9 @@ inline constexpr const char* kCarryUsage =
     "  scores a plain copy, the optical flow and the flow snapped to each presegmentation\n";
 inline constexpr const char* kAssistUsage =
     "usage: labeler-tool assist --meta FILE.meta --frame N --strokes PAINTED.png --out OUT.png [--setting S]\n"
-    "  completes the strokes of frame N (black where nothing is painted) as the labeller's label assist does,\n"
-    "  with presegmentation setting S (0 none, the default) and the stored label images of frames N - 1 and N + 1\n";
+    "  completes the strokes of frame N (black where nothing is painted) over its stored label image as the\n"
+    "  labeller's label assist does, with presegmentation setting S (0 none, the default) and the stored label\n"
+    "  images of frames N - 1 and N + 1\n";
 inline constexpr const char* kStatsUsage =
     "usage: labeler-tool stats --meta FILE.meta [--csv]\n"
     "  per frame: whether it has a label image and the share of each label; totals at the end\n";

@@ -1,6 +1,7 @@
 #include "annotation/frame_assistant.h"
 
 #include <filesystem>
+#include <stdexcept>
 #include <opencv2/imgproc.hpp>
 
 #include "annotation/label_image_file.h"
@@ -15,15 +16,19 @@ cv::Mat FrameAssistant::Complete(const cv::Mat& painted) {
   // The presegmentation engine may still hold the frame before's: the completion rests on this frame's.
   preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);
   if (Outdated()) Prepare();
+  if (assist_ == nullptr) throw std::runtime_error("the frame could not be prepared for label assist");
   return assist_->Complete(painted);
 }
 
 bool FrameAssistant::Outdated() const {
-  return assist_ == nullptr || frameSerial_ != timeline_.frameSerial() ||
-         presegGeneration_ != preseg_.publishedGeneration() || presegmented_ != preseg_.presegmented();
+  return frameSerial_ != timeline_.frameSerial() || presegGeneration_ != preseg_.publishedGeneration();
 }
 
+// What the preparation is for is noted first: should it fail, the mouse path does not try it again at every move.
 void FrameAssistant::Prepare() {
+  assist_.reset();
+  frameSerial_ = timeline_.frameSerial();
+  presegGeneration_ = preseg_.publishedGeneration();
   const cv::Mat& frame = timeline_.frame();
   AssistInputs inputs{frame, {}, {}};
   if (std::shared_ptr<const RegionMap> chosen = preseg_.Regions()) inputs.partitions.push_back(chosen->ids());
@@ -40,9 +45,6 @@ void FrameAssistant::Prepare() {
     if (!neighbours.empty()) inputs.carried = CarryFromNeighbours(grey, neighbours, carrier_);
   }
   assist_ = std::make_unique<LabelAssist>(inputs);
-  frameSerial_ = timeline_.frameSerial();
-  presegGeneration_ = preseg_.publishedGeneration();
-  presegmented_ = preseg_.presegmented();
 }
 
 // The frames just before and after the current one that have a usable stored label image. A label image that

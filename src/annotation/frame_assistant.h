@@ -5,7 +5,8 @@
 // before and after it, read from the label folder. The preparation is redone only when the frame's picture or
 // the published presegmentation changed; each completion after that costs one walk. Used by the labeller in
 // assist mode and by `labeler-tool assist`, so that both give the same labels. Borrows the timeline and the
-// presegmentation engine, which must outlive it.
+// presegmentation engine, which must outlive it. A preparation that fails is not tried again until the frame or
+// the presegmentation changes; the completions until then fail at once.
 #ifndef LABELER_ANNOTATION_FRAME_ASSISTANT_H_
 #define LABELER_ANNOTATION_FRAME_ASSISTANT_H_
 
@@ -14,23 +15,13 @@
 #include <opencv2/core.hpp>
 #include <string>
 
+#include "annotation/label_completer.h"
 #include "assist/label_assist.h"
 #include "preseg/preseg_engine.h"
 #include "propagation/label_carrier.h"
 #include "timeline/timeline.h"
 
 namespace labeler {
-
-// Fills the unpainted pixels of the current frame's label image.
-class LabelCompleter {
- public:
-  virtual ~LabelCompleter() = default;
-  // `painted` (8-bit colour, black unpainted) with the pixels it leaves black completed where evidence reaches.
-  virtual cv::Mat Complete(const cv::Mat& painted) = 0;
-  // Whether a completion now would rest on other evidence than the last one (another frame, another
-  // presegmentation published).
-  virtual bool Outdated() const = 0;
-};
 
 class FrameAssistant : public LabelCompleter {
  public:
@@ -52,7 +43,6 @@ class FrameAssistant : public LabelCompleter {
   // What assist_ was prepared for.
   uint64_t frameSerial_ = 0;
   uint64_t presegGeneration_ = 0;
-  bool presegmented_ = false;
 };
 
 }  // namespace labeler

@@ -156,6 +156,8 @@ bool LabelImages::SaveLabelImage(int frame) {
   }
   if (!WriteLabelImage(path)) return false;
   loaded_ = {frame, StampOf(path)};
+  leftFrame_ = frame;
+  leftLabels_ = ToSave().clone();
   return true;
 }
 
@@ -175,6 +177,7 @@ bool LabelImages::SaveBeside(int frame, const std::string& path) {
     beside = stem + ".conflict-" + std::to_string(n) + ".png";
   }
   if (!WriteLabelImage(beside)) return false;
+  leftFrame_ = -1;  // the frame's file is the other's: carrying from it reads that
   std::fprintf(stderr,
                "labeler: warning: label image %s changed on disk since frame %d was loaded (another labeller?); "
                "this labeller's version is saved as %s\n",
@@ -258,9 +261,12 @@ void LabelImages::SetCompleter(LabelCompleter* completer) {
   completer_ = completer;
   completed_.release();
   shown_.release();
-  CompleteCommitted();
-  MarkChanged(cv::Rect(0, 0, working_.cols, working_.rows));
-  FinishRender();
+  if (completer_ != nullptr) {
+    CompleteCommitted();
+  } else {
+    MarkChanged(cv::Rect(0, 0, working_.cols, working_.rows));
+    FinishRender();
+  }
 }
 
 // A completion that fails leaves the frame with its strokes alone, shown and saved: the assist is a help, and its
@@ -424,10 +430,6 @@ void LabelImages::ForgetLastRender() {
 bool LabelImages::ChangeFrame(int delta) {
   const int left = timeline_.currentFrame();
   if (!SaveLabelImage(left)) return false;
-  if (!strokes_.strokes().empty()) {
-    leftFrame_ = left;
-    leftLabels_ = ToSave().clone();
-  }
   timeline_.GoToRelativeFrame(delta);
   strokes_.DiscardStrokes();
   LoadCurrentFrame();

@@ -5,9 +5,9 @@
 // shows). A stroke painted without presegmentation colours its brush discs; one painted with a presegmentation
 // colours, whole, every region of that presegmentation its discs touch. Label images are stored as
 // "<dir>/frame-%.6d.png", written atomically. With a completer set (label assist), every pixel left unpainted by
-// the committed image is completed after each commit; the completed image is what is shown and saved, and a frame
-// whose completion labels anything is saved even without strokes. The object borrows the timeline, the presegmentation engine, the
-// stroke store and the redraw requests, which must outlive it.
+// the committed image is completed after each commit; the completed image is what is shown and saved, and a
+// frame whose completion labels anything is saved even without strokes. The object borrows the timeline, the
+// presegmentation engine, the stroke store, the redraw requests and the completer, which must outlive it.
 #ifndef LABELER_ANNOTATION_LABEL_IMAGES_H_
 #define LABELER_ANNOTATION_LABEL_IMAGES_H_
 
@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "annotation/frame_assistant.h"
+#include "annotation/label_completer.h"
 #include "annotation/label_image_file.h"
 #include "annotation/redraw_requests.h"
 #include "common/files.h"
@@ -173,7 +173,7 @@ class LabelImages {
     FileStamp stamp;
   };
   LoadedFile loaded_;
-  int leftFrame_ = -1;          // the frame whose label image was saved when it was left last
+  int leftFrame_ = -1;          // the frame whose label image was saved last
   cv::Mat leftLabels_;          // ... and that label image
   int unusableFrame_ = -1;      // the frame whose stored label image could not be used
   std::string unusablePath_;    // ... and its file, kept as .bak before the first save replaces it

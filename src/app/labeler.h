@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "annotation/frame_assistant.h"
 #include "annotation/label_folder_lock.h"
 #include "annotation/label_images.h"
 #include "annotation/mouse_interaction.h"

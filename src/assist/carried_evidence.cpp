@@ -10,8 +10,8 @@ namespace {
 constexpr float kLargestRoundTrip = 1.0f;  // pixels
 constexpr int kBoundaryBand = 2;           // pixels on each side of a carried boundary
 // Larger frames are carried with the flow of a copy scaled down to this many pixels (a quarter of 1920 x 1080):
-// the evidence is thinned
-// along boundaries anyway, and the flow would otherwise take most of the time of entering an HD frame.
+// the evidence is thinned along boundaries anyway, and the flow would otherwise take most of the time of
+// entering an HD frame.
 constexpr double kLargestFlowArea = 960.0 * 540.0;
 
 // The flow from `to` to `from`, computed at a reduced size for frames larger than kLargestFlowArea.

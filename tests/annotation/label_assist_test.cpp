@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -82,22 +83,26 @@ TEST(LabelAssist, CompletesTheFrameFromTwoClicksFollowsUndoAndIsSavedAsShown) {
   EXPECT_EQ(CountColour(stored(kBox), kCarBgr), kBox.area());
 }
 
-// labeler-tool assist, given the strokes of a frame, writes what the labeller saves for them.
+// labeler-tool assist, given the strokes of a frame, writes what the labeller saves for them over the frame's
+// stored label image.
 TEST(LabelAssist, TheToolCompletesStrokesAsTheLabellerDoes) {
   PaintingSession s;
   s.Click({50, 40});  // road on frame 0: the neighbour the completion of frame 1 carries from
   s.windows.Key(' ');
-  s.windows.Key('a');
   s.windows.Key('2');
-  s.Drag({{20, 15}, {30, 15}, {30, 25}});
+  s.Drag({{20, 15}, {30, 15}, {30, 25}});  // car on frame 1, stored without assist
+  s.windows.Key(' ');
+  s.windows.Key(ui::kKeyBackspace);
+  s.windows.Do([&s] { std::filesystem::copy_file(s.LabelFile(1), s.dir.File("stored1.png")); });
+  s.windows.Key('a');
   s.windows.Key('1');
   s.Click({12, 27});  // road painted inside the box stays road
   s.windows.Key(' ');
   ASSERT_EQ(s.Run(), 0);
+  const cv::Mat saved = s.Stored(1);
+  std::filesystem::copy_file(s.dir.File("stored1.png"), s.LabelFile(1),
+                             std::filesystem::copy_options::overwrite_existing);
   cv::Mat strokes = cv::Mat::zeros(48, 64, CV_8UC3);
-  for (cv::Point at : {cv::Point(20, 15), cv::Point(30, 15), cv::Point(30, 25)}) {
-    cv::circle(strokes, at, 10, cv::Scalar(kCarBgr), cv::FILLED, cv::LINE_8);
-  }
   cv::circle(strokes, {12, 27}, 10, cv::Scalar(kRoadBgr), cv::FILLED, cv::LINE_8);
   const std::string painted = s.dir.File("painted.png");
   const std::string out = s.dir.File("out.png");
@@ -107,10 +112,26 @@ TEST(LabelAssist, TheToolCompletesStrokesAsTheLabellerDoes) {
   ASSERT_EQ(std::system(command.c_str()), 0);
   const cv::Mat written = cv::imread(out, cv::IMREAD_COLOR);
   ASSERT_FALSE(written.empty());
-  EXPECT_EQ(cv::norm(written, s.Stored(1), cv::NORM_INF), 0);
+  EXPECT_EQ(cv::norm(written, saved, cv::NORM_INF), 0);
   EXPECT_EQ(written.at<cv::Vec3b>(27, 12), kRoadBgr);
   EXPECT_EQ(written.at<cv::Vec3b>(20, 35), kCarBgr);
   EXPECT_EQ(written.at<cv::Vec3b>(5, 60), kRoadBgr);
+}
+
+// "p" carries a frame as it was saved last, also when assist saved it without a stroke.
+TEST(LabelAssist, PCarriesAFrameAsAssistLastSavedIt) {
+  PaintingSession s;
+  s.Click({50, 40});
+  s.windows.Key(' ');
+  s.windows.Key(ui::kKeyBackspace);
+  s.windows.Key('a');
+  s.windows.Key(' ');  // frame 0 saved all road, without a stroke this time
+  s.windows.Key('a');
+  s.windows.Key('p');
+  cv::Mat proposed;
+  s.windows.Do([&s, &proposed] { proposed = s.windows.lastShown[kLabelWin].clone(); });
+  ASSERT_EQ(s.Run(), 0);
+  EXPECT_EQ(cv::norm(proposed, WithBrushRing(cv::Mat(48, 64, CV_8UC3, cv::Scalar(kRoadBgr))), cv::NORM_INF), 0);
 }
 
 class FailingCompleter : public LabelCompleter {
