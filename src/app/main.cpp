@@ -1,5 +1,6 @@
 // labeler: label every frame of a video or of a list of stills for semantic-segmentation ground truth.
 // Usage: labeler FILE.meta
+//        labeler --help | --version
 #include <cstdio>
 #include <exception>
 
