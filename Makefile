@@ -2,7 +2,7 @@
 BUILD_DIR := build
 JOBS := $(shell nproc)
 
-.PHONY: all deps build demo test bench fuzz clean
+.PHONY: all deps build demo test package bench fuzz clean
 
 FUZZ_SECONDS ?= 300
 
@@ -25,6 +25,10 @@ test: build
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizer-suppressions.txt build-asan/tests/labeler_tests
 	$(MAKE) fuzz FUZZ_SECONDS=20
+
+# The Debian package of the three programs, their desktop entry and manual pages: build/labeler_VERSION_ARCH.deb.
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 # The libFuzzer targets, built with clang, each run FUZZ_SECONDS from its seed corpus in fuzz/corpus.
 fuzz: deps

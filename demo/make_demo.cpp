@@ -1,5 +1,6 @@
 // labeler-demo: writes the demo clip, its meta file and its label names into a folder.
 // Usage: labeler-demo OUTPUT_DIR [--truth TRUTH_DIR] [--hard]
+//        labeler-demo --help | --version
 //
 // The clip is a synthetic street scene worth labelling: sky, tree line, grass, a road with moving lane
 // markings, two textured vehicles driving in opposite directions and a person walking along the verge. With
@@ -19,7 +20,18 @@
 #include <string>
 #include <vector>
 
+#include "common/program_options.h"
+
 namespace {
+
+const char* const kUsage =
+    "usage: labeler-demo OUTPUT_DIR [--truth TRUTH_DIR] [--hard]\n"
+    "       labeler-demo --help | --version\n"
+    "\n"
+    "Writes a synthetic street clip of 60 frames (OUTPUT_DIR/demo.avi), its label names (labels.txt) and a meta\n"
+    "file (demo.meta) to open with \"labeler OUTPUT_DIR/demo.meta\"; label images go to OUTPUT_DIR/labels.\n"
+    "  --truth TRUTH_DIR  also writes the true label image of every frame there\n"
+    "  --hard             films the street the hard way: fast motion, camera shake, noise and JPEG blocks\n";
 
 // The frame draws the scene with its colours, gradients and textures; the truth draws it flat, each thing in the
 // colour of its label.
@@ -249,6 +261,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (labeler::AnswerHelpOrVersion(argc, argv, "labeler-demo", kUsage)) return 0;
   Options options;
   if (!ParseOptions(argc, argv, options)) {
     std::fprintf(stderr, "usage: labeler-demo OUTPUT_DIR [--truth TRUTH_DIR] [--hard]\n");

@@ -5,6 +5,7 @@
 //   labeler-tool stats --meta FILE.meta [--csv]
 //   labeler-tool carry --meta FILE.meta [--truth DIR] [--every K] [--steps N]
 //   labeler-tool assist --meta FILE.meta --frame N --strokes PAINTED.png --out OUT.png [--setting S]
+//   labeler-tool --help | --version
 //
 // "segment" runs a presegmentation on one image as the labeller does. "export" turns the colour label images
 // into class-index masks for training, with --frames also writing beside each mask the frame it belongs to,
@@ -17,10 +18,23 @@
 
 #include "app/opencv_setup.h"
 #include "common/fatal_error.h"
+#include "common/program_options.h"
 #include "tools/commands.h"
+
+namespace {
+
+// The usage of every command, then where they are described at length.
+std::string Usage() {
+  using namespace labeler::tool;
+  return std::string(kSegmentUsage) + kExportUsage + kStatsUsage + kCarryUsage + kAssistUsage +
+         "Each command is described in the manual page (man labeler-tool) and in the README.\n";
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  if (labeler::AnswerHelpOrVersion(argc, argv, "labeler-tool", Usage())) return 0;
   labeler::ConfigureOpenCv();
   const std::string command = argc >= 2 ? argv[1] : "";
   try {
