@@ -22,4 +22,12 @@ std::vector<std::string> DistinctStems(const std::vector<std::string>& paths) {
   return stems;
 }
 
+void CreateOutputFolder(const std::string& folder) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (!std::filesystem::is_directory(folder, error)) {
+    throw FatalError(ErrorLine("cannot create the output folder " + folder));
+  }
+}
+
 }  // namespace labeler::tool

@@ -12,6 +12,9 @@ namespace labeler::tool {
 // when two share a stem, as their outputs would land on each other.
 std::vector<std::string> DistinctStems(const std::vector<std::string>& paths);
 
+// Creates `folder` and its parents as needed. Throws FatalError naming it when it can't be made.
+void CreateOutputFolder(const std::string& folder);
+
 }  // namespace labeler::tool
 
 #endif  // LABELER_TOOLS_CORPUS_H_

@@ -206,14 +206,6 @@ std::vector<ExportClip> OpenClips(const ExportOptions& options) {
   return clips;
 }
 
-void CreateOutputFolder(const std::string& folder) {
-  std::error_code error;
-  std::filesystem::create_directories(folder, error);
-  if (!std::filesystem::is_directory(folder, error)) {
-    throw FatalError(ErrorLine("cannot create the output folder " + folder));
-  }
-}
-
 struct MaskJob {
   size_t clip;
   LabelImageFile file;

@@ -114,11 +114,26 @@ int SegmentOne(const SegmentOptions& options) {
   return 0;
 }
 
-void CreateFolder(const std::string& folder) {
-  std::error_code error;
-  std::filesystem::create_directories(folder, error);
-  if (!std::filesystem::is_directory(folder, error)) {
-    throw FatalError(ErrorLine("cannot create the output folder " + folder));
+// The picture STEM.png of an input in `folder`.
+std::string OutputPath(const std::string& folder, const std::string& stem) {
+  return (std::filesystem::path(folder) / (stem + ".png")).string();
+}
+
+// An output that is one of the inputs (--out the inputs' own folder) would replace a picture with its
+// segmentation: refused before anything is written.
+void CheckOutputsSpareInputs(const SegmentOptions& options, const std::vector<std::string>& stems) {
+  auto same = [](const std::string& a, const std::string& b) {
+    std::error_code error;
+    return std::filesystem::weakly_canonical(std::filesystem::absolute(a), error) ==
+           std::filesystem::weakly_canonical(std::filesystem::absolute(b), error);
+  };
+  for (size_t i = 0; i < options.files.size(); ++i) {
+    for (const std::string& folder : {options.out, options.edges}) {
+      if (!folder.empty() && same(OutputPath(folder, stems[i]), options.files[i])) {
+        throw FatalError(ErrorLine(OutputPath(folder, stems[i]) + " would replace the input " + options.files[i] +
+                                   "; choose another output folder"));
+      }
+    }
   }
 }
 
@@ -135,12 +150,11 @@ std::optional<Failure> SegmentInto(const SegmentOptions& options, const std::str
     Random::Shared().Seed(1);
     Segment(options, picture, engine);
   }
-  const std::string name = stem + ".png";
-  const std::string colour = (std::filesystem::path(options.out) / name).string();
+  const std::string colour = OutputPath(options.out, stem);
   std::string reason = WritePngAtomically(colour, engine.presegColour());
   if (!reason.empty()) return Failure{colour, reason};
   if (options.edges.empty()) return std::nullopt;
-  const std::string edges = (std::filesystem::path(options.edges) / name).string();
+  const std::string edges = OutputPath(options.edges, stem);
   reason = WritePngAtomically(edges, engine.presegEdges());
   if (!reason.empty()) return Failure{edges, reason};
   return std::nullopt;
@@ -163,8 +177,9 @@ void PrintJsonSummary(const SegmentOptions& options, size_t inputs, const std::v
 int SegmentMany(const SegmentOptions& options) {
   const std::vector<std::string> stems = DistinctStems(options.files);
   const Shard shard = options.shard.value_or(Shard{});
-  CreateFolder(options.out);
-  if (!options.edges.empty()) CreateFolder(options.edges);
+  CheckOutputsSpareInputs(options, stems);
+  CreateOutputFolder(options.out);
+  if (!options.edges.empty()) CreateOutputFolder(options.edges);
   std::vector<size_t> share;
   for (size_t i = 0; i < options.files.size(); ++i) {
     if (shard.Takes(static_cast<long long>(i))) share.push_back(i);

@@ -213,6 +213,11 @@ TEST(LabelerToolCorpus, ShardsOfManyPicturesMatchOneRunOnEach) {
   const QJsonObject summary = ParseJson(json.output);
   EXPECT_EQ(summary["segmented"].toInt(), 5);
   EXPECT_EQ(summary["failures"].toArray()[0].toObject()["path"].toString().toStdString(), dir.File("nope.png"));
+  const std::string picture = ReadFile(file("p", 0));
+  ToolRun overInputs = RunTool("segment --setting 1 --out " + dir.path().string() + inputs, &errors);
+  EXPECT_EQ(overInputs.status, 1);
+  EXPECT_NE(errors.find(" would replace the input " + file("p", 0)), std::string::npos) << errors;
+  EXPECT_EQ(ReadFile(file("p", 0)), picture);
 }
 
 }  // namespace
