@@ -6,10 +6,11 @@
 namespace labeler::tool {
 
 // segment --setting N [--pyr1 A] [--pyr2 B] INPUT OUT_COLOUR.png [OUT_EDGES.png]
+// segment --setting N [--pyr1 A] [--pyr2 B] --out DIR [--edges DIR] [--shard K/N] [--json] INPUT...
 int SegmentCommand(int argc, char** argv);
-// export --meta FILE.meta --out DIR [--unlabelled N] [--frames]
+// export --meta FILE.meta [--meta FILE.meta...] --out DIR [--unlabelled N] [--frames] [--shard K/N] [--json]
 int ExportCommand(int argc, char** argv);
-// stats --meta FILE.meta [--csv]
+// stats --meta FILE.meta [--meta FILE.meta...] [--csv | --json] [--shard K/N]
 int StatsCommand(int argc, char** argv);
 // carry --meta FILE.meta [--truth DIR] [--every K] [--steps N]
 int CarryCommand(int argc, char** argv);
@@ -18,11 +19,16 @@ int AssistCommand(int argc, char** argv);
 
 inline constexpr const char* kSegmentUsage =
     "usage: labeler-tool segment --setting N [--pyr1 A] [--pyr2 B] INPUT OUT_COLOUR.png [OUT_EDGES.png]\n"
-    "  N: 1 pyramid, 2 to 4 mean shift, 5 graph; A and B: pyramid trackbar positions 0 to 255 (24 and 30)\n";
+    "       labeler-tool segment --setting N [--pyr1 A] [--pyr2 B] --out DIR [--edges EDGE_DIR] [--shard K/N]\n"
+    "                            [--json] INPUT...\n"
+    "  N: 1 pyramid, 2 to 4 mean shift, 5 graph; A and B: pyramid trackbar positions 0 to 255 (24 and 30);\n"
+    "  with --out, DIR/STEM.png (and EDGE_DIR/STEM.png) for each INPUT of job K's share (0 <= K < N)\n";
 inline constexpr const char* kExportUsage =
-    "usage: labeler-tool export --meta FILE.meta --out DIR [--unlabelled N] [--frames]\n"
+    "usage: labeler-tool export --meta FILE.meta [--meta FILE.meta...] --out DIR [--unlabelled N] [--frames]\n"
+    "                           [--shard K/N] [--json]\n"
     "  writes DIR/frame-NNNNNN.png (the label index of every pixel, N = 255 where unlabelled) and "
-    "DIR/classes.csv;\n  with --frames also DIR/frames/frame-NNNNNN.png, the very frame each mask belongs to\n";
+    "DIR/classes.csv;\n  with --frames also DIR/frames/frame-NNNNNN.png, the very frame each mask belongs to;\n"
+    "  several meta files write to DIR/STEM/ each; --shard K/N exports every N-th label image from the K-th\n";
 inline constexpr const char* kCarryUsage =
     "usage: labeler-tool carry --meta FILE.meta [--truth DIR] [--every K] [--steps N]\n"
     "  carries the true labels (DIR, else the project's label images) of every K-th frame N frames on (5) and\n"
@@ -33,8 +39,9 @@ inline constexpr const char* kAssistUsage =
     "  labeller's label assist does, with presegmentation setting S (0 none, the default) and the stored label\n"
     "  images of frames N - 1 and N + 1\n";
 inline constexpr const char* kStatsUsage =
-    "usage: labeler-tool stats --meta FILE.meta [--csv]\n"
-    "  per frame: whether it has a label image and the share of each label; totals at the end\n";
+    "usage: labeler-tool stats --meta FILE.meta [--meta FILE.meta...] [--csv | --json] [--shard K/N]\n"
+    "  per frame: whether it has a label image and the share of each label; totals at the end;\n"
+    "  the conflict files beside the label images; --shard K/N: every N-th frame from the K-th\n";
 
 }  // namespace labeler::tool
 

@@ -3,13 +3,14 @@
 // Every label image DIR_LABEL_IMGS/frame-NNNNNN.png becomes OUT/frame-NNNNNN.png, one byte per pixel holding
 // the index of its label in the label-names file (--unlabelled N where no label is), and OUT/classes.csv lists
 // the labels with their colours and hot keys. With --frames, OUT/frames/frame-NNNNNN.png is the very frame of
-// the timeline each mask belongs to. Each file is its own success or failure: a failure is named on standard
-// error, the rest are still written, and the command ends with status 1.
+// the timeline each mask belongs to. Several meta files export each to the subfolder of OUT named after the meta
+// file, and --shard K/N exports only the job's share of the corpus's label images. Conflict files beside the
+// label images are no frames: they are counted and left alone.
 #include <algorithm>
 #include <cstdio>
-#include <memory>
-#include <opencv2/imgcodecs.hpp>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,17 +20,23 @@
 #include "tools/command_support.h"
 #include "tools/commands.h"
 #include "annotation/label_images.h"
+#include "tools/corpus.h"
+#include "tools/json_object.h"
 #include "tools/label_project.h"
 #include "tools/mask_png.h"
+#include "tools/run_report.h"
+#include "tools/shard.h"
 
 namespace labeler::tool {
 namespace {
 
 struct ExportOptions {
-  std::string meta;
+  std::vector<std::string> metas;
   std::string out;
   int unlabelled = 255;
   bool frames = false;
+  Shard shard;
+  bool json = false;
 };
 
 ExportOptions ParseExportOptions(int argc, char** argv) {
@@ -37,18 +44,22 @@ ExportOptions ParseExportOptions(int argc, char** argv) {
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--meta") {
-      options.meta = TextOption(argc, argv, i, kExportUsage);
+      options.metas.push_back(TextOption(argc, argv, i, kExportUsage));
     } else if (arg == "--out") {
       options.out = TextOption(argc, argv, i, kExportUsage);
     } else if (arg == "--frames") {
       options.frames = true;
     } else if (arg == "--unlabelled") {
       options.unlabelled = IntOption(argc, argv, i, 0, 255, kExportUsage);
+    } else if (arg == "--shard") {
+      options.shard = ParseShard(TextOption(argc, argv, i, kExportUsage));
+    } else if (arg == "--json") {
+      options.json = true;
     } else {
       throw FatalError(ErrorLine("unexpected argument " + arg) + kExportUsage);
     }
   }
-  if (options.meta.empty() || options.out.empty()) {
+  if (options.metas.empty() || options.out.empty()) {
     throw FatalError(ErrorLine("--meta and --out are required") + kExportUsage);
   }
   return options;
@@ -101,10 +112,10 @@ std::string RemoveStaleMask(const std::string& path) {
 
 // The frames the exported masks belong to, in ascending order, read forward through one timeline (it seeks only
 // across gaps, and checks where each seek landed), so every picture is exactly the frame the labeller shows for
-// that number. Returns the problems, one per frame that could not be written.
-std::vector<std::string> ExportFrames(const std::string& timelinePath, const std::vector<int>& frames,
+// that number. Returns the failures, one per frame that could not be written.
+std::vector<Failure> ExportFrames(const std::string& timelinePath, const std::vector<int>& frames,
                                       const std::filesystem::path& folder) {
-  std::vector<std::string> problems;
+  std::vector<Failure> problems;
   std::error_code error;
   std::filesystem::create_directories(folder, error);
   std::unique_ptr<Timeline> timeline;
@@ -114,7 +125,7 @@ std::vector<std::string> ExportFrames(const std::string& timelinePath, const std
       timeline = std::make_unique<Timeline>(timelinePath);
       timeline->ReloadMovie();
     } catch (const FatalError& failure) {
-      return {"cannot read the frames: " + Reason(failure)};
+      return {{"", "cannot read the frames: " + Reason(failure)}};
     }
   }
   for (int frame : frames) {
@@ -124,42 +135,47 @@ std::vector<std::string> ExportFrames(const std::string& timelinePath, const std
       QuietConsole quiet;
       if (frame < timeline->frameCount()) image = timeline->GoToFrame(frame);
     } catch (const FatalError& failure) {
-      problems.push_back(path + ": " + Reason(failure));
+      problems.push_back({path, Reason(failure)});
       continue;
     }
     if (image.empty() || timeline->currentFrame() != frame) {
-      problems.push_back(path + ": frame " + std::to_string(frame) + " can't be read from " + timelinePath);
+      problems.push_back({path, "frame " + std::to_string(frame) + " can't be read from " + timelinePath});
       continue;
     }
-    std::vector<unsigned char> png;
-    if (!cv::imencode(".png", image, png)) {
-      problems.push_back(path + ": PNG encoding failed");
-      continue;
-    }
-    const std::string reason = WriteFileAtomically(path, png);
-    if (!reason.empty()) problems.push_back(path + ": cannot be written: " + reason);
+    const std::string reason = WritePngAtomically(path, image);
+    if (!reason.empty()) problems.push_back({path, reason});
   }
   return problems;
 }
 
+// The reason the mask could not be written, or "".
 std::string WriteMask(const std::string& path, const cv::Mat& mask) {
   std::vector<unsigned char> png;
-  if (!EncodeMaskPng(mask, png)) return path + ": PNG encoding failed";
+  if (!EncodeMaskPng(mask, png)) return "PNG encoding failed";
   const std::string reason = WriteFileAtomically(path, png);
-  return reason.empty() ? "" : path + ": cannot be written: " + reason;
+  return reason.empty() ? "" : "cannot be written: " + reason;
 }
 
-}  // namespace
+// One clip of the corpus as export sees it: its project, the folder its masks go to, and the label images of
+// this shard's share.
+struct ExportClip {
+  std::string meta;
+  LabelProject project;
+  ColourIndex index;
+  std::string out;
+  std::vector<LabelImageFile> files;
+  std::vector<int> exportedFrames;
+};
 
-// A label image with colours no label has is reported and skipped, as is every file that can't be written.
-int ExportCommand(int argc, char** argv) {
-  const ExportOptions options = ParseExportOptions(argc, argv);
-  const LabelProject project = LoadLabelProject(options.meta, false);
+// Loads a clip and checks, before anything is written, that its masks can hold its labels and can't land on its
+// label images.
+ExportClip OpenClip(const ExportOptions& options, const std::string& meta, const std::string& out) {
+  LabelProject project = LoadLabelProject(meta, false);
   if (options.frames && !project.config.FILE_TIMELINE) {
-    throw FatalError(ErrorLine("--frames needs FILE_TIMELINE in " + options.meta));
+    throw FatalError(ErrorLine("--frames needs FILE_TIMELINE in " + meta));
   }
   if (project.labels.size() > 256) {
-    throw FatalError(ErrorLine("an 8-bit index mask holds 256 labels; " + options.meta + " has " +
+    throw FatalError(ErrorLine("an 8-bit index mask holds 256 labels; " + meta + " has " +
                                std::to_string(project.labels.size())));
   }
   const ColourIndex index(project.labels);
@@ -168,64 +184,161 @@ int ExportCommand(int argc, char** argv) {
                  options.unlabelled, project.labels[options.unlabelled].name.c_str());
   }
   const std::string& labelDir = *project.config.DIR_LABEL_IMGS;
-  if (FoldersOverlap(options.out, labelDir)) {
-    throw FatalError(ErrorLine("the output folder " + options.out + " and the label folder " + labelDir +
+  if (FoldersOverlap(out, labelDir)) {
+    throw FatalError(ErrorLine("the output folder " + out + " and the label folder " + labelDir +
                                " overlap; masks would overwrite label images, choose another --out"));
   }
-  std::error_code error;
-  std::filesystem::create_directories(options.out, error);
-  if (!std::filesystem::is_directory(options.out, error)) {
-    throw FatalError(ErrorLine("cannot create the output folder " + options.out));
+  return {meta, std::move(project), index, out, {}, {}};
+}
+
+// One clip exports to --out itself, as it always has; several export each to the subfolder named after its
+// meta file.
+std::vector<ExportClip> OpenClips(const ExportOptions& options) {
+  std::vector<ExportClip> clips;
+  if (options.metas.size() == 1) {
+    clips.push_back(OpenClip(options, options.metas[0], options.out));
+    return clips;
   }
-  const std::vector<LabelImageFile> files = FindLabelImages(labelDir);
-  std::vector<std::string> problems(files.size());
-  ForEachFrameOnAllCores(static_cast<int>(files.size()), "export", [&](int i) {
-    const LabelImageFile& file = files[i];
-    char name[32];
-    std::snprintf(name, sizeof name, "frame-%.6d.png", file.frame);
-    const std::string out = (std::filesystem::path(options.out) / name).string();
-    const cv::Mat image = ReadStoredLabelImage(file.path);
-    if (image.empty()) {
-      problems[i] = file.path + ": can't be decoded as an image; skipped" + RemoveStaleMask(out);
-      return;
+  const std::vector<std::string> stems = DistinctStems(options.metas);
+  for (size_t i = 0; i < options.metas.size(); ++i) {
+    clips.push_back(OpenClip(options, options.metas[i], (std::filesystem::path(options.out) / stems[i]).string()));
+  }
+  return clips;
+}
+
+struct MaskJob {
+  size_t clip;
+  LabelImageFile file;
+};
+
+// This shard's share of the corpus's label images (every N-th of them, clips in the order given, frames
+// ascending), also kept per clip. Positions count label images, not timeline frames, so shards stay even when
+// only every few frames are labelled; the label folders must not change between the shards of one export.
+std::vector<MaskJob> ShareOfCorpus(std::vector<ExportClip>& clips, const Shard& shard) {
+  std::vector<MaskJob> jobs;
+  long long position = 0;
+  for (size_t c = 0; c < clips.size(); ++c) {
+    for (const LabelImageFile& file : FindLabelImages(*clips[c].project.config.DIR_LABEL_IMGS)) {
+      if (!shard.Takes(position++)) continue;
+      clips[c].files.push_back(file);
+      jobs.push_back({c, file});
     }
-    cv::Mat mask;
-    const LabelCounts counts = CountLabels(image, index, project.labels.size(), &mask, options.unlabelled);
-    if (counts.unknown > 0) {
-      problems[i] = file.path + ": " + std::to_string(counts.unknown) + " pixels of colours no label has, the first at (" +
-                    std::to_string(counts.firstUnknown.x) + ", " + std::to_string(counts.firstUnknown.y) + "); skipped" +
-                    RemoveStaleMask(out);
-      return;
-    }
-    problems[i] = WriteMask(out, mask);
-    if (!problems[i].empty()) problems[i] += RemoveStaleMask(out);
+  }
+  return jobs;
+}
+
+// Writes the mask of one label image; a label image with colours no label has is skipped.
+std::optional<Failure> ExportMask(const ExportClip& clip, const LabelImageFile& file, int unlabelled) {
+  const std::string out =
+      (std::filesystem::path(clip.out) / std::filesystem::path(LabelImagePath(".", file.frame)).filename()).string();
+  const cv::Mat image = ReadStoredLabelImage(file.path);
+  if (image.empty()) return Failure{file.path, "can't be decoded as an image; skipped" + RemoveStaleMask(out)};
+  cv::Mat mask;
+  const LabelCounts counts = CountLabels(image, clip.index, clip.project.labels.size(), &mask, unlabelled);
+  if (counts.unknown > 0) {
+    return Failure{file.path, std::to_string(counts.unknown) + " pixels of colours no label has, the first at (" +
+                                  std::to_string(counts.firstUnknown.x) + ", " +
+                                  std::to_string(counts.firstUnknown.y) + "); skipped" + RemoveStaleMask(out)};
+  }
+  const std::string reason = WriteMask(out, mask);
+  if (!reason.empty()) return Failure{out, reason + RemoveStaleMask(out)};
+  return std::nullopt;
+}
+
+// Every shard writes each clip's class list, the same bytes, so any shard's output says what its indices mean.
+std::optional<Failure> WriteClassList(const ExportClip& clip) {
+  const std::string path = (std::filesystem::path(clip.out) / "classes.csv").string();
+  const std::string classes = ClassesCsv(clip.project.labels);
+  const std::string reason = WriteFileAtomically(path, std::vector<unsigned char>(classes.begin(), classes.end()));
+  if (!reason.empty()) return Failure{path, "cannot be written: " + reason};
+  return std::nullopt;
+}
+
+size_t CountConflictFiles(const std::vector<ExportClip>& clips) {
+  size_t count = 0;
+  for (const ExportClip& clip : clips) count += FindConflictFiles(*clip.project.config.DIR_LABEL_IMGS).size();
+  return count;
+}
+
+void PrintSummary(const std::vector<ExportClip>& clips, const Shard& shard) {
+  const std::string ofShard = shard.IsWhole() ? "" : " (shard " + shard.Text() + ")";
+  for (const ExportClip& clip : clips) {
+    std::printf("Exported %zu of %zu label images to %s%s\n", clip.exportedFrames.size(), clip.files.size(),
+                clip.out.c_str(), ofShard.c_str());
+  }
+}
+
+void PrintJsonSummary(const std::vector<ExportClip>& clips, const Shard& shard, size_t conflicts,
+                      const std::vector<Failure>& failures) {
+  std::vector<std::string> clipObjects;
+  size_t exported = 0;
+  size_t labelImages = 0;
+  for (const ExportClip& clip : clips) {
+    clipObjects.push_back(JsonObject()
+                              .Add("meta", clip.meta)
+                              .Add("out", clip.out)
+                              .Add("label_images", clip.files.size())
+                              .Add("exported", clip.exportedFrames.size())
+                              .Text());
+    exported += clip.exportedFrames.size();
+    labelImages += clip.files.size();
+  }
+  std::printf("%s\n", JsonObject()
+                          .Add("command", "export")
+                          .AddJson("shard", ShardJson(shard))
+                          .Add("label_images", labelImages)
+                          .Add("exported", exported)
+                          .Add("failed", failures.size())
+                          .Add("ignored_conflict_files", conflicts)
+                          .AddJson("clips", JsonArray(clipObjects))
+                          .AddJson("failures", FailuresJson(failures))
+                          .Text()
+                          .c_str());
+}
+
+}  // namespace
+
+// Each file is its own success or failure: failures are named on standard error, the rest are still written,
+// and the command then ends with status 1.
+int ExportCommand(int argc, char** argv) {
+  const ExportOptions options = ParseExportOptions(argc, argv);
+  std::vector<ExportClip> clips = OpenClips(options);
+  for (const ExportClip& clip : clips) CreateOutputFolder(clip.out);
+  const std::vector<MaskJob> jobs = ShareOfCorpus(clips, options.shard);
+  std::vector<std::optional<Failure>> maskFailures(jobs.size());
+  ForEachFrameOnAllCores(static_cast<int>(jobs.size()), "export", [&](int i) {
+    maskFailures[i] = ExportMask(clips[jobs[i].clip], jobs[i].file, options.unlabelled);
   });
+  std::vector<Failure> failures;
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    if (maskFailures[i]) {
+      failures.push_back(*maskFailures[i]);
+    } else {
+      clips[jobs[i].clip].exportedFrames.push_back(jobs[i].file.frame);
+    }
+  }
   if (options.frames) {
-    std::vector<int> exportedFrames;
-    for (size_t i = 0; i < files.size(); ++i) {
-      if (problems[i].empty()) exportedFrames.push_back(files[i].frame);
-    }
-    for (std::string& problem :
-         ExportFrames(*project.config.FILE_TIMELINE, exportedFrames, std::filesystem::path(options.out) / "frames")) {
-      problems.push_back(std::move(problem));
+    for (const ExportClip& clip : clips) {
+      for (Failure& failure : ExportFrames(*clip.project.config.FILE_TIMELINE, clip.exportedFrames,
+                                           std::filesystem::path(clip.out) / "frames")) {
+        failures.push_back(std::move(failure));
+      }
     }
   }
-  const std::string classesPath = (std::filesystem::path(options.out) / "classes.csv").string();
-  const std::string classes = ClassesCsv(project.labels);
-  const std::string classesProblem =
-      WriteFileAtomically(classesPath, std::vector<unsigned char>(classes.begin(), classes.end()));
-  if (!classesProblem.empty()) problems.push_back(classesPath + ": cannot be written: " + classesProblem);
-  int failed = 0;
-  size_t masksFailed = 0;  // the first files.size() problems are the masks'; frames and the class list follow
-  for (size_t i = 0; i < problems.size(); ++i) {
-    if (problems[i].empty()) continue;
-    std::fprintf(stderr, "labeler-tool: error: %s\n", problems[i].c_str());
-    ++failed;
-    if (i < files.size()) ++masksFailed;
+  for (const ExportClip& clip : clips) {
+    if (std::optional<Failure> failure = WriteClassList(clip)) failures.push_back(*failure);
   }
-  const size_t exported = files.size() - masksFailed;
-  std::printf("Exported %zu of %zu label images to %s\n", exported, files.size(), options.out.c_str());
-  return failed > 0 ? 1 : 0;
+  PrintFailures(failures);
+  const size_t conflicts = CountConflictFiles(clips);
+  if (conflicts > 0) {
+    std::fprintf(stderr, "labeler-tool export: ignored %zu conflict files (frame-NNNNNN.conflict-K.png)\n", conflicts);
+  }
+  if (options.json) {
+    PrintJsonSummary(clips, options.shard, conflicts, failures);
+  } else {
+    PrintSummary(clips, options.shard);
+  }
+  return failures.empty() ? 0 : 1;
 }
 
 }  // namespace labeler::tool

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstring>
 #include <cstdio>
 #include <filesystem>
@@ -11,15 +10,34 @@
 #include <opencv2/imgproc.hpp>
 #include <regex>
 #include <thread>
+#include <tuple>
 
 #include "annotation/label_images.h"
 #include "common/fatal_error.h"
 #include "common/run_on_threads.h"
+#include "tools/progress.h"
 
 namespace labeler::tool {
 namespace {
 
 int PackedCode(int red, int green, int blue) { return (red << 16) | (green << 8) | blue; }
+
+// The regular files of `dir` whose whole name matches `name`, its first group being the frame number; by frame,
+// then path.
+std::vector<LabelImageFile> FindFrameFiles(const std::string& dir, const std::regex& name) {
+  std::vector<LabelImageFile> files;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+    std::smatch match;
+    const std::string filename = entry.path().filename().string();
+    if (entry.is_regular_file(error) && std::regex_match(filename, match, name)) {
+      files.push_back({std::stoi(match[1]), entry.path().string()});
+    }
+  }
+  std::sort(files.begin(), files.end(),
+            [](const auto& a, const auto& b) { return std::tie(a.frame, a.path) < std::tie(b.frame, b.path); });
+  return files;
+}
 
 }  // namespace
 
@@ -41,16 +59,12 @@ std::vector<LabelImageFile> FindLabelImages(const std::string& dir) {
     throw FatalError(ErrorLine("label folder " + dir + " (DIR_LABEL_IMGS) is not a folder"));
   }
   static const std::regex kName(R"(frame-(\d{6,9})\.png)");
-  std::vector<LabelImageFile> files;
-  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
-    std::smatch match;
-    const std::string name = entry.path().filename().string();
-    if (entry.is_regular_file(error) && std::regex_match(name, match, kName)) {
-      files.push_back({std::stoi(match[1]), entry.path().string()});
-    }
-  }
-  std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.frame < b.frame; });
-  return files;
+  return FindFrameFiles(dir, kName);
+}
+
+std::vector<LabelImageFile> FindConflictFiles(const std::string& dir) {
+  static const std::regex kName(R"(frame-(\d{6,9})\.conflict-\d+\.png)");
+  return FindFrameFiles(dir, kName);
 }
 
 ColourIndex::ColourIndex(const LabelSet& labels) {
@@ -113,9 +127,7 @@ LabelCounts CountLabels(const cv::Mat& image, const ColourIndex& index, size_t l
 void ForEachFrameOnAllCores(int count, const char* what, const std::function<void(int)>& work) {
   std::atomic<int> next{0};
   std::atomic<int> done{0};
-  const auto start = std::chrono::steady_clock::now();
-  auto lastReport = start;
-  bool reported = false;
+  Progress progress(what, count);
   auto worker = [&](int thread) {
     for (int i = next++; i < count; i = next++) {
       try {
@@ -125,19 +137,12 @@ void ForEachFrameOnAllCores(int count, const char* what, const std::function<voi
         throw;
       }
       const int finished = ++done;
-      if (thread != 0) continue;  // the calling thread reports progress
-      const auto now = std::chrono::steady_clock::now();
-      if (now - lastReport >= std::chrono::seconds(1)) {
-        std::fprintf(stderr, "labeler-tool %s: %d of %d frames\n", what, finished, count);
-        lastReport = now;
-        reported = true;
-      }
+      if (thread == 0) progress.Update(finished);  // the calling thread reports progress
     }
   };
   const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   RunOnThreads(std::clamp(count, 1, cores), worker);
-  constexpr int kLongRun = 100;  // frames; a run this long says when it is done even if it was quick
-  if (reported || count >= kLongRun) std::fprintf(stderr, "labeler-tool %s: %d of %d frames\n", what, count, count);
+  progress.Finish();
 }
 
 std::string CsvField(const std::string& text) {

@@ -32,6 +32,11 @@ struct LabelImageFile {
 // when `dir` is not a folder.
 std::vector<LabelImageFile> FindLabelImages(const std::string& dir);
 
+// The conflict files of `dir`, "frame-NNNNNN.conflict-K.png": a labeller's version of a label image saved beside
+// the one another process changed meanwhile, waiting for someone to reconcile them. They are not frames. Sorted
+// by frame, then name; none when `dir` can't be read.
+std::vector<LabelImageFile> FindConflictFiles(const std::string& dir);
+
 // Maps label colours to label indices: the first label of exactly that colour, as FindLabelByColour does.
 class ColourIndex {
  public:
@@ -60,8 +65,7 @@ struct LabelCounts {
 LabelCounts CountLabels(const cv::Mat& image, const ColourIndex& index, size_t labelCount, cv::Mat* indices,
                         int unlabelledValue);
 
-// Runs work(i) for i in [0, count) on every core, and says how far it is on standard error once a second
-// ("labeler-tool <what>: D of N frames"), and at the end of a run that took that long or had 100 frames or more.
+// Runs work(i) for i in [0, count) on every core, and says how far it is on standard error (see Progress).
 // When a call throws, no further frame is started, and the first exception is rethrown here once every thread
 // has stopped.
 void ForEachFrameOnAllCores(int count, const char* what, const std::function<void(int)>& work);

@@ -1,8 +1,9 @@
 // labeler-tool: command-line companions of the labeller.
 //
 //   labeler-tool segment --setting N [--pyr1 A] [--pyr2 B] INPUT OUT_COLOUR.png [OUT_EDGES.png]
-//   labeler-tool export --meta FILE.meta --out DIR [--unlabelled N] [--frames]
-//   labeler-tool stats --meta FILE.meta [--csv]
+//   labeler-tool segment --setting N [--pyr1 A] [--pyr2 B] --out DIR [--edges DIR] [--shard K/N] [--json] INPUT...
+//   labeler-tool export --meta FILE.meta [--meta ...] --out DIR [--unlabelled N] [--frames] [--shard K/N] [--json]
+//   labeler-tool stats --meta FILE.meta [--meta ...] [--csv | --json] [--shard K/N]
 //   labeler-tool carry --meta FILE.meta [--truth DIR] [--every K] [--steps N]
 //   labeler-tool assist --meta FILE.meta --frame N --strokes PAINTED.png --out OUT.png [--setting S]
 //   labeler-tool --help | --version
@@ -10,7 +11,8 @@
 // "segment" runs a presegmentation on one image as the labeller does. "export" turns the colour label images
 // into class-index masks for training, with --frames also writing beside each mask the frame it belongs to,
 // "stats" tells how much of the footage is labelled, "carry" measures how well labels carried from frame to
-// frame match true ones, "assist" completes a frame's strokes as the labeller's label assist does.
+// frame match true ones, "assist" completes a frame's strokes as the labeller's label assist does. Over a
+// corpus, segment, export and stats split into shards (--shard K/N) that a scheduler runs as independent jobs.
 #include <cstdio>
 #include <cstring>
 #include <exception>

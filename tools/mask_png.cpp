@@ -3,6 +3,10 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <opencv2/imgcodecs.hpp>
+
+#include "common/files.h"
+
 namespace labeler::tool {
 namespace {
 
@@ -35,6 +39,18 @@ bool EncodeMaskPng(const cv::Mat& mask, std::vector<unsigned char>& png) {
   }
   png_destroy_write_struct(&writer, info != nullptr ? &info : nullptr);
   return encoded;
+}
+
+std::string WritePngAtomically(const std::string& path, const cv::Mat& image) {
+  std::vector<unsigned char> png;
+  bool encoded = false;
+  try {
+    encoded = cv::imencode(".png", image, png);
+  } catch (const cv::Exception&) {
+  }
+  if (!encoded) return "PNG encoding failed";
+  const std::string reason = WriteFileAtomically(path, png);
+  return reason.empty() ? "" : "cannot be written: " + reason;
 }
 
 }  // namespace labeler::tool

@@ -1,3 +1,7 @@
+// labeler-tool stats: how much of the footage is labelled, frame by frame and in total, and which conflict files
+// wait beside the label images. Several meta files give one block per clip; --shard K/N takes the job's share
+// of the corpus's timeline frames.
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -7,10 +11,42 @@
 #include "tools/command_support.h"
 #include "tools/commands.h"
 #include "annotation/label_images.h"
+#include "tools/corpus.h"
+#include "tools/json_object.h"
 #include "tools/label_project.h"
+#include "tools/run_report.h"
+#include "tools/shard.h"
 
 namespace labeler::tool {
 namespace {
+
+struct StatsOptions {
+  std::vector<std::string> metas;
+  bool csv = false;
+  bool json = false;
+  Shard shard;
+};
+
+StatsOptions ParseStatsOptions(int argc, char** argv) {
+  StatsOptions options;
+  for (int i = 2; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--meta") {
+      options.metas.push_back(TextOption(argc, argv, i, kStatsUsage));
+    } else if (arg == "--csv") {
+      options.csv = true;
+    } else if (arg == "--json") {
+      options.json = true;
+    } else if (arg == "--shard") {
+      options.shard = ParseShard(TextOption(argc, argv, i, kStatsUsage));
+    } else {
+      throw FatalError(ErrorLine("unexpected argument " + arg) + kStatsUsage);
+    }
+  }
+  if (options.metas.empty()) throw FatalError(ErrorLine("--meta is required") + kStatsUsage);
+  if (options.csv && options.json) throw FatalError(ErrorLine("--csv and --json exclude each other") + kStatsUsage);
+  return options;
+}
 
 struct FrameStats {
   bool labelled = false;
@@ -18,31 +54,140 @@ struct FrameStats {
   LabelCounts counts;
 };
 
+// One clip of the corpus as stats sees it: its label images and conflict files, and the rows of this shard's
+// share of its timeline frames.
+struct StatsClip {
+  std::string meta;
+  std::string name;
+  LabelProject project;
+  ColourIndex index;
+  std::map<int, std::string> fileOfFrame;
+  std::vector<std::string> conflicts;  // of the frames in the share
+  std::vector<int> frames;             // the share, ascending
+  std::vector<FrameStats> rows;        // one per frame of the share
+  FrameStats total;
+  int labelledFrames = 0;
+};
+
+StatsClip OpenClip(const std::string& meta, const std::string& name) {
+  LabelProject project = LoadLabelProject(meta, true);
+  const ColourIndex index(project.labels);
+  StatsClip clip{meta, name, std::move(project), index, {}, {}, {}, {}, {}, 0};
+  const int frameCount = CountTimelineFrames(*clip.project.config.FILE_TIMELINE);
+  int beyond = 0;
+  for (const LabelImageFile& file : FindLabelImages(*clip.project.config.DIR_LABEL_IMGS)) {
+    if (file.frame < frameCount) {
+      clip.fileOfFrame[file.frame] = file.path;
+    } else {
+      ++beyond;
+    }
+  }
+  if (beyond > 0) {
+    std::fprintf(stderr, "labeler-tool: warning: %d label images are numbered past the timeline's %d frames\n", beyond,
+                 frameCount);
+  }
+  clip.frames.resize(frameCount);
+  for (int f = 0; f < frameCount; ++f) clip.frames[f] = f;
+  return clip;
+}
+
+std::vector<StatsClip> OpenClips(const std::vector<std::string>& metas) {
+  const std::vector<std::string> names = DistinctStems(metas);
+  std::vector<StatsClip> clips;
+  for (size_t i = 0; i < metas.size(); ++i) clips.push_back(OpenClip(metas[i], names[i]));
+  return clips;
+}
+
+// Keeps of every clip the frames, and the conflict files of frames, at this shard's positions of the corpus:
+// every N-th timeline frame, clips in the order given, frames ascending.
+void TakeShare(std::vector<StatsClip>& clips, const Shard& shard) {
+  long long offset = 0;
+  for (StatsClip& clip : clips) {
+    const long long frameCount = static_cast<long long>(clip.frames.size());
+    std::vector<int> share;
+    for (int frame : clip.frames) {
+      if (shard.Takes(offset + frame)) share.push_back(frame);
+    }
+    for (const LabelImageFile& file : FindConflictFiles(*clip.project.config.DIR_LABEL_IMGS)) {
+      if (shard.Takes(offset + file.frame)) clip.conflicts.push_back(file.path);
+    }
+    clip.frames = std::move(share);
+    clip.rows.resize(clip.frames.size());
+    offset += frameCount;
+  }
+}
+
+struct RowJob {
+  size_t clip;
+  size_t row;
+};
+
+// Counts the labels of every labelled frame of the share on every core.
+std::vector<Failure> CountShare(std::vector<StatsClip>& clips) {
+  std::vector<RowJob> jobs;
+  for (size_t c = 0; c < clips.size(); ++c) {
+    for (size_t r = 0; r < clips[c].frames.size(); ++r) {
+      if (clips[c].fileOfFrame.count(clips[c].frames[r]) > 0) jobs.push_back({c, r});
+    }
+  }
+  std::vector<Failure> problems(jobs.size());
+  ForEachFrameOnAllCores(static_cast<int>(jobs.size()), "stats", [&](int i) {
+    StatsClip& clip = clips[jobs[i].clip];
+    FrameStats& row = clip.rows[jobs[i].row];
+    const std::string& path = clip.fileOfFrame.at(clip.frames[jobs[i].row]);
+    const cv::Mat image = ReadStoredLabelImage(path);
+    if (image.empty()) {
+      problems[i] = {path, "can't be decoded as an image"};
+      return;
+    }
+    row.labelled = true;
+    row.pixels = static_cast<long long>(image.total());
+    row.counts = CountLabels(image, clip.index, clip.project.labels.size(), nullptr, 0);
+  });
+  std::erase_if(problems, [](const Failure& problem) { return problem.reason.empty(); });
+  return problems;
+}
+
+void SumRows(StatsClip& clip) {
+  clip.total.counts.perLabel.assign(clip.project.labels.size(), 0);
+  for (const FrameStats& stats : clip.rows) {
+    if (!stats.labelled) continue;
+    ++clip.labelledFrames;
+    clip.total.pixels += stats.pixels;
+    for (size_t l = 0; l < clip.project.labels.size(); ++l) clip.total.counts.perLabel[l] += stats.counts.perLabel[l];
+    clip.total.counts.unlabelled += stats.counts.unlabelled;
+    clip.total.counts.unknown += stats.counts.unknown;
+  }
+}
+
 double Share(long long part, long long whole) { return whole > 0 ? static_cast<double>(part) / whole : 0.0; }
 
-void PrintCsv(const LabelSet& labels, const std::vector<FrameStats>& frames, const FrameStats& total,
-              int labelledFrames) {
-  std::printf("frame,has_label_image");
-  for (const LabelInfo& label : labels) std::printf(",%s", CsvField(label.name).c_str());
-  std::printf(",unlabelled,unknown\n");
+// `prefix` begins every row: the clip's name and a comma when the rows of several clips are printed together.
+void PrintCsv(const StatsClip& clip, const std::string& prefix, bool header) {
+  const LabelSet& labels = clip.project.labels;
+  if (header) {
+    std::printf("%sframe,has_label_image", prefix.empty() ? "" : "clip,");
+    for (const LabelInfo& label : labels) std::printf(",%s", CsvField(label.name).c_str());
+    std::printf(",unlabelled,unknown\n");
+  }
   auto shares = [&labels](const FrameStats& stats) {
     for (size_t l = 0; l < labels.size(); ++l) std::printf(",%.6f", Share(stats.counts.perLabel[l], stats.pixels));
     std::printf(",%.6f,%.6f\n", Share(stats.counts.unlabelled, stats.pixels), Share(stats.counts.unknown, stats.pixels));
   };
-  for (size_t f = 0; f < frames.size(); ++f) {
-    std::printf("%zu,%d", f, frames[f].labelled ? 1 : 0);
-    if (frames[f].labelled) {
-      shares(frames[f]);
+  for (size_t r = 0; r < clip.rows.size(); ++r) {
+    std::printf("%s%d,%d", prefix.c_str(), clip.frames[r], clip.rows[r].labelled ? 1 : 0);
+    if (clip.rows[r].labelled) {
+      shares(clip.rows[r]);
     } else {
       std::printf("%s\n", std::string(labels.size() + 2, ',').c_str());
     }
   }
-  std::printf("total,%d", labelledFrames);
-  shares(total);
+  std::printf("%stotal,%d", prefix.c_str(), clip.labelledFrames);
+  shares(clip.total);
 }
 
-void PrintTable(const LabelSet& labels, const std::vector<FrameStats>& frames, const FrameStats& total,
-                int labelledFrames) {
+void PrintTable(const StatsClip& clip) {
+  const LabelSet& labels = clip.project.labels;
   std::vector<int> widths;
   std::printf("%8s  %-8s", "frame", "labelled");
   for (const LabelInfo& label : labels) {
@@ -57,16 +202,104 @@ void PrintTable(const LabelSet& labels, const std::vector<FrameStats>& frames, c
     std::printf("  %9.1f%%  %6.1f%%\n", 100 * Share(stats.counts.unlabelled, stats.pixels),
                 100 * Share(stats.counts.unknown, stats.pixels));
   };
-  for (size_t f = 0; f < frames.size(); ++f) {
-    std::printf("%8zu  %-8s", f, frames[f].labelled ? "yes" : "no");
-    if (frames[f].labelled) {
-      shares(frames[f]);
+  for (size_t r = 0; r < clip.rows.size(); ++r) {
+    std::printf("%8d  %-8s", clip.frames[r], clip.rows[r].labelled ? "yes" : "no");
+    if (clip.rows[r].labelled) {
+      shares(clip.rows[r]);
     } else {
       std::printf("\n");
     }
   }
-  std::printf("%8s  %-8s", "total", (std::to_string(labelledFrames) + "/" + std::to_string(frames.size())).c_str());
-  shares(total);
+  std::printf("%8s  %-8s", "total",
+              (std::to_string(clip.labelledFrames) + "/" + std::to_string(clip.rows.size())).c_str());
+  shares(clip.total);
+}
+
+// The rows of several clips make one CSV only when their columns are the same labels.
+void CheckSameLabels(const std::vector<StatsClip>& clips) {
+  auto names = [](const StatsClip& clip) {
+    std::vector<std::string> list;
+    for (const LabelInfo& label : clip.project.labels) list.push_back(label.name);
+    return list;
+  };
+  for (const StatsClip& clip : clips) {
+    if (names(clip) != names(clips[0])) {
+      throw FatalError(ErrorLine("--csv over several clips needs the same labels; " + clips[0].meta + " and " +
+                                 clip.meta + " differ (use --json, or one clip at a time)"));
+    }
+  }
+}
+
+size_t CountConflicts(const std::vector<StatsClip>& clips) {
+  size_t count = 0;
+  for (const StatsClip& clip : clips) count += clip.conflicts.size();
+  return count;
+}
+
+// The conflict files, each on its own line: after the table on standard output, beside a CSV on standard error.
+void PrintConflicts(const std::vector<StatsClip>& clips, std::FILE* stream) {
+  const size_t count = CountConflicts(clips);
+  if (count == 0) return;
+  std::fprintf(stream, "%zu conflict files wait to be reconciled:\n", count);
+  for (const StatsClip& clip : clips) {
+    for (const std::string& path : clip.conflicts) std::fprintf(stream, "  %s\n", path.c_str());
+  }
+}
+
+std::string ClipJson(const StatsClip& clip) {
+  std::vector<std::string> labels;
+  for (size_t l = 0; l < clip.project.labels.size(); ++l) {
+    labels.push_back(
+        JsonObject().Add("name", clip.project.labels[l].name).Add("pixels", clip.total.counts.perLabel[l]).Text());
+  }
+  std::vector<std::string> conflicts;
+  for (const std::string& path : clip.conflicts) conflicts.push_back(JsonQuoted(path));
+  return JsonObject()
+      .Add("meta", clip.meta)
+      .Add("name", clip.name)
+      .Add("frames", clip.rows.size())
+      .Add("labelled_frames", clip.labelledFrames)
+      .Add("pixels", clip.total.pixels)
+      .AddJson("labels", JsonArray(labels))
+      .Add("unlabelled", clip.total.counts.unlabelled)
+      .Add("unknown", clip.total.counts.unknown)
+      .AddJson("conflict_files", JsonArray(conflicts))
+      .Text();
+}
+
+void PrintJson(const std::vector<StatsClip>& clips, const Shard& shard, const std::vector<Failure>& failures) {
+  std::vector<std::string> clipObjects;
+  size_t frames = 0;
+  size_t labelledFrames = 0;
+  for (const StatsClip& clip : clips) {
+    clipObjects.push_back(ClipJson(clip));
+    frames += clip.rows.size();
+    labelledFrames += clip.labelledFrames;
+  }
+  std::printf("%s\n", JsonObject()
+                          .Add("command", "stats")
+                          .AddJson("shard", ShardJson(shard))
+                          .Add("frames", frames)
+                          .Add("labelled_frames", labelledFrames)
+                          .Add("conflict_files", CountConflicts(clips))
+                          .Add("failed", failures.size())
+                          .AddJson("clips", JsonArray(clipObjects))
+                          .AddJson("failures", FailuresJson(failures))
+                          .Text()
+                          .c_str());
+}
+
+void PrintHuman(const std::vector<StatsClip>& clips, bool csv) {
+  const bool several = clips.size() > 1;
+  for (size_t c = 0; c < clips.size(); ++c) {
+    if (csv) {
+      PrintCsv(clips[c], several ? CsvField(clips[c].name) + "," : "", c == 0);
+    } else {
+      if (several) std::printf("%s%s (%s)\n", c > 0 ? "\n" : "", clips[c].name.c_str(), clips[c].meta.c_str());
+      PrintTable(clips[c]);
+    }
+  }
+  PrintConflicts(clips, csv ? stderr : stdout);
 }
 
 }  // namespace
@@ -74,73 +307,19 @@ void PrintTable(const LabelSet& labels, const std::vector<FrameStats>& frames, c
 // Per frame of the timeline: whether it has a label image and the share of each label's pixels; the totals
 // are over the pixels of all labelled frames.
 int StatsCommand(int argc, char** argv) {
-  std::string meta;
-  bool csv = false;
-  for (int i = 2; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--meta") {
-      meta = TextOption(argc, argv, i, kStatsUsage);
-    } else if (arg == "--csv") {
-      csv = true;
-    } else {
-      throw FatalError(ErrorLine("unexpected argument " + arg) + kStatsUsage);
-    }
-  }
-  if (meta.empty()) throw FatalError(ErrorLine("--meta is required") + kStatsUsage);
-  const LabelProject project = LoadLabelProject(meta, true);
-  const int frameCount = CountTimelineFrames(*project.config.FILE_TIMELINE);
-  const ColourIndex index(project.labels);
-  std::map<int, std::string> fileOfFrame;
-  int beyond = 0;
-  for (const LabelImageFile& file : FindLabelImages(*project.config.DIR_LABEL_IMGS)) {
-    if (file.frame < frameCount) {
-      fileOfFrame[file.frame] = file.path;
-    } else {
-      ++beyond;
-    }
-  }
-  if (beyond > 0) {
-    std::fprintf(stderr, "labeler-tool: warning: %d label images are numbered past the timeline's %d frames\n", beyond,
-                 frameCount);
-  }
-  std::vector<int> labelledFrameNumbers;
-  for (const auto& [frame, path] : fileOfFrame) labelledFrameNumbers.push_back(frame);
-  std::vector<FrameStats> frames(frameCount);
-  std::vector<std::string> problems(labelledFrameNumbers.size());
-  ForEachFrameOnAllCores(static_cast<int>(labelledFrameNumbers.size()), "stats", [&](int i) {
-    const int frame = labelledFrameNumbers[i];
-    const cv::Mat image = ReadStoredLabelImage(fileOfFrame[frame]);
-    if (image.empty()) {
-      problems[i] = fileOfFrame.at(frame) + ": can't be decoded as an image";
-      return;
-    }
-    frames[frame].labelled = true;
-    frames[frame].pixels = static_cast<long long>(image.total());
-    frames[frame].counts = CountLabels(image, index, project.labels.size(), nullptr, 0);
-  });
-  FrameStats total;
-  total.counts.perLabel.assign(project.labels.size(), 0);
-  int labelledFrames = 0;
-  for (const FrameStats& stats : frames) {
-    if (!stats.labelled) continue;
-    ++labelledFrames;
-    total.pixels += stats.pixels;
-    for (size_t l = 0; l < project.labels.size(); ++l) total.counts.perLabel[l] += stats.counts.perLabel[l];
-    total.counts.unlabelled += stats.counts.unlabelled;
-    total.counts.unknown += stats.counts.unknown;
-  }
-  if (csv) {
-    PrintCsv(project.labels, frames, total, labelledFrames);
+  const StatsOptions options = ParseStatsOptions(argc, argv);
+  std::vector<StatsClip> clips = OpenClips(options.metas);
+  if (options.csv) CheckSameLabels(clips);
+  TakeShare(clips, options.shard);
+  const std::vector<Failure> failures = CountShare(clips);
+  for (StatsClip& clip : clips) SumRows(clip);
+  if (options.json) {
+    PrintJson(clips, options.shard, failures);
   } else {
-    PrintTable(project.labels, frames, total, labelledFrames);
+    PrintHuman(clips, options.csv);
   }
-  int failed = 0;
-  for (const std::string& problem : problems) {
-    if (problem.empty()) continue;
-    std::fprintf(stderr, "labeler-tool: error: %s\n", problem.c_str());
-    ++failed;
-  }
-  return failed > 0 ? 1 : 0;
+  PrintFailures(failures);
+  return failures.empty() ? 0 : 1;
 }
 
 }  // namespace labeler::tool

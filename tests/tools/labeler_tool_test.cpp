@@ -15,6 +15,7 @@
 
 #include "annotation/label_images.h"
 #include "support/temp_dir.h"
+#include "support/tool_run.h"
 #include "support/test_media.h"
 #include "timeline/timeline.h"
 
@@ -22,42 +23,11 @@ namespace labeler {
 namespace {
 
 using testing::DamagedLabelFileMarkedAsMedical;
+using testing::ExportProject;
+using testing::ReadFile;
+using testing::RunTool;
 using testing::TempDir;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-struct ToolRun {
-  int status;
-  std::string output;
-};
-
-// Runs labeler-tool; its standard error is kept apart when `errors` is given, else mixed into the output.
-ToolRun RunTool(const std::string& arguments, std::string* errors = nullptr) {
-  TempDir scratch;
-  const std::string errorFile = scratch.File("stderr");
-  std::string command = LABELER_TOOL;
-  command += " ";
-  command += arguments;
-  if (errors != nullptr) {
-    command += " 2>";
-    command += errorFile;
-  } else {
-    command += " 2>&1";
-  }
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string output;
-  char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
-  int raw = pclose(pipe);
-  if (errors != nullptr) {
-    std::ifstream in(errorFile);
-    *errors = std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, output};
-}
+using testing::ToolRun;
 
 TEST(LabelerToolSegment, WritesThePyramidPictureAndEdges) {
   TempDir dir;
@@ -103,36 +73,6 @@ TEST(LabelerToolSegment, BadArgumentsAndUnreadableInputEndWithStatusOne) {
   EXPECT_EQ(unwritable.status, 1);
   EXPECT_NE(unwritable.output.find("cannot write"), std::string::npos);
 }
-
-// A project whose label images are written by the test: labels road (index 0), car (1), and a still list of
-// `frames` names (the stills themselves are not needed by export and stats).
-class ExportProject {
- public:
-  explicit ExportProject(const std::string& labelNames = "= 1 road 128 64 128\ncar 0 0 142\n", int frames = 4) {
-    std::filesystem::create_directory(dir.File("labels"));
-    std::string list;
-    for (int i = 0; i < frames; ++i) {
-      list += dir.File(std::to_string(i) + ".png");
-      list += '\n';
-    }
-    meta = dir.Write("p.meta", "FILE_TIMELINE " + dir.Write("frames.txt", list) + "\nFILE_LABEL_NAMES " +
-                                   dir.Write("labels.txt", labelNames) + "\nDIR_LABEL_IMGS " +
-                                   dir.File("labels") + "\nFILE_TIMELINE_JUMPBY 1\nMAX_WINDOW_DIM 100\n");
-  }
-  // A 10 x 4 label image: columns 0-3 road, 4-5 car, the rest black.
-  void WriteLabelImage(int frame, cv::Vec3b extra = cv::Vec3b(0, 0, 0), cv::Point at = {9, 3}) {
-    cv::Mat image(4, 10, CV_8UC3, cv::Scalar(0, 0, 0));
-    image.colRange(0, 4).setTo(cv::Scalar(128, 64, 128));
-    image.colRange(4, 6).setTo(cv::Scalar(142, 0, 0));
-    image.at<cv::Vec3b>(at) = extra;
-    cv::imwrite(LabelImagePath(dir.File("labels"), frame), image);
-  }
-  cv::Mat Exported(int frame) const {
-    return cv::imread(LabelImagePath(dir.File("out"), frame), cv::IMREAD_UNCHANGED);
-  }
-  TempDir dir;
-  std::string meta;
-};
 
 std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
   std::vector<std::vector<std::string>> rows;
