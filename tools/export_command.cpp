@@ -191,6 +191,8 @@ ExportClip OpenClip(const ExportOptions& options, const std::string& meta, const
   return {meta, std::move(project), index, out, {}, {}};
 }
 
+void RequireOutputsSpareLabelFolders(const std::vector<ExportClip>& clips);
+
 // One clip exports to --out itself, as it always has; several export each to the subfolder named after its
 // meta file.
 std::vector<ExportClip> OpenClips(const ExportOptions& options) {
@@ -203,7 +205,22 @@ std::vector<ExportClip> OpenClips(const ExportOptions& options) {
   for (size_t i = 0; i < options.metas.size(); ++i) {
     clips.push_back(OpenClip(options, options.metas[i], (std::filesystem::path(options.out) / stems[i]).string()));
   }
+  RequireOutputsSpareLabelFolders(clips);
   return clips;
+}
+
+// Each clip's output checked against its own label folder is not enough with several: one clip's masks could
+// land in another clip's label folder.
+void RequireOutputsSpareLabelFolders(const std::vector<ExportClip>& clips) {
+  for (const ExportClip& writer : clips) {
+    for (const ExportClip& other : clips) {
+      const std::string& labelDir = *other.project.config.DIR_LABEL_IMGS;
+      if (FoldersOverlap(writer.out, labelDir)) {
+        throw FatalError(ErrorLine("the output folder " + writer.out + " and the label folder " + labelDir + " of " +
+                                   other.meta + " overlap; masks would overwrite label images, choose another --out"));
+      }
+    }
+  }
 }
 
 struct MaskJob {

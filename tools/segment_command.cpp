@@ -127,6 +127,9 @@ void CheckOutputsSpareInputs(const SegmentOptions& options, const std::vector<st
     return std::filesystem::weakly_canonical(std::filesystem::absolute(a), error) ==
            std::filesystem::weakly_canonical(std::filesystem::absolute(b), error);
   };
+  if (!options.edges.empty() && same(options.out, options.edges)) {  // the edges would replace the pictures
+    throw FatalError(ErrorLine("--edges " + options.edges + " is the --out folder; choose another one for the edges"));
+  }
   for (size_t i = 0; i < options.files.size(); ++i) {
     for (const std::string& folder : {options.out, options.edges}) {
       if (!folder.empty() && same(OutputPath(folder, stems[i]), options.files[i])) {

@@ -62,25 +62,48 @@ bool RunsHere(const LockHolder& holder) {
   return holder.pid > 0 && (kill(static_cast<pid_t>(holder.pid), 0) == 0 || errno == EPERM);
 }
 
+// A lock no running labeller holds: one of this host whose process is gone, or an empty one, left by a labeller
+// killed while it wrote it.
+bool LeftBehind(const std::string& content, const LockHolder& holder) {
+  return content.empty() || (holder.host == HostName() && !RunsHere(holder));
+}
+
 }  // namespace
 
 LabelFolderLock::LabelFolderLock(const std::string& labelDir) : path_(labelDir + kLockName) {
   mine_ = "host " + HostName() + "\npid " + std::to_string(getpid()) + "\nstarted " + Now() + "\n";
   // A folder the lock can't be written to (read-only, say) has no lock to show; its saves say what fails.
   if (TryCreate() != Attempt::kHeldByAnother) return;
+  const std::string left = ReadAll(path_);
   const LockHolder holder = ReadHolder(path_);
-  if (holder.host == HostName() && !RunsHere(holder)) {
-    std::remove(path_.c_str());
-    if (TryCreate() == Attempt::kTaken) {
-      std::printf("Took over the lock of label folder %s left by process %ld (started %s), which no longer runs.\n",
-                  labelDir.c_str(), holder.pid, holder.started.c_str());
-      return;
-    }
+  if (LeftBehind(left, holder) && TakeOver(left)) {
+    std::printf("Took over the lock of label folder %s left by process %ld (started %s), which no longer runs.\n",
+                labelDir.c_str(), holder.pid, holder.started.c_str());
+    return;
   }
+  const LockHolder current = ReadHolder(path_);
   std::fprintf(stderr,
                "labeler: warning: label folder %s is also open in process %ld on %s (started %s); a frame it saved "
                "after this labeller loaded it is not replaced, this labeller's version goes beside it\n",
-               labelDir.c_str(), holder.pid, holder.host.c_str(), holder.started.c_str());
+               labelDir.c_str(), current.pid, current.host.c_str(), current.started.c_str());
+}
+
+// Replaces the lock `left` behind by a process that no longer runs, unless another labeller did so first: the
+// lock is written beside and renamed over it only while it still holds `left`, and read back, so that of two
+// labellers taking over at once the one whose lock stays knows it holds the folder and the other does not.
+bool LabelFolderLock::TakeOver(const std::string& left) {
+  const std::string beside = path_ + "." + std::to_string(getpid());
+  {
+    std::ofstream out(beside, std::ios::binary | std::ios::trunc);
+    out << mine_;
+    if (!out) return false;
+  }
+  if (ReadAll(path_) != left || std::rename(beside.c_str(), path_.c_str()) != 0) {
+    std::remove(beside.c_str());
+    return false;
+  }
+  held_ = ReadAll(path_) == mine_;
+  return held_;
 }
 
 LabelFolderLock::~LabelFolderLock() {

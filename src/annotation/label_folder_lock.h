@@ -25,6 +25,7 @@ class LabelFolderLock {
  private:
   enum class Attempt { kTaken, kHeldByAnother, kFailed };
   Attempt TryCreate();
+  bool TakeOver(const std::string& left);
 
   std::string path_;
   std::string mine_;  // the content this process wrote

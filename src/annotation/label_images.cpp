@@ -25,6 +25,8 @@ bool IsLeftoverSave(const std::string& name) {
   return std::regex_match(name, kLeftover);
 }
 
+}  // namespace
+
 void RemoveLeftoverSaves(const std::string& dir) {
   std::error_code error;
   int removed = 0;
@@ -40,6 +42,8 @@ void RemoveLeftoverSaves(const std::string& dir) {
                  removed == 1 ? "" : "s", dir.c_str());
   }
 }
+
+namespace {
 
 // A stored label image that can't even be read (its header claims more memory than there is, say) is an unusable
 // label image like any other, not the end of the session.
@@ -63,10 +67,7 @@ std::string LabelImagePath(const std::string& dir, int frame) {
 
 void PrepareLabelFolder(const std::string& dir) {
   std::error_code error;
-  if (std::filesystem::is_directory(dir, error)) {
-    RemoveLeftoverSaves(dir);
-    return;
-  }
+  if (std::filesystem::is_directory(dir, error)) return;
   if (std::filesystem::is_symlink(dir, error)) {
     throw FatalError(ErrorLine("label folder " + dir + " (DIR_LABEL_IMGS) is a link to a missing folder"));
   }
@@ -84,6 +85,7 @@ LabelImages::LabelImages(Timeline& timeline, PresegEngine& preseg, StrokeStore& 
     : timeline_(timeline), preseg_(preseg), strokes_(strokes), redraws_(redraws), labelDir_(std::move(labelDir)) {}
 
 void LabelImages::Create(cv::Size frameSize) {
+  stored_ = cv::Mat::zeros(frameSize, CV_8UC3);
   committed_ = cv::Mat::zeros(frameSize, CV_8UC3);
   working_ = cv::Mat::zeros(frameSize, CV_8UC3);
   footprint_ = cv::Mat::zeros(frameSize, CV_8UC1);
@@ -91,6 +93,7 @@ void LabelImages::Create(cv::Size frameSize) {
 
 void LabelImages::LoadCurrentFrame() {
   LoadLabelImage(committed_, timeline_.currentFrame());
+  committed_.copyTo(stored_);
   ++committedGeneration_;
 }
 
@@ -439,9 +442,11 @@ bool LabelImages::ChangeFrame(int delta) {
   return true;
 }
 
+// From the stored label image as it was loaded, not as the disk holds it now: a file another labeller wrote since
+// must still be found changed when the frame is saved.
 void LabelImages::RebuildCommitted() {
-  committed_.setTo(cv::Scalar::all(0));
-  LoadCurrentFrame();
+  stored_.copyTo(committed_);
+  ++committedGeneration_;
   RenderWorking(RenderMode::kFull);
   Commit();
 }

@@ -34,9 +34,12 @@ enum class RenderMode { kFull, kIncremental };
 std::string LabelImagePath(const std::string& dir, int frame);
 
 // Makes sure the label folder exists, creating it with its parents (and saying so); throws FatalError when it
-// can't be created, is not a folder, or is a link to a missing folder. Removes the temporary files that
-// interrupted saves left there, and says how many.
+// can't be created, is not a folder, or is a link to a missing folder.
 void PrepareLabelFolder(const std::string& dir);
+
+// Removes the temporary files that interrupted saves left in the label folder, and says how many. Only a labeller
+// alone on the folder may: another one's save in progress has such a file too.
+void RemoveLeftoverSaves(const std::string& dir);
 
 class LabelImages {
  public:
@@ -129,6 +132,7 @@ class LabelImages {
   RedrawRequests& redraws_;
   std::string labelDir_;
 
+  cv::Mat stored_;  // the stored label image as the frame was entered: what undo, redo and clear rebuild on
   cv::Mat committed_;
   cv::Mat working_;
   uint64_t committedGeneration_ = 0;

@@ -65,6 +65,7 @@ void Labeler::StartUp(const std::string& metaPath) {
   strokes_.DiscardStrokes();
   PrepareLabelFolder(*config_.DIR_LABEL_IMGS);
   folderLock_ = std::make_unique<LabelFolderLock>(*config_.DIR_LABEL_IMGS);
+  if (folderLock_->held()) RemoveLeftoverSaves(*config_.DIR_LABEL_IMGS);
   labelImages_->LoadCurrentFrame();
   labelImages_->RenderWorking();
   composer_->RedrawLabelWindow();

@@ -395,6 +395,7 @@ TEST(LabelFolder, LeftoversOfInterruptedSavesAreRemovedAndADanglingLinkIsNamed) 
   dir.Write("labels/notes.txt", "kept");
   ::testing::internal::CaptureStderr();
   PrepareLabelFolder(labels);
+  RemoveLeftoverSaves(labels);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "labeler: removed 2 temporary files that an interrupted save left in " + labels + "\n");
   std::vector<std::string> left;

@@ -48,13 +48,16 @@ TEST(SharedLabelFolder, TheLockNamesItsHolderAndALeftLockIsTakenOver) {
   EXPECT_NE(ReadFile(lockFile).find("pid " + std::to_string(getpid())), std::string::npos);
 }
 
-// Another writer saves frame 0 while this labeller paints it, and creates frame 1's label image after this
-// labeller found none: both saves go beside, as conflict files, and a frame loaded again is saved over as usual.
+// Another writer saves frame 0 while this labeller paints it (an undo after that changes nothing), and creates
+// frame 1's label image after this labeller found none: both saves go beside, as conflict files, and a frame
+// loaded again is saved over as usual.
 TEST(SharedLabelFolder, ALabelImageAnotherProcessWroteIsNeverReplaced) {
   PaintingSession s;
   const cv::Mat theirs(48, 64, CV_8UC3, cv::Scalar(kCarBgr));
   s.Click({30, 30});
+  s.Click({5, 40});
   s.windows.Do([&] { cv::imwrite(s.LabelFile(0), theirs); });
+  s.windows.Key(26);
   s.windows.Key(' ');
   s.windows.Do([&] { cv::imwrite(s.LabelFile(1), theirs); });
   s.Click({30, 30});

@@ -220,5 +220,23 @@ TEST(LabelerToolCorpus, ShardsOfManyPicturesMatchOneRunOnEach) {
   EXPECT_EQ(ReadFile(file("p", 0)), picture);
 }
 
+// No output may replace what another part of the run reads or writes: one clip's masks in another clip's label
+// folder, or the boundary images over the region pictures.
+TEST(LabelerToolCorpus, OutputsOverOtherFilesOfTheRunAreRefused) {
+  Clip a("labels", {0, 1});  // exports to OUT/labels, which is b's label folder when OUT is b's folder
+  Clip b("b", {0});
+  const std::string before = ReadFile(LabelImagePath(b.dir.File("labels"), 0));
+  std::string errors;
+  ToolRun run = RunTool("export --meta " + a.named + " --meta " + b.named + " --out " + b.dir.path().string(), &errors);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(errors.find("overlap"), std::string::npos) << errors;
+  EXPECT_EQ(ReadFile(LabelImagePath(b.dir.File("labels"), 0)), before);
+  run = RunTool("segment --setting 1 --out " + b.dir.File("seg") + " --edges " + b.dir.File("seg") + " " +
+                    b.dir.File("0.png"),
+                &errors);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(errors.find("is the --out folder"), std::string::npos) << errors;
+}
+
 }  // namespace
 }  // namespace labeler
