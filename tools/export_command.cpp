@@ -348,7 +348,8 @@ int ExportCommand(int argc, char** argv) {
   PrintFailures(failures);
   const size_t conflicts = CountConflictFiles(clips);
   if (conflicts > 0) {
-    std::fprintf(stderr, "labeler-tool export: ignored %zu conflict files (frame-NNNNNN.conflict-K.png)\n", conflicts);
+    std::fprintf(stderr, "labeler-tool: left out %zu conflict file%s (frame-NNNNNN.conflict-N.png)\n", conflicts,
+                 conflicts == 1 ? "" : "s");
   }
   if (options.json) {
     PrintJsonSummary(clips, options.shard, conflicts, failures);

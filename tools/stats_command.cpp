@@ -240,7 +240,7 @@ size_t CountConflicts(const std::vector<StatsClip>& clips) {
 void PrintConflicts(const std::vector<StatsClip>& clips, std::FILE* stream) {
   const size_t count = CountConflicts(clips);
   if (count == 0) return;
-  std::fprintf(stream, "%zu conflict files wait to be reconciled:\n", count);
+  std::fprintf(stream, "%zu conflict file%s to reconcile:\n", count, count == 1 ? "" : "s");
   for (const StatsClip& clip : clips) {
     for (const std::string& path : clip.conflicts) std::fprintf(stream, "  %s\n", path.c_str());
   }

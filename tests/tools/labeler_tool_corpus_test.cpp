@@ -140,14 +140,14 @@ TEST(LabelerToolCorpus, ConflictFilesAreIgnoredByExportAndListedByStats) {
   ToolRun exported = RunTool("export --meta " + project.meta + " --out " + project.dir.File("out"), &errors);
   EXPECT_EQ(exported.status, 0) << errors;
   EXPECT_EQ(exported.output, "Exported 2 of 2 label images to " + project.dir.File("out") + "\n");
-  EXPECT_EQ(errors, "labeler-tool export: ignored 2 conflict files (frame-NNNNNN.conflict-K.png)\n");
+  EXPECT_EQ(errors, "labeler-tool: left out 2 conflict files (frame-NNNNNN.conflict-N.png)\n");
   EXPECT_FALSE(std::filesystem::exists(LabelImagePath(project.dir.File("out"), 1)));
   ToolRun json = RunTool("export --json --meta " + project.meta + " --out " + project.dir.File("out"), &errors);
   EXPECT_EQ(ParseJson(json.output)["ignored_conflict_files"].toInt(), 2);
 
   ToolRun table = RunTool("stats --meta " + project.meta, &errors);
   EXPECT_EQ(table.status, 0) << errors;
-  EXPECT_NE(table.output.find("2 conflict files wait to be reconciled:\n  " + labels +
+  EXPECT_NE(table.output.find("2 conflict files to reconcile:\n  " + labels +
                               "/frame-000001.conflict-1.png\n  " + labels + "/frame-000002.conflict-3.png\n"),
             std::string::npos)
       << table.output;
