@@ -8,6 +8,7 @@
 #include <opencv2/imgproc.hpp>
 #include <string_view>
 
+#include "annotation/declared_size.h"
 #include "common/files.h"
 
 namespace labeler {
@@ -51,14 +52,23 @@ bool ChunksFitTheFile(std::FILE* file) {
   return true;
 }
 
-// Whether the file may be handed to the image loader: it starts as a label format does, and a PNG file's chunks
-// fit in it.
+// Beyond 8192 x 8192 a label image's header is not believed: the decoder would allocate gigabytes on its say-so.
+constexpr int64_t kLargestDeclaredPixels = int64_t{8192} * 8192;
+
+bool DeclaresAPlausibleSize(std::FILE* file) {
+  const std::optional<cv::Size> size = DeclaredSize(file);
+  return size && static_cast<int64_t>(size->width) * size->height <= kLargestDeclaredPixels;
+}
+
+// Whether the file may be handed to the image loader: it starts as a label format does, a PNG file's chunks fit
+// in it, and the size it declares is one a label image may have.
 bool MayBeDecoded(const std::string& path) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) return false;
   char bytes[8];
   const std::string_view head(bytes, std::fread(bytes, 1, sizeof bytes, file));
-  const bool decodable = head == kPngSignature ? ChunksFitTheFile(file) : IsOtherLabelFormat(head);
+  const bool decodable = (head == kPngSignature ? ChunksFitTheFile(file) : IsOtherLabelFormat(head)) &&
+                         DeclaresAPlausibleSize(file);
   std::fclose(file);
   return decodable;
 }

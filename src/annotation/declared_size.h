@@ -1,0 +1,21 @@
+// The size a picture file declares in its header, read without decoding it.
+//
+// Image decoders allocate the picture a header declares before its pixels prove the header wrong, so a damaged or
+// hostile label image of a few bytes could cost gigabytes. The label images' loader asks first. Known: PNG, BMP,
+// TIFF (its first picture), JPEG and the PBM/PGM/PPM family.
+#ifndef LABELER_ANNOTATION_DECLARED_SIZE_H_
+#define LABELER_ANNOTATION_DECLARED_SIZE_H_
+
+#include <cstdio>
+#include <opencv2/core.hpp>
+#include <optional>
+
+namespace labeler {
+
+// The width and height `file` declares, or nothing when its header can't be read as one of the formats above.
+// Moves the file's position.
+std::optional<cv::Size> DeclaredSize(std::FILE* file);
+
+}  // namespace labeler
+
+#endif  // LABELER_ANNOTATION_DECLARED_SIZE_H_
