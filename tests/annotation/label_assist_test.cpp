@@ -10,6 +10,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "annotation/label_images.h"
+#include "support/one_still_label_images.h"
 #include "support/painting_session.h"
 
 namespace labeler {
@@ -142,32 +143,19 @@ class FailingCompleter : public LabelCompleter {
 
 // A completion that fails says so and leaves the frame with its strokes, which are saved.
 TEST(LabelAssist, ACompletionThatFailsLeavesTheStrokesToBeSaved) {
-  testing::TempDir dir;
-  const cv::Size size(32, 24);
-  cv::imwrite(dir.File("frame.png"), cv::Mat(size, CV_8UC3, cv::Scalar(1, 2, 3)));
-  ::testing::internal::CaptureStdout();
-  Timeline timeline(dir.Write("frames.txt", dir.File("frame.png") + "\n"));
-  timeline.ReloadMovie();
-  ::testing::internal::GetCapturedStdout();
-  PresegEngine preseg;
-  preseg.CreatePresegImages(size);
-  StrokeStore strokes;
-  RedrawRequests redraws;
-  std::filesystem::create_directory(dir.File("labels"));
-  LabelImages images(timeline, preseg, strokes, redraws, dir.File("labels"));
-  images.Create(size);
+  testing::OneStillLabelImages s;
   FailingCompleter completer;
   ::testing::internal::CaptureStderr();
-  images.SetCompleter(&completer);
-  strokes.BeginStroke(10, 10, 3, cv::Scalar(142, 0, 0), FormatPresegParams(preseg.currentPreseg()));
-  strokes.EndStroke(10, 10);
-  images.RenderWorking();
-  images.Commit();
-  ASSERT_TRUE(images.SaveLabelImage(0));
+  s.images->SetCompleter(&completer);
+  s.strokes.BeginStroke(10, 10, 3, cv::Scalar(142, 0, 0), FormatPresegParams(s.preseg.currentPreseg()));
+  s.strokes.EndStroke(10, 10);
+  s.images->RenderWorking();
+  s.images->Commit();
+  ASSERT_TRUE(s.images->SaveLabelImage(0));
   const std::string errors = ::testing::internal::GetCapturedStderr();
   EXPECT_NE(errors.find("label assist failed on frame 0: no memory left"), std::string::npos) << errors;
-  const cv::Mat stored = cv::imread(LabelImagePath(dir.File("labels"), 0), cv::IMREAD_UNCHANGED);
-  EXPECT_EQ(cv::norm(stored, images.committed(), cv::NORM_INF), 0);
+  const cv::Mat stored = cv::imread(LabelImagePath(s.LabelDir(), 0), cv::IMREAD_UNCHANGED);
+  EXPECT_EQ(cv::norm(stored, s.images->committed(), cv::NORM_INF), 0);
   EXPECT_EQ(stored.at<cv::Vec3b>(10, 10), kCarBgr);
 }
 

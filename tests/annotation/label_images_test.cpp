@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "common/fatal_error.h"
+#include "support/one_still_label_images.h"
 #include "support/painting_session.h"
 
 namespace labeler {
@@ -438,26 +439,13 @@ TEST(LabelImages, WorkThatFailsIsReportedAndTheStrokesAreKept) {
 // A stroke whose render and commit never ran (work that failed half-way) still reaches the file: the save
 // rebuilds the committed image from the strokes first.
 TEST(LabelImages, ASaveAfterAFailedCommitHoldsEveryStroke) {
-  TempDir dir;
-  const cv::Size size(32, 24);
-  cv::imwrite(dir.File("frame.png"), cv::Mat(size, CV_8UC3, cv::Scalar(1, 2, 3)));
-  ::testing::internal::CaptureStdout();
-  Timeline timeline(dir.Write("frames.txt", dir.File("frame.png") + "\n"));
-  timeline.ReloadMovie();
-  ::testing::internal::GetCapturedStdout();
-  PresegEngine preseg;
-  preseg.CreatePresegImages(size);
-  StrokeStore strokes;
-  RedrawRequests redraws;
-  std::filesystem::create_directory(dir.File("labels"));
-  LabelImages images(timeline, preseg, strokes, redraws, dir.File("labels"));
-  images.Create(size);
-  strokes.BeginStroke(10, 10, 3, cv::Scalar(142, 0, 0), FormatPresegParams(preseg.currentPreseg()));
-  strokes.EndStroke(10, 10);
-  ASSERT_TRUE(images.SaveLabelImage(0));
-  const cv::Mat stored = cv::imread(LabelImagePath(dir.File("labels"), 0), cv::IMREAD_UNCHANGED);
+  testing::OneStillLabelImages s;
+  s.strokes.BeginStroke(10, 10, 3, cv::Scalar(142, 0, 0), FormatPresegParams(s.preseg.currentPreseg()));
+  s.strokes.EndStroke(10, 10);
+  ASSERT_TRUE(s.images->SaveLabelImage(0));
+  const cv::Mat stored = cv::imread(LabelImagePath(s.LabelDir(), 0), cv::IMREAD_UNCHANGED);
   EXPECT_EQ(stored.at<cv::Vec3b>(10, 10), kCarBgr);
-  EXPECT_EQ(CountColour(stored, kCarBgr), CountColour(images.committed(), kCarBgr));
+  EXPECT_EQ(CountColour(stored, kCarBgr), CountColour(s.images->committed(), kCarBgr));
 }
 
 }  // namespace

@@ -4,10 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-
 #include "annotation/label_folder_lock.h"
 #include "support/painting_session.h"
+#include "support/tool_run.h"
 
 namespace labeler {
 namespace {
@@ -15,11 +14,7 @@ namespace {
 using testing::kCarBgr;
 using testing::kRoadBgr;
 using testing::PaintingSession;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using testing::ReadFile;
 
 TEST(SharedLabelFolder, TheLockNamesItsHolderAndALeftLockIsTakenOver) {
   testing::TempDir dir;
