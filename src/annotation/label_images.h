@@ -54,10 +54,9 @@ class LabelImages {
   void LoadCurrentFrame();
 
   // Writes the committed image of `frame` (completed, with assist on) if the store holds strokes or the completion
-  // labels anything. Returns false, after saying why on
-  // standard error, when the file could not be written; the file on disk is then unchanged. When the stored
-  // label image changed on disk since this labeller loaded it, it is kept, and this version is written beside it
-  // as "frame-NNNNNN.conflict-N.png" (saying so).
+  // labels anything. Returns false, after saying why on standard error, when the file could not be written; the
+  // file on disk is then unchanged. When the stored label image changed on disk since this labeller loaded it, it
+  // is kept, and this version is written beside it as "frame-NNNNNN.conflict-N.png" (saying so).
   bool SaveLabelImage(int frame);
 
   // The working image becomes the committed one with the strokes rendered over it: all of them (kFull) or the
