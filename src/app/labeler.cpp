@@ -1,5 +1,6 @@
 #include "app/labeler.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -7,6 +8,7 @@
 
 #include "app/status_line.h"
 #include "common/fatal_error.h"
+#include "common/random.h"
 
 namespace labeler {
 namespace {
@@ -24,7 +26,8 @@ std::string KeyName(int key) {
 
 }  // namespace
 
-Labeler::Labeler(ui::WindowSystem& windows) : windows_(windows) {}
+Labeler::Labeler(ui::WindowSystem& windows, bool prepareNeighbours)
+    : windows_(windows), prepareNeighbours_(prepareNeighbours) {}
 
 Labeler::~Labeler() = default;
 
@@ -76,6 +79,11 @@ void Labeler::StartUp(const std::string& metaPath) {
   composer_->ShowRescaled(timeline_->frame());
   InstallMouseHandlers();
   UpdateStatusLine();
+  if (prepareNeighbours_) {
+    preparer_ = std::make_unique<NeighbourPreparer>(timeline_->Companion());
+    preseg_.SetSupplier(preparer_.get());
+    FollowSession();
+  }
 }
 
 void Labeler::CreateTrackbars() {
@@ -108,6 +116,7 @@ void Labeler::OnPresegTrackbar() {
   redraws_.labelWindowDirty = true;
   RefreshWindows();
   UpdateStatusLine();
+  FollowSession();
 }
 
 void Labeler::RunKeyLoop() {
@@ -168,6 +177,21 @@ void Labeler::ProcessKey(int key) {
   HandleKey(key);
   RefreshWindows();
   UpdateStatusLine();
+  FollowSession();
+}
+
+// Tells the worker where the session now stands, so that it prepares the neighbours of this frame with this
+// setting while the annotator works.
+void Labeler::FollowSession() {
+  if (preparer_ == nullptr) return;
+  const int current = timeline_->currentFrame();
+  preparer_->Follow({current, {timeline_->frame(), timeline_->frameSerial()}, timeline_->KeptFrame(current - 1),
+                     timeline_->frameCount(), timeline_->seekable(), preseg_.currentPreseg(),
+                     Random::Shared().state()});
+}
+
+void Labeler::WaitForNeighbours() {
+  if (preparer_ != nullptr) preparer_->WaitUntilIdle();
 }
 
 // The model steps the requested redraws read (the current presegmentation, the working label image), then the
@@ -261,7 +285,16 @@ void Labeler::HandleKey(int key) {
   }
 }
 
-void Labeler::ChangeFrame(int delta) { labelImages_->ChangeFrame(delta); }
+// A neighbour the worker has read is shown as read, so that what was prepared for that picture applies.
+void Labeler::ChangeFrame(int delta) {
+  const int current = timeline_->currentFrame();
+  const long long target = std::clamp<long long>(static_cast<long long>(current) + delta, 0,
+                                                 timeline_->frameCount() - 1);
+  if (preparer_ != nullptr && target != current) {
+    timeline_->OfferPicture(static_cast<int>(target), preparer_->Picture(static_cast<int>(target)));
+  }
+  labelImages_->ChangeFrame(delta);
+}
 
 // With assist on, every pixel the annotator leaves unpainted is completed from the strokes, the neighbouring
 // frames' label images and the frame's edges; off, the label image is the strokes alone again.
@@ -328,12 +361,12 @@ void Labeler::ProposeLabels(int from) {
                 labels.empty() ? "it can't be decoded" : "it is not of the frame's size");
     return;
   }
-  const cv::Mat sourceGrey = GreyFrame(source);
-  if (sourceGrey.empty()) {
+  const DeliveredFrame sourcePicture = PictureOf(source);
+  if (sourcePicture.image.empty()) {
     std::printf("Frame %d can't be read to carry its labels.\n", source);
     return;
   }
-  cv::Mat carried = CarryLabels(labels, carrier_.Flow(GreyFrame(current), sourceGrey));
+  cv::Mat carried = CarryLabels(labels, FlowBetween({timeline_->frame(), timeline_->frameSerial()}, sourcePicture));
   preseg_.UpdatePresegmentation(timeline_->frame(), current, 0);
   if (std::shared_ptr<const RegionMap> regions = preseg_.Regions()) carried = SnapToRegions(carried, *regions);
   strokes_.AddCarriedLabels(std::move(carried), FormatPresegParams(preseg_.currentPreseg()));
@@ -343,17 +376,33 @@ void Labeler::ProposeLabels(int from) {
   std::printf("Carried the labels of frame %d to frame %d.\n", source, current);
 }
 
+// The picture the worker read for a neighbour (so that what it prepared for that picture applies), else the
+// timeline's.
+DeliveredFrame Labeler::PictureOf(int frame) {
+  if (preparer_ != nullptr) {
+    DeliveredFrame prepared = preparer_->Picture(frame);
+    if (!prepared.image.empty()) return prepared;
+  }
+  return timeline_->FrameAt(frame);
+}
+
+cv::Mat Labeler::FlowBetween(const DeliveredFrame& to, const DeliveredFrame& from) {
+  if (preparer_ != nullptr) {
+    cv::Mat prepared = preparer_->Flow(to.serial, from.serial);
+    if (!prepared.empty()) return prepared;
+  }
+  return carrier_.Flow(GreyFrame(to), GreyFrame(from));
+}
+
 // Every conversion writes a new buffer: a grey frame handed out earlier stays what it was when its slot is
 // reused.
-cv::Mat Labeler::GreyFrame(int frame) {
-  const DeliveredFrame delivered = timeline_->FrameAt(frame);
-  if (delivered.image.empty()) return {};
+cv::Mat Labeler::GreyFrame(const DeliveredFrame& picture) {
   for (const KeptGrey& kept : greyFrames_) {
-    if (kept.serial == delivered.serial) return kept.grey;
+    if (kept.serial == picture.serial) return kept.grey;
   }
-  cv::Mat grey;
-  cv::cvtColor(delivered.image, grey, cv::COLOR_BGR2GRAY);
-  greyFrames_[nextGrey_] = {delivered.serial, grey};
+  cv::Mat grey = preparer_ != nullptr ? preparer_->Grey(picture.serial) : cv::Mat();
+  if (grey.empty()) cv::cvtColor(picture.image, grey, cv::COLOR_BGR2GRAY);
+  greyFrames_[nextGrey_] = {picture.serial, grey};
   nextGrey_ = (nextGrey_ + 1) % greyFrames_.size();
   return grey;
 }

@@ -19,6 +19,7 @@
 #include "annotation/redraw_requests.h"
 #include "annotation/stroke_store.h"
 #include "app/display_scale.h"
+#include "app/neighbour_preparer.h"
 #include "app/window_composer.h"
 #include "config/label_set.h"
 #include "config/meta_file.h"
@@ -31,7 +32,9 @@ namespace labeler {
 
 class Labeler {
  public:
-  explicit Labeler(ui::WindowSystem& windows);
+  // With `prepareNeighbours`, a worker thread prepares the frames next to the current one while the annotator
+  // works (see NeighbourPreparer); what is shown and saved is the same either way.
+  explicit Labeler(ui::WindowSystem& windows, bool prepareNeighbours = true);
   ~Labeler();
 
   // Starts up from the meta file named by argv[1], runs the key loop until Escape and shuts down. Returns -1
@@ -54,6 +57,8 @@ class Labeler {
   const StrokeStore& strokes() const { return strokes_; }
   const PointerState& pointer() const { return pointer_; }
   WindowComposer& composer() { return *composer_; }
+  // Returns once the worker has prepared all it can for where the session stands (at once without a worker).
+  void WaitForNeighbours();
 
  private:
   void StartUp(const std::string& metaPath);
@@ -71,7 +76,10 @@ class Labeler {
   void SelectLabelByHotKey(int digit);
   void StepPresegSetting(int step);
   void ProposeLabels(int from);
-  cv::Mat GreyFrame(int frame);
+  DeliveredFrame PictureOf(int frame);
+  cv::Mat GreyFrame(const DeliveredFrame& picture);
+  cv::Mat FlowBetween(const DeliveredFrame& to, const DeliveredFrame& from);
+  void FollowSession();
   void GoToNextFrameWithoutLabels();
   void UpdateStatusLine();
   template <typename Work>
@@ -79,6 +87,7 @@ class Labeler {
   void RecoverFromFailure();
 
   ui::WindowSystem& windows_;
+  const bool prepareNeighbours_;
   MetaConfig config_;
   LabelSet labels_;
   int currentLabel_ = 0;
@@ -104,6 +113,7 @@ class Labeler {
   };
   std::array<KeptGrey, 2> greyFrames_;
   size_t nextGrey_ = 0;  // the slot the next conversion replaces
+  std::unique_ptr<NeighbourPreparer> preparer_;  // with prepareNeighbours, from start-up on
 };
 
 }  // namespace labeler

@@ -21,6 +21,8 @@ class Random {
   }
 
   void Seed(uint32_t seed) { state_ = seed; }
+  // Where the sequence stands: a generator seeded with it draws what this one draws next.
+  uint32_t state() const { return state_; }
   int Next() {
     state_ = state_ * 214013u + 2531011u;
     return static_cast<int>((state_ >> 16) & 32767u);

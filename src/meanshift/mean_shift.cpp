@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/random.h"
+#include "common/report.h"
 
 namespace labeler {
 namespace {
@@ -37,12 +38,6 @@ constexpr ModeParameters kModes[3] = {
 struct Point3 {
   float L, u, v;
 };
-
-// Progress marks on standard error, written at once.
-void Mark() {
-  std::fputc(':', stderr);
-  std::fflush(stderr);
-}
 
 // One 4-connected set of pixels of one label; its pixels are stored in the order they were found.
 struct Region {
@@ -124,7 +119,7 @@ class MeanShiftSegmenter::Impl {
  public:
   // The whole run on `frame` in `mode`; fills the output planes (channel order of the frame) and the boundary
   // map.
-  void Run(const cv::Mat& frame, int mode);
+  void Run(const cv::Mat& frame, int mode, Random& random, bool marks);
 
   int colourCount() const { return colourCount_; }
   int clusterCount() const { return n_; }
@@ -132,6 +127,12 @@ class MeanShiftSegmenter::Impl {
   const std::vector<uint8_t>& boundaries() const { return boundaries_; }
 
  private:
+  // A progress mark on standard error, written at once, when the run shows them.
+  void Mark() const {
+    if (!marks_) return;
+    std::fputc(':', stderr);
+    std::fflush(stderr);
+  }
   // The colour table, the conversion to L*u*v* and the radius.
   void BuildColourTable();
   void ConvertToLuv();
@@ -205,6 +206,8 @@ class MeanShiftSegmenter::Impl {
   std::vector<uint8_t> candidateMark_;
 
   int n_ = 0;
+  Random* random_ = nullptr;  // the generator of the run in progress
+  bool marks_ = true;          // whether the run shows its progress marks
   Point3 centres_[kMaxClusters];
   bool emptyCluster_[kMaxClusters] = {};
   std::array<int, 3> clusterColour_[kMaxClusters];
@@ -218,7 +221,9 @@ class MeanShiftSegmenter::Impl {
   std::vector<uint8_t> boundaries_;
 };
 
-void MeanShiftSegmenter::Impl::Run(const cv::Mat& frame, int mode) {
+void MeanShiftSegmenter::Impl::Run(const cv::Mat& frame, int mode, Random& random, bool marks) {
+  random_ = &random;
+  marks_ = marks;
   mode_ = &kModes[mode];
   width_ = frame.cols;
   height_ = frame.rows;
@@ -235,7 +240,7 @@ void MeanShiftSegmenter::Impl::Run(const cv::Mat& frame, int mode) {
   std::copy_n(offsets, 8, neighbourOffsets_);
   candidateCount_ = kCandidates;
   Mark();
-  Random::Shared().Seed(kSeed);
+  random_->Seed(kSeed);
   BuildColourTable();
   Mark();
   ConvertToLuv();
@@ -269,8 +274,6 @@ void MeanShiftSegmenter::Impl::Run(const cv::Mat& frame, int mode) {
       Mark();
     }
   }
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
   for (int p = 0; p < pixelCount_; ++p) {
     const int label = labels_[p];
     if (label == n_) continue;
@@ -451,7 +454,7 @@ bool MeanShiftSegmenter::Impl::SampleStartWindow(int k) {
 // The mean colour of a random remaining pixel and its neighbours, up to the first neighbour already clustered.
 Point3 MeanShiftSegmenter::Impl::DrawStartPoint() {
   constexpr float kInverseRandomMax = 3.0518509e-5f;
-  const long long draw = Random::Shared().Next();
+  const long long draw = random_->Next();
   const long long count = static_cast<long long>(remainingPixels_.size());
   const int p = remainingPixels_[static_cast<size_t>(static_cast<double>(draw * count) * kInverseRandomMax)];
   long long sum[3] = {featureL_[p], featureU_[p], featureV_[p]};
@@ -827,14 +830,13 @@ int MinClusterSize(int pixelCount, int mode) {
 MeanShiftSegmenter::MeanShiftSegmenter() : impl_(std::make_unique<Impl>()) {}
 MeanShiftSegmenter::~MeanShiftSegmenter() = default;
 
-void MeanShiftSegmenter::Segment(const cv::Mat& frame, cv::Mat& colour, cv::Mat& edges, int mode) {
+void MeanShiftSegmenter::Segment(const cv::Mat& frame, cv::Mat& colour, cv::Mat& edges, int mode, Random& random,
+                                 std::string* report) {
   CV_Assert(frame.type() == CV_8UC3 && mode >= 0 && mode <= 2);
   Impl& run = *impl_;
-  run.Run(frame, mode);
-  std::printf("\nOriginal Colors: %d\n", run.colourCount());
-  std::fflush(stdout);
-  std::printf("Segment. Colors: %d\n", run.clusterCount());
-  std::fflush(stdout);
+  run.Run(frame, mode, random, report == nullptr);
+  Report(report, "\n\nOriginal Colors: " + std::to_string(run.colourCount()) + "\n");
+  Report(report, "Segment. Colors: " + std::to_string(run.clusterCount()) + "\n");
   colour.create(frame.size(), CV_8UC3);
   edges.create(frame.size(), CV_8UC1);
   const auto& output = run.output();

@@ -12,6 +12,9 @@
 #include <array>
 #include <memory>
 #include <opencv2/core.hpp>
+#include <string>
+
+#include "common/random.h"
 
 namespace labeler {
 
@@ -25,8 +28,10 @@ class MeanShiftSegmenter {
   MeanShiftSegmenter(const MeanShiftSegmenter&) = delete;
   MeanShiftSegmenter& operator=(const MeanShiftSegmenter&) = delete;
 
-  // As MeanShiftSegment below.
-  void Segment(const cv::Mat& frame, cv::Mat& colour, cv::Mat& edges, int mode);
+  // As MeanShiftSegment below, drawing from `random` (which it seeds). With `report` given, its colour counts
+  // are collected there (see common/report.h) and it shows no progress marks.
+  void Segment(const cv::Mat& frame, cv::Mat& colour, cv::Mat& edges, int mode, Random& random = Random::Shared(),
+               std::string* report = nullptr);
 
  private:
   class Impl;

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "common/random.h"
+#include "common/report.h"
 #include "preseg/edge_sort.h"
 #include "preseg/two_halves.h"
 #include "preseg/uninitialised.h"
@@ -230,9 +231,9 @@ void MergeSmallComponents(ComponentForest& forest, const Uninitialised<PackedEdg
   }
 }
 
-std::array<uchar, 3> RandomColour() {
+std::array<uchar, 3> RandomColour(Random& random) {
   std::array<uchar, 3> colour;
-  for (uchar& byte : colour) byte = static_cast<uchar>(Random::Shared().Next() * 255 / kRandomMax);
+  for (uchar& byte : colour) byte = static_cast<uchar>(random.Next() * 255 / kRandomMax);
   return colour;
 }
 
@@ -257,7 +258,8 @@ void WriteBoundaries(const int* component, int w, int h, cv::Mat& edges) {
 }
 
 // The core: smoothed planes in, components out; returns the number of components.
-int SegmentPlanes(const cv::Mat& frame, cv::Mat& colour, cv::Mat& edges, float sigma, float k, int minSize) {
+int SegmentPlanes(const cv::Mat& frame, cv::Mat& colour, cv::Mat& edges, float sigma, float k, int minSize,
+                  Random& random) {
   const int w = frame.cols;
   const int h = frame.rows;
   const int pixelCount = w * h;
@@ -272,7 +274,7 @@ int SegmentPlanes(const cv::Mat& frame, cv::Mat& colour, cv::Mat& edges, float s
   uchar* picture = colour.ptr<uchar>(0);
   CV_Assert(colour.isContinuous());
   for (int pixel = 0; pixel < pixelCount; ++pixel) {
-    const std::array<uchar, 3> drawn = RandomColour();
+    const std::array<uchar, 3> drawn = RandomColour(random);
     if (forest.FindRoot(pixel) == pixel) std::copy_n(drawn.data(), 3, picture + 3 * pixel);
   }
   for (int pixel = 0; pixel < pixelCount; ++pixel) {
@@ -302,16 +304,17 @@ void NormaliseMask(std::vector<float>& mask) {
   for (float& tap : mask) tap /= sum;
 }
 
-int GraphSegment(const cv::Mat& frame, cv::Mat& colour, cv::Mat& edges, float sigma, float k, int minSize) {
+int GraphSegment(const cv::Mat& frame, cv::Mat& colour, cv::Mat& edges, float sigma, float k, int minSize,
+                 Random& random, std::string* report) {
   CV_Assert(frame.type() == CV_8UC3);
   if (sigma == -1.0f) sigma = 0.5f;
   if (k == -1.0f) k = 500.0f;
   if (minSize == -1) minSize = 20;
   colour.create(frame.size(), CV_8UC3);
   edges.create(frame.size(), CV_8UC1);
-  std::printf("processing\n");
-  int count = SegmentPlanes(frame, colour, edges, sigma, k, minSize);
-  std::printf("got %d components\n", count);
+  Report(report, "processing\n");
+  const int count = SegmentPlanes(frame, colour, edges, sigma, k, minSize, random);
+  Report(report, "got " + std::to_string(count) + " components\n");
   return count;
 }
 

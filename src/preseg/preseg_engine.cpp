@@ -1,6 +1,7 @@
 #include "preseg/preseg_engine.h"
 
 #include <cstdio>
+#include <string>
 #include <opencv2/imgproc.hpp>
 
 #include "preseg/graph_segmentation.h"
@@ -12,19 +13,28 @@ constexpr int kPyramidLevel = 4;
 constexpr int kPyramidSlot = 0;
 constexpr int kGraphSlot = 4;
 
+// Whether a setting's pictures depend on, or move, the shared pseudo-random sequence: the mean-shift settings
+// re-seed it and draw, the graph setting draws its colours.
+bool DrawsRandom(int setting) { return setting >= kMeanShiftPreseg0; }
+
 }  // namespace
 
-void PresegEngine::CreatePresegImages(cv::Size frameSize) {
+bool SameSegmentation(const PresegParams& made, uint32_t madeAt, const PresegParams& wanted, uint32_t wantedAt) {
+  if (made.algorithm != wanted.algorithm) return false;
+  if (wanted.algorithm == kPyramidPreseg) return made.pyrSeg1 == wanted.pyrSeg1 && made.pyrSeg2 == wanted.pyrSeg2;
+  return wanted.algorithm != kGraphPreseg || madeAt == wantedAt;
+}
+
+bool Serves(const PreparedSegmentation& prepared, const PresegParams& params, uint32_t random) {
+  return !prepared.colour.empty() && SameSegmentation(prepared.params, prepared.randomBefore, params, random);
+}
+
+// The slots are made by each computation: nothing is allocated ahead.
+void PresegEngine::CreatePresegImages(cv::Size) {
   currentPreseg_ = PresegParams{};
   currentPreseg_.pyrSeg1 = 24;
   currentPreseg_.pyrSeg2 = 30;
   currentPreseg_.sigma = currentPreseg_.k = currentPreseg_.minSize = -1.0f;
-  // Allocated, not cleared: a slot is always computed before it is published, and pages never written cost
-  // nothing.
-  for (int slot = 0; slot < kSlotCount; ++slot) {
-    slotColour_[slot].create(frameSize, CV_8UC3);
-    slotEdges_[slot].create(frameSize, CV_8UC1);
-  }
 }
 
 void PresegEngine::UpdatePresegmentation(const cv::Mat& frame, int frameNumber, int force) {
@@ -72,33 +82,73 @@ void PresegEngine::ForgetFailedSlot(const cv::Mat& frame, int slot) {
   PublishFrame(frame);
 }
 
-// Settings 2 to 5: the segmentations write 0 on boundaries and 255 elsewhere; the slot keeps the inverse, so
-// that boundaries are non-zero as for every setting.
 void PresegEngine::ComputeSlot(const cv::Mat& frame, int slot) {
   std::printf("\t\t Caching segmentation #%d\n", slot);
   slotGeneration_[slot] = ++lastGeneration_;
-  if (slot == kGraphSlot) {
-    GraphSegment(frame, slotColour_[slot], slotEdges_[slot], -1.0f, -1.0f, -1);
-    slots_[slot].sigma = slots_[slot].k = slots_[slot].minSize = -1.0f;
-  } else {
-    meanShift_.Segment(frame, slotColour_[slot], slotEdges_[slot], slot - 1);
-  }
-  cv::subtract(cv::Scalar(255), slotEdges_[slot], slotEdges_[slot]);
+  if (TakeSupplied(frame, slot)) return;
+  SegmentInto(frame, currentPreseg_, Random::Shared(), nullptr, slotColour_[slot], slotEdges_[slot]);
+  if (slot == kGraphSlot) slots_[slot].sigma = slots_[slot].k = slots_[slot].minSize = -1.0f;
 }
 
 void PresegEngine::ComputePyramidPreseg(const cv::Mat& frame, int frameNumber, int force) {
   if (force == 0 && frameNumber == lastPyramidFrame_) return;  // the slot images hold this frame's result
   std::printf("Refreshing Preseg \n ");
   slotGeneration_[kPyramidSlot] = ++lastGeneration_;
-  cv::Mat& colour = slotColour_[kPyramidSlot];
-  pyramid_.Segment(frame, colour, kPyramidLevel, currentPreseg_.pyrSeg1 + 1, currentPreseg_.pyrSeg2 + 1);
   lastPyramidFrame_ = frameNumber;
-  // The edge image is the positive part of the Laplacian of the segmented picture's grey levels, with the
-  // outermost pixels repeated beyond the frame border.
-  cv::cvtColor(colour, grey_, cv::COLOR_RGB2GRAY);
-  grey_.convertTo(greyFloat_, CV_32F, 1, 0);
-  cv::Laplacian(greyFloat_, laplacian_, CV_32F, 3, 1, 0, cv::BORDER_REPLICATE);
-  laplacian_.convertTo(slotEdges_[kPyramidSlot], CV_8U, 100, 0);
+  if (TakeSupplied(frame, kPyramidSlot)) return;
+  SegmentInto(frame, currentPreseg_, Random::Shared(), nullptr, slotColour_[kPyramidSlot], slotEdges_[kPyramidSlot]);
+}
+
+// Takes the supplier's result for the slot being computed, printing what computing it would have printed and
+// moving the shared sequence as computing it would have.
+bool PresegEngine::TakeSupplied(const cv::Mat& frame, int slot) {
+  PreparedSegmentation found;
+  if (supplier_ == nullptr || !supplier_->Supply(frame, currentPreseg_, Random::Shared().state(), found)) {
+    return false;
+  }
+  std::fputs(found.report.c_str(), stdout);
+  std::fflush(stdout);
+  if (DrawsRandom(currentPreseg_.algorithm)) Random::Shared().Seed(found.randomAfter);
+  slotColour_[slot] = found.colour;
+  slotEdges_[slot] = found.edges;
+  slotRegions_[slot] = found.regions;
+  slotRegionsGeneration_[slot] = slotGeneration_[slot];
+  return true;
+}
+
+PreparedSegmentation PresegEngine::Segment(const cv::Mat& frame, const PresegParams& params, Random& random) {
+  PreparedSegmentation prepared;
+  prepared.params = params;
+  prepared.randomBefore = random.state();
+  SegmentInto(frame, params, random, &prepared.report, prepared.colour, prepared.edges);
+  prepared.randomAfter = random.state();
+  return prepared;
+}
+
+// Into new images, so that pictures published or handed out earlier never change. Settings 2 to 5: the
+// segmentations write 0 on boundaries and 255 elsewhere; the slot keeps the inverse, so that boundaries are
+// non-zero as for every setting.
+void PresegEngine::SegmentInto(const cv::Mat& frame, const PresegParams& params, Random& random,
+                               std::string* report, cv::Mat& colour, cv::Mat& edges) {
+  colour = cv::Mat();
+  edges = cv::Mat();
+  const int slot = params.algorithm - 1;
+  if (slot == kPyramidSlot) {
+    pyramid_.Segment(frame, colour, kPyramidLevel, params.pyrSeg1 + 1, params.pyrSeg2 + 1);
+    // The edge image is the positive part of the Laplacian of the segmented picture's grey levels, with the
+    // outermost pixels repeated beyond the frame border.
+    cv::cvtColor(colour, grey_, cv::COLOR_RGB2GRAY);
+    grey_.convertTo(greyFloat_, CV_32F, 1, 0);
+    cv::Laplacian(greyFloat_, laplacian_, CV_32F, 3, 1, 0, cv::BORDER_REPLICATE);
+    laplacian_.convertTo(edges, CV_8U, 100, 0);
+    return;
+  }
+  if (slot == kGraphSlot) {
+    GraphSegment(frame, colour, edges, -1.0f, -1.0f, -1, random, report);
+  } else {
+    meanShift_.Segment(frame, colour, edges, slot - 1, random, report);
+  }
+  cv::subtract(cv::Scalar(255), edges, edges);
 }
 
 void PresegEngine::InvalidatePresegCache() {

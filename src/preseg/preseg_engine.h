@@ -3,8 +3,10 @@
 // UpdatePresegmentation is the one door: it serves the setting of currentPreseg() from its cache slot or
 // computes it, and publishes the result as presegColour() (each region in one colour) and presegEdges()
 // (non-zero on region boundaries). Setting 0 publishes the frame itself and an all-zero edge image. The cache
-// holds five slots, one per setting 1..5, valid until InvalidatePresegCache. The engine owns all its images;
-// the published images are headers onto them (or onto the frame passed in) and stay valid until the next call.
+// holds five slots, one per setting 1..5, valid until InvalidatePresegCache. Each computation writes new
+// images, which never change afterwards: the published images (or the frame passed in) may be kept and shared.
+// A SegmentationSupplier, when set, may hand the engine a slot's result made elsewhere for the same picture;
+// the engine takes it where it would compute, and publishes and prints exactly what computing would have.
 #ifndef LABELER_PRESEG_PRESEG_ENGINE_H_
 #define LABELER_PRESEG_PRESEG_ENGINE_H_
 
@@ -12,13 +14,43 @@
 #include <cstdint>
 #include <memory>
 #include <opencv2/core.hpp>
+#include <string>
 
+#include "common/random.h"
 #include "meanshift/mean_shift.h"
 #include "preseg/preseg_params.h"
 #include "preseg/pyramid_segmentation.h"
 #include "preseg/region_map.h"
 
 namespace labeler {
+
+// A presegmentation made for a picture by Segment, to be published by another engine working on that picture.
+struct PreparedSegmentation {
+  PresegParams params;  // the setting, and for the pyramid the trackbar positions, it was made with
+  cv::Mat colour;
+  cv::Mat edges;                             // non-zero on region boundaries
+  std::shared_ptr<const RegionMap> regions;  // the regions of `colour`, or nullptr
+  std::string report;                        // the progress lines making it printed
+  uint32_t randomBefore = 0;                 // where the pseudo-random sequence stood when it was made
+  uint32_t randomAfter = 0;                  // and where it stood afterwards
+};
+
+// Whether a presegmentation made with `made` from the sequence standing at `madeAt` is what an engine computes
+// for `wanted` at `wantedAt`: the same setting, the same pyramid thresholds, and for the graph setting, whose
+// colours are drawn from the sequence, the same start.
+bool SameSegmentation(const PresegParams& made, uint32_t madeAt, const PresegParams& wanted, uint32_t wantedAt);
+// Whether `prepared` holds a presegmentation that is what an engine computes for `params` at `random`.
+bool Serves(const PreparedSegmentation& prepared, const PresegParams& params, uint32_t random);
+
+// Where an engine looks for a result before computing one.
+class SegmentationSupplier {
+ public:
+  virtual ~SegmentationSupplier() = default;
+  // A result for `frame` (the very picture the engine is about to segment) that Serves `params` at `random`, or
+  // false. Called on the engine's thread.
+  virtual bool Supply(const cv::Mat& frame, const PresegParams& params, uint32_t random,
+                      PreparedSegmentation& found) = 0;
+};
 
 class PresegEngine {
  public:
@@ -36,6 +68,15 @@ class PresegEngine {
 
   // Empties all five slots: the frame has changed.
   void InvalidatePresegCache();
+
+  // The supplier asked before each computation of a slot; nullptr (the start) for none. Borrowed: it must
+  // outlive the engine or be unset first.
+  void SetSupplier(SegmentationSupplier* supplier) { supplier_ = supplier; }
+
+  // Makes the presegmentation of `frame` with `params` (settings 1 to 5) as UpdatePresegmentation would,
+  // drawing from `random` instead of the shared sequence and collecting the progress lines instead of printing
+  // them. Touches none of the slots: for another thread's engine preparing a result for this one.
+  PreparedSegmentation Segment(const cv::Mat& frame, const PresegParams& params, Random& random);
 
   PresegParams& currentPreseg() { return currentPreseg_; }
   const PresegParams& currentPreseg() const { return currentPreseg_; }
@@ -57,6 +98,9 @@ class PresegEngine {
   void ForgetFailedSlot(const cv::Mat& frame, int slot);
   void ComputePyramidPreseg(const cv::Mat& frame, int frameNumber, int force);
   void ComputeSlot(const cv::Mat& frame, int slot);
+  bool TakeSupplied(const cv::Mat& frame, int slot);
+  void SegmentInto(const cv::Mat& frame, const PresegParams& params, Random& random, std::string* report,
+                   cv::Mat& colour, cv::Mat& edges);
 
   PresegParams currentPreseg_;
   std::array<PresegParams, kSlotCount> slots_;
@@ -70,8 +114,9 @@ class PresegEngine {
   std::array<std::shared_ptr<const RegionMap>, kSlotCount> slotRegions_;
   std::array<uint64_t, kSlotCount> slotRegionsGeneration_{};
   uint64_t lastGeneration_ = 0;
+  SegmentationSupplier* supplier_ = nullptr;
 
-  // The pyramid step's own state: the frame it last computed, and its working images.
+  // The segmenters' working storage, and the pyramid step's own state: the frame it last computed.
   int lastPyramidFrame_ = -1;
   PyramidSegmenter pyramid_;
   MeanShiftSegmenter meanShift_;

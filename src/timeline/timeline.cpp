@@ -88,6 +88,8 @@ int CountTimelineFrames(const std::string& path) {
   throw FatalError(ErrorLine("timeline " + path + " is neither a movie (.avi) nor a still list (.txt)"));
 }
 
+Timeline::Timeline(TimelineKind kind) : kind_(kind) {}
+
 Timeline::Timeline(const std::string& path) {
   if (path.find(".avi") != std::string::npos) {
     kind_ = TimelineKind::kMovie;
@@ -166,9 +168,13 @@ const cv::Mat& Timeline::GoToRelativeFrame(int delta) {
   currentFrame_ = static_cast<int>(target);
   try {
     if (kind_ == TimelineKind::kMovie) {
-      while (!FetchMovieFrame()) EndMovieAt(firstUnreadable_);
+      if (TakeOffered(currentFrame_)) {
+        decodedFrame_ = currentFrame_;
+      } else {
+        while (!FetchMovieFrame()) EndMovieAt(firstUnreadable_);
+      }
       std::printf("Frame #%d\n", currentFrame_);
-    } else {
+    } else if (!TakeOffered(currentFrame_)) {
       LoadStill();
     }
   } catch (...) {
@@ -269,12 +275,52 @@ DeliveredFrame Timeline::FrameAt(int frame) {
   } catch (const FatalError&) {
     return {};
   }
-  return {image, ++lastSerial_};
+  return {image, ++*lastSerial_};
+}
+
+std::unique_ptr<Timeline> Timeline::Companion() const {
+  std::unique_ptr<Timeline> companion(new Timeline(kind_));
+  companion->moviePath_ = moviePath_;
+  companion->stillListPath_ = stillListPath_;
+  companion->stillNames_ = stillNames_;
+  companion->width_ = width_;
+  companion->height_ = height_;
+  companion->frameCount_ = frameCount_;
+  companion->seekable_ = seekable_;
+  companion->lastSerial_ = lastSerial_;
+  companion->currentFrame_ = -1;
+  companion->nextMovieFrame_ = -1;
+  if (kind_ == TimelineKind::kMovie && companion->capture_.open(moviePath_, kMovieReader)) {
+    companion->nextMovieFrame_ = 0;
+  }
+  return companion;
+}
+
+void Timeline::LimitTo(int frameCount, bool seekable) {
+  frameCount_ = std::min(frameCount_, frameCount);
+  seekable_ = seekable_ && seekable;
+}
+
+void Timeline::OfferPicture(int frame, DeliveredFrame picture) {
+  offeredFrame_ = picture.image.empty() ? -1 : frame;
+  offered_ = std::move(picture);
+}
+
+// Delivers the picture offered for `frame`, if any; the offer is gone afterwards.
+bool Timeline::TakeOffered(int frame) {
+  const bool taken = offeredFrame_ == frame;
+  if (taken) {
+    frame_ = offered_.image;
+    frameSerial_ = offered_.serial;
+  }
+  offeredFrame_ = -1;
+  offered_ = {};
+  return taken;
 }
 
 void Timeline::Deliver(cv::Mat image) {
   frame_ = std::move(image);
-  frameSerial_ = ++lastSerial_;
+  frameSerial_ = ++*lastSerial_;
 }
 
 // Movies whose frames end before their header says (a truncated file, a header that counts wrong): the first

@@ -7,7 +7,9 @@
 #ifndef LABELER_TIMELINE_TIMELINE_H_
 #define LABELER_TIMELINE_TIMELINE_H_
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
 #include <string>
@@ -44,6 +46,21 @@ class Timeline {
   // is not the end of the session.
   DeliveredFrame FrameAt(int frame);
 
+  // The frame just left when it is `frame`, as FrameAt gives it; else empty, without reading anything.
+  DeliveredFrame KeptFrame(int frame) const { return frame == leftFrame_ ? left_ : DeliveredFrame{}; }
+
+  // A second reader of the same frames, for another thread: it opens its own decoder, numbers its pictures
+  // from the same serials as this timeline (so a serial still names one picture) and announces nothing. Only
+  // FrameAt and LimitTo are meant for it; it shares no state with this timeline but the serial counter.
+  std::unique_ptr<Timeline> Companion() const;
+  // What this timeline's origin has learned since: the movie ends before `frameCount`, or its seeks are not
+  // exact.
+  void LimitTo(int frameCount, bool seekable);
+
+  // A picture of `frame` read elsewhere (by a companion) or kept: the next move that lands on `frame` delivers
+  // it, serial and all, instead of reading the frame again. The next move forgets it either way.
+  void OfferPicture(int frame, DeliveredFrame picture);
+
   TimelineKind kind() const { return kind_; }
   int width() const { return width_; }
   int height() const { return height_; }
@@ -53,8 +70,10 @@ class Timeline {
   // The serial of frame(): it changes whenever frame() is a new picture, a still reloaded included.
   uint64_t frameSerial() const { return frameSerial_; }
   const std::vector<std::string>& stillNames() const { return stillNames_; }
+  bool seekable() const { return seekable_; }
 
  private:
+  explicit Timeline(TimelineKind kind);  // a companion's start
   void OpenMovie();
   void OpenStillList();
   bool FetchMovieFrame();
@@ -66,6 +85,7 @@ class Timeline {
   bool ReadNextMovieFrame(int frame, cv::Mat& image);
   void EndMovieAt(int firstUnreadable);
   void Deliver(cv::Mat image);
+  bool TakeOffered(int frame);
 
   TimelineKind kind_;
   std::string moviePath_;
@@ -84,7 +104,9 @@ class Timeline {
   std::vector<std::string> stillNames_;
   cv::Mat frame_;
   uint64_t frameSerial_ = 0;
-  uint64_t lastSerial_ = 0;
+  std::shared_ptr<std::atomic<uint64_t>> lastSerial_ = std::make_shared<std::atomic<uint64_t>>(0);
+  int offeredFrame_ = -1;  // the frame `offered_` shows, -1 for none
+  DeliveredFrame offered_;
   int leftFrame_ = -1;  // the frame moved away from last, kept in `left_`
   DeliveredFrame left_;
 };

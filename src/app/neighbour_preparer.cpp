@@ -1,0 +1,280 @@
+#include "app/neighbour_preparer.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <opencv2/imgproc.hpp>
+
+#include "common/random.h"
+#include "propagation/label_carrier.h"
+
+namespace labeler {
+namespace {
+
+// Nice value of the worker: the foreground, which handles every mouse move, goes first on a busy machine.
+constexpr int kWorkerNiceness = 10;
+
+bool SameSituation(const NeighbourPreparer::Situation& a, const NeighbourPreparer::Situation& b) {
+  return a.frame == b.frame && a.picture.serial == b.picture.serial && a.before.serial == b.before.serial &&
+         a.frameCount == b.frameCount && a.seekable == b.seekable && a.params.algorithm == b.params.algorithm &&
+         a.params.pyrSeg1 == b.params.pyrSeg1 && a.params.pyrSeg2 == b.params.pyrSeg2 && a.random == b.random;
+}
+
+}  // namespace
+
+// What is known of one frame: its picture, and what was prepared for it.
+struct NeighbourPreparer::Record {
+  int frame = -1;
+  DeliveredFrame picture;
+  bool unreadable = false;
+  cv::Mat grey;
+  PreparedSegmentation preseg;
+  bool segmentFailed = false;  // for the situation's setting: not tried again until it changes
+};
+
+// What only the worker thread touches.
+class NeighbourPreparer::Worker {
+ public:
+  explicit Worker(std::unique_ptr<Timeline> reader) : timeline(std::move(reader)) {}
+
+  std::unique_ptr<Timeline> timeline;
+  PresegEngine engine;
+  LabelCarrier carrier;
+};
+
+NeighbourPreparer::NeighbourPreparer(std::unique_ptr<Timeline> companion)
+    : worker_(std::make_unique<Worker>(std::move(companion))), thread_([this] { Run(); }) {}
+
+NeighbourPreparer::~NeighbourPreparer() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+}
+
+void NeighbourPreparer::Follow(const Situation& situation) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (SameSituation(situation_, situation)) return;
+    const bool settingChanged = situation.params.algorithm != situation_.params.algorithm ||
+                                situation.params.pyrSeg1 != situation_.params.pyrSeg1 ||
+                                situation.params.pyrSeg2 != situation_.params.pyrSeg2;
+    situation_ = situation;
+    if (settingChanged) {
+      for (Record& record : records_) record.segmentFailed = false;
+    }
+    KeepWanted();
+  }
+  changed_.notify_one();
+}
+
+// Drops whatever does not belong to the current frame and its neighbours under the current setting, and makes
+// room for what does.
+void NeighbourPreparer::KeepWanted() {
+  const int current = situation_.frame;
+  std::erase_if(records_, [&](const Record& record) {
+    if (record.frame == current) return record.picture.serial != situation_.picture.serial;
+    return record.frame < current - 1 || record.frame > current + 1 || record.frame >= situation_.frameCount;
+  });
+  if (Find(current) == nullptr) records_.push_back({current, situation_.picture});
+  if (current > 0 && Find(current - 1) == nullptr) records_.push_back({current - 1, situation_.before});
+  if (current + 1 < situation_.frameCount && Find(current + 1) == nullptr) records_.push_back({current + 1, {}});
+  for (Record& record : records_) {
+    if (!Serves(record.preseg, situation_.params, situation_.random)) record.preseg = {};
+  }
+  std::erase_if(flows_, [&](const PreparedFlow& flow) {
+    return FindPicture(flow.to) == nullptr || FindPicture(flow.from) == nullptr;
+  });
+}
+
+void NeighbourPreparer::Run() {
+  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWorkerNiceness);
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return stopping_ || NextStep().kind != StepKind::kNone; });
+    if (stopping_) return;
+    RunStep(NextStep(), lock);
+  }
+}
+
+// The frame after the current one first, then the frame before it; for each, its picture, its presegmentation,
+// then the grey pictures and the two flows.
+NeighbourPreparer::Step NeighbourPreparer::NextStep() const {
+  const Record* current = Find(situation_.frame);
+  if (current == nullptr || current->picture.image.empty()) return {};
+  for (int neighbour : {situation_.frame + 1, situation_.frame - 1}) {
+    const Record* record = Find(neighbour);
+    if (record == nullptr) continue;
+    const Step step = NextStepFor(*record, *current);
+    if (step.kind != StepKind::kNone) return step;
+  }
+  return {};
+}
+
+NeighbourPreparer::Step NeighbourPreparer::NextStepFor(const Record& neighbour, const Record& current) const {
+  if (neighbour.picture.image.empty()) {
+    return neighbour.unreadable ? Step{} : Step{StepKind::kPicture, neighbour.frame};
+  }
+  if (situation_.params.algorithm != kNoPreseg && !neighbour.segmentFailed &&
+      !Serves(neighbour.preseg, situation_.params, situation_.random)) {
+    return {StepKind::kSegment, neighbour.frame};
+  }
+  if (!CanCarry(current.picture.image.size())) return {};
+  if (current.grey.empty()) return {StepKind::kGrey, current.frame};
+  if (neighbour.grey.empty()) return {StepKind::kGrey, neighbour.frame};
+  auto prepared = [this](const Record& to, const Record& from) {
+    return std::any_of(flows_.begin(), flows_.end(), [&](const PreparedFlow& flow) {
+      return flow.to == to.picture.serial && flow.from == from.picture.serial;
+    });
+  };
+  if (!prepared(neighbour, current)) return {StepKind::kFlow, neighbour.frame, current.frame};
+  if (!prepared(current, neighbour)) return {StepKind::kFlow, current.frame, neighbour.frame};
+  return {};
+}
+
+// Runs `step` with the lock released, on copies of its inputs (pictures are never changed once delivered), and
+// keeps the result if the situation still wants it.
+void NeighbourPreparer::RunStep(const Step& step, std::unique_lock<std::mutex>& lock) {
+  const Record& record = *Find(step.frame);
+  const DeliveredFrame picture = record.picture;
+  const cv::Mat grey = record.grey;
+  const cv::Mat towardsGrey = step.kind == StepKind::kFlow ? Find(step.towards)->grey : cv::Mat();
+  const uint64_t towardsSerial = step.kind == StepKind::kFlow ? Find(step.towards)->picture.serial : 0;
+  const Situation situation = situation_;
+  inProgress_ = step;
+  inProgressParams_ = situation.params;
+  inProgressRandom_ = situation.random;
+  lock.unlock();
+
+  DeliveredFrame read;
+  PreparedSegmentation segmented;
+  cv::Mat result;
+  bool failed = false;
+  try {
+    switch (step.kind) {
+      case StepKind::kPicture:
+        worker_->timeline->LimitTo(situation.frameCount, situation.seekable);
+        read = worker_->timeline->FrameAt(step.frame);
+        break;
+      case StepKind::kSegment: {
+        Random random;
+        random.Seed(situation.random);
+        segmented = worker_->engine.Segment(picture.image, situation.params, random);
+        segmented.regions = std::make_shared<const RegionMap>(segmented.colour);
+        break;
+      }
+      case StepKind::kGrey:
+        cv::cvtColor(picture.image, result, cv::COLOR_BGR2GRAY);
+        break;
+      case StepKind::kFlow:
+        result = worker_->carrier.Flow(grey, towardsGrey);
+        break;
+      case StepKind::kNone:
+        break;
+    }
+  } catch (...) {
+    failed = true;
+  }
+
+  lock.lock();
+  inProgress_ = {};
+  Record* kept = Find(step.frame);
+  if (kept != nullptr && kept->picture.serial == picture.serial) {
+    switch (step.kind) {
+      case StepKind::kPicture:
+        kept->picture = read;
+        kept->unreadable = read.image.empty();
+        break;
+      case StepKind::kSegment:
+        kept->segmentFailed = failed;
+        if (!failed && Serves(segmented, situation_.params, situation_.random)) kept->preseg = std::move(segmented);
+        break;
+      case StepKind::kGrey:
+        kept->grey = result;
+        break;
+      case StepKind::kFlow:
+        // A flow that can't be computed is computed by the foreground when asked, and fails there as it would.
+        if (!failed && FindPicture(towardsSerial) != nullptr) flows_.push_back({picture.serial, towardsSerial, result});
+        break;
+      case StepKind::kNone:
+        break;
+    }
+  }
+  stepDone_.notify_all();
+}
+
+DeliveredFrame NeighbourPreparer::Picture(int frame) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  WaitWhileComputing({StepKind::kPicture, frame}, lock);
+  const Record* record = Find(frame);
+  return record != nullptr ? record->picture : DeliveredFrame{};
+}
+
+cv::Mat NeighbourPreparer::Grey(uint64_t serial) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const Record* record = FindPicture(serial);
+  if (record == nullptr) return {};
+  WaitWhileComputing({StepKind::kGrey, record->frame}, lock);
+  record = FindPicture(serial);
+  return record != nullptr ? record->grey : cv::Mat();
+}
+
+cv::Mat NeighbourPreparer::Flow(uint64_t toSerial, uint64_t fromSerial) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const Record* to = FindPicture(toSerial);
+  const Record* from = FindPicture(fromSerial);
+  if (to == nullptr || from == nullptr) return {};
+  WaitWhileComputing({StepKind::kFlow, to->frame, from->frame}, lock);
+  for (const PreparedFlow& flow : flows_) {
+    if (flow.to == toSerial && flow.from == fromSerial) return flow.flow;
+  }
+  return {};
+}
+
+// A record's picture is held by the record, so while it is kept no other picture can have its pixels' address.
+bool NeighbourPreparer::Supply(const cv::Mat& frame, const PresegParams& params, uint32_t random,
+                               PreparedSegmentation& found) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  auto holding = [&frame](const Record& record) { return record.picture.image.data == frame.data; };
+  auto record = std::find_if(records_.begin(), records_.end(), holding);
+  if (record == records_.end() || frame.empty()) return false;
+  const Step segmenting{StepKind::kSegment, record->frame};
+  stepDone_.wait(lock, [&] {
+    return !(inProgress_ == segmenting) ||
+           !SameSegmentation(inProgressParams_, inProgressRandom_, params, random);
+  });
+  record = std::find_if(records_.begin(), records_.end(), holding);
+  if (record == records_.end() || !Serves(record->preseg, params, random)) return false;
+  found = record->preseg;
+  return true;
+}
+
+void NeighbourPreparer::WaitUntilIdle() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  stepDone_.wait(lock, [this] { return inProgress_.kind == StepKind::kNone && NextStep().kind == StepKind::kNone; });
+}
+
+void NeighbourPreparer::WaitWhileComputing(const Step& step, std::unique_lock<std::mutex>& lock) {
+  stepDone_.wait(lock, [&] { return !(inProgress_ == step); });
+}
+
+NeighbourPreparer::Record* NeighbourPreparer::Find(int frame) {
+  auto found = std::find_if(records_.begin(), records_.end(), [frame](const Record& r) { return r.frame == frame; });
+  return found != records_.end() ? &*found : nullptr;
+}
+
+const NeighbourPreparer::Record* NeighbourPreparer::Find(int frame) const {
+  return const_cast<NeighbourPreparer*>(this)->Find(frame);
+}
+
+NeighbourPreparer::Record* NeighbourPreparer::FindPicture(uint64_t serial) {
+  if (serial == 0) return nullptr;
+  auto found = std::find_if(records_.begin(), records_.end(),
+                            [serial](const Record& r) { return r.picture.serial == serial; });
+  return found != records_.end() ? &*found : nullptr;
+}
+
+}  // namespace labeler

@@ -1,0 +1,115 @@
+// NeighbourPreparer: a worker thread that prepares the frames next to the current one while the annotator
+// works on it, so that the next frame is ready before Space is pressed.
+//
+// The Labeler owns one and tells it, after every key and trackbar change, where the session stands (Follow).
+// The worker then prepares the frame after the current one and then the frame before it: the decoded picture
+// (read by a companion of the timeline), its presegmentation with the chosen setting and its region map, the
+// grey pictures and the flow in both directions between it and the current frame. A result is handed out only
+// when it is exactly what the foreground would compute itself: a picture by frame number (the foreground then
+// shows that very picture, serial and all), a presegmentation for that picture, setting, thresholds and place
+// in the pseudo-random sequence (PresegEngine asks through SegmentationSupplier), a flow by the serials of both
+// pictures. Anything else the foreground computes as it would without a worker.
+//
+// The foreground never waits for work it did not ask for: when it asks for the very result being computed at
+// that moment it waits for it, else it takes what is ready or nothing. Work for a situation that has changed
+// (another frame, setting, threshold) is not started, and what it finishes is dropped unless still wanted.
+// Memory: at most three frames' results (the current frame and its two neighbours) and the four flows between
+// them. The worker runs at a lower priority than the foreground, so that painting stays as cheap as without it.
+//
+// Thread-safety: every public member is for the foreground thread; the worker shares only the state behind one
+// mutex. The destructor waits for the step in progress (one segmentation at most) and stops the worker.
+#ifndef LABELER_APP_NEIGHBOUR_PREPARER_H_
+#define LABELER_APP_NEIGHBOUR_PREPARER_H_
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <opencv2/core.hpp>
+#include <thread>
+#include <vector>
+
+#include "preseg/preseg_engine.h"
+#include "timeline/timeline.h"
+
+namespace labeler {
+
+class NeighbourPreparer : public SegmentationSupplier {
+ public:
+  // Where the session stands.
+  struct Situation {
+    int frame = -1;
+    DeliveredFrame picture;  // of `frame`, as shown
+    DeliveredFrame before;   // of frame - 1 when the timeline keeps it (the frame just left), else empty
+    int frameCount = 0;
+    bool seekable = true;
+    PresegParams params;  // the chosen setting and pyramid thresholds
+    uint32_t random = 0;  // where the shared pseudo-random sequence stands
+  };
+
+  // Reads frames through `companion` (see Timeline::Companion), which it owns and uses on the worker only.
+  explicit NeighbourPreparer(std::unique_ptr<Timeline> companion);
+  ~NeighbourPreparer() override;
+  NeighbourPreparer(const NeighbourPreparer&) = delete;
+  NeighbourPreparer& operator=(const NeighbourPreparer&) = delete;
+
+  // The session now stands at `situation`: work for anything else is dropped. Cheap when nothing changed.
+  void Follow(const Situation& situation);
+
+  // The prepared picture of `frame`, a neighbour of the current frame, or an empty one.
+  DeliveredFrame Picture(int frame);
+  // The grey version of the picture `serial`, or empty.
+  cv::Mat Grey(uint64_t serial);
+  // The flow from picture `toSerial` to picture `fromSerial` (as LabelCarrier::Flow), or empty.
+  cv::Mat Flow(uint64_t toSerial, uint64_t fromSerial);
+  // SegmentationSupplier: a prepared presegmentation of `frame`, one of the pictures handed out.
+  bool Supply(const cv::Mat& frame, const PresegParams& params, uint32_t random,
+              PreparedSegmentation& found) override;
+
+  // Returns once the worker has nothing left to do for the current situation: for tests and benchmarks.
+  void WaitUntilIdle();
+
+ private:
+  struct Record;
+  struct PreparedFlow {
+    uint64_t to = 0;
+    uint64_t from = 0;
+    cv::Mat flow;
+  };
+  enum class StepKind { kNone, kPicture, kSegment, kGrey, kFlow };
+  // One piece of work: its kind, the frame it is for, and for a flow the frame it goes to.
+  struct Step {
+    StepKind kind = StepKind::kNone;
+    int frame = -1;
+    int towards = -1;
+    bool operator==(const Step&) const = default;
+  };
+  class Worker;
+
+  void Run();
+  Step NextStep() const;
+  Step NextStepFor(const Record& neighbour, const Record& current) const;
+  void RunStep(const Step& step, std::unique_lock<std::mutex>& lock);
+  Record* Find(int frame);
+  const Record* Find(int frame) const;
+  Record* FindPicture(uint64_t serial);
+  void KeepWanted();
+  void WaitWhileComputing(const Step& step, std::unique_lock<std::mutex>& lock);
+
+  std::unique_ptr<Worker> worker_;  // the worker's own timeline, engine, flow and generator
+  std::mutex mutex_;
+  std::condition_variable changed_;  // a new situation, or stop
+  std::condition_variable stepDone_;
+  Situation situation_;
+  std::vector<Record> records_;
+  std::vector<PreparedFlow> flows_;
+  Step inProgress_;
+  PresegParams inProgressParams_;  // the setting and sequence the step in progress works with
+  uint32_t inProgressRandom_ = 0;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
+}  // namespace labeler
+
+#endif  // LABELER_APP_NEIGHBOUR_PREPARER_H_
