@@ -28,7 +28,10 @@ class PaintingSession {
  public:
   // `frames` flat-coloured frames: a grey background with a blue box at (10, 10, 30, 20); frame i is i shades
   // lighter, so frames differ.
-  explicit PaintingSession(int frames = 3, cv::Size size = {64, 48}, int maxWindowDim = 64) {
+  // With `prepareNeighbours`, the labeller runs its worker thread, as it does for the annotator.
+  explicit PaintingSession(int frames = 3, cv::Size size = {64, 48}, int maxWindowDim = 64,
+                           bool prepareNeighbours = true)
+      : app(windows, prepareNeighbours) {
     std::string list;
     for (int i = 0; i < frames; ++i) {
       cv::Mat frame(size, CV_8UC3, cv::Scalar(40 + i, 40 + i, 40 + i));
@@ -79,7 +82,7 @@ class PaintingSession {
   TempDir dir;
   std::string meta;
   FakeWindowSystem windows;
-  Labeler app{windows};
+  Labeler app;
   std::string printed;
 };
 

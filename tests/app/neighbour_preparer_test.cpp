@@ -1,0 +1,110 @@
+// The worker thread prepares the neighbouring frames; what the annotator sees, reads and saves must be exactly
+// what the labeller shows without it, whether a key finds the work done or arrives while it is half-way.
+#include "app/neighbour_preparer.h"
+
+#include <gtest/gtest.h>
+
+#include <opencv2/imgproc.hpp>
+
+#include "propagation/label_carrier.h"
+#include "support/painting_session.h"
+#include "support/random_session.h"
+#include "support/test_media.h"
+
+namespace labeler {
+namespace {
+
+using testing::RandomSessionOptions;
+using testing::RandomSessionRecord;
+using testing::RunRandomSession;
+
+bool SameImage(const cv::Mat& a, const cv::Mat& b) {
+  return a.size() == b.size() && a.type() == b.type() && (a.empty() || cv::norm(a, b, cv::NORM_INF) == 0);
+}
+
+void ExpectSameSessionWithWorker(RandomSessionOptions options) {
+  options.prepareNeighbours = false;
+  const RandomSessionRecord alone = RunRandomSession(options);
+  options.prepareNeighbours = true;
+  const RandomSessionRecord withWorker = RunRandomSession(options);
+  ASSERT_EQ(alone.pictures.size(), withWorker.pictures.size());
+  const char* names[] = {testing::kFrameWin, testing::kPresegWin, testing::kLabelWin};
+  for (size_t event = 0; event < alone.pictures.size(); ++event) {
+    for (int w = 0; w < 3; ++w) {
+      ASSERT_EQ(withWorker.pictures[event][w], alone.pictures[event][w]) << names[w] << " differs after event "
+                                                                         << event;
+    }
+  }
+  EXPECT_EQ(withWorker.printed, alone.printed);
+  for (size_t frame = 0; frame < alone.saved.size(); ++frame) {
+    EXPECT_TRUE(SameImage(withWorker.saved[frame], alone.saved[frame])) << "label image of frame " << frame;
+  }
+}
+
+TEST(NeighbourPreparer, SessionOnStillsShowsPrintsAndSavesWhatTheLabellerAloneDoes) {
+  RandomSessionOptions options;
+  options.frames = 5;
+  options.waitBeforeKeyPercent = 50;
+  ExpectSameSessionWithWorker(options);
+}
+
+TEST(NeighbourPreparer, SessionOnAMovieWithKeysWhileTheWorkerIsBusyMatchesToo) {
+  RandomSessionOptions options;
+  options.frames = 6;
+  options.movie = true;
+  options.waitBeforeKeyPercent = 20;
+  ExpectSameSessionWithWorker(options);
+}
+
+// Each prepared piece on its own: the picture the timeline would read, the presegmentation and flows the
+// foreground would compute, for the frame after and the frame before; nothing for a setting no longer chosen.
+TEST(NeighbourPreparer, PreparesBothNeighboursExactlyAndForgetsAnotherSetting) {
+  testing::TempDir dir;
+  const std::string movie = dir.File("clip.avi");
+  testing::WriteIndexedMovie(movie, 4, {64, 48});
+  Timeline timeline(movie);
+  ::testing::internal::CaptureStdout();
+  timeline.ReloadMovie();
+  timeline.GoToFrame(1);
+  ::testing::internal::GetCapturedStdout();
+  NeighbourPreparer preparer(timeline.Companion());
+  NeighbourPreparer::Situation situation{1, {timeline.frame(), timeline.frameSerial()}, {}, 4, true, {}, 77};
+  situation.params.algorithm = kMeanShiftPreseg1;
+  preparer.Follow(situation);
+  preparer.WaitUntilIdle();
+
+  PresegEngine engine;
+  LabelCarrier carrier;
+  cv::Mat currentGrey;
+  cv::cvtColor(timeline.frame(), currentGrey, cv::COLOR_BGR2GRAY);
+  for (int neighbour : {0, 2}) {
+    const DeliveredFrame picture = preparer.Picture(neighbour);
+    ASSERT_FALSE(picture.image.empty()) << neighbour;
+    EXPECT_EQ(testing::ReadFrameIndex(picture.image), neighbour);
+    EXPECT_TRUE(SameImage(picture.image, timeline.FrameAt(neighbour).image));
+    PreparedSegmentation supplied;
+    ASSERT_TRUE(preparer.Supply(picture.image, situation.params, 5, supplied));
+    Random random;
+    const PreparedSegmentation computed = engine.Segment(picture.image, situation.params, random);
+    EXPECT_TRUE(SameImage(supplied.colour, computed.colour) && SameImage(supplied.edges, computed.edges));
+    EXPECT_EQ(supplied.report, computed.report);
+    EXPECT_EQ(supplied.randomAfter, computed.randomAfter);
+    cv::Mat grey;
+    cv::cvtColor(picture.image, grey, cv::COLOR_BGR2GRAY);
+    EXPECT_TRUE(SameImage(preparer.Flow(picture.serial, situation.picture.serial), carrier.Flow(grey, currentGrey)));
+    EXPECT_TRUE(SameImage(preparer.Flow(situation.picture.serial, picture.serial), carrier.Flow(currentGrey, grey)));
+  }
+  PresegParams graph;
+  graph.algorithm = kGraphPreseg;
+  PreparedSegmentation supplied;
+  EXPECT_FALSE(preparer.Supply(preparer.Picture(2).image, graph, 77, supplied));
+  situation.params = graph;
+  preparer.Follow(situation);
+  preparer.WaitUntilIdle();
+  EXPECT_TRUE(preparer.Supply(preparer.Picture(2).image, graph, 77, supplied));
+  EXPECT_FALSE(preparer.Supply(preparer.Picture(2).image, graph, 78, supplied));  // its colours come from 77 on
+  EXPECT_FALSE(preparer.Supply(preparer.Picture(2).image, situation.params = {}, 77, supplied));
+}
+
+}  // namespace
+}  // namespace labeler
