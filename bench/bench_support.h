@@ -77,6 +77,7 @@ class NullWindowSystem : public ui::WindowSystem {
   }
   void ShareView(const std::vector<std::string>&) override {}
   void SetStatusLine(const std::string&, const std::vector<ui::StatusPart>&) override {}
+  void ShowStatusNow(const std::string&, const std::vector<ui::StatusPart>&) override {}
   void CreateTrackbar(const std::string& name, const std::string&, int* value, int, ui::TrackbarCallback cb) override {
     trackbars[name] = {value, std::move(cb)};
   }

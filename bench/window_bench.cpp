@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 #include <thread>
@@ -42,23 +43,32 @@ long long CpuNanoseconds(pid_t pid) {
   return total;
 }
 
-// Waits until the process has stopped using CPU: the events sent are all handled.
-void WaitUntilIdle(pid_t pid) {
-  long long last = CpuNanoseconds(pid);
+// Nanoseconds of CPU the process's main thread, which handles every key and mouse event, has used.
+long long MainThreadCpuNanoseconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/schedstat");
+  long long onCpu = 0;
+  stat >> onCpu;
+  return onCpu;
+}
+
+// Waits until `cpu` has stopped growing: the events sent are all handled (and, for the whole process, the
+// worker has prepared the neighbours).
+void WaitUntilIdle(pid_t pid, long long (*cpu)(pid_t) = CpuNanoseconds) {
+  long long last = cpu(pid);
   for (int quiet = 0; quiet < 3;) {
     std::this_thread::sleep_for(std::chrono::milliseconds(40));
-    const long long now = CpuNanoseconds(pid);
+    const long long now = cpu(pid);
     quiet = now - last < 200000 ? quiet + 1 : 0;
     last = now;
   }
 }
 
-// Three frames of the street clip (or of a synthetic street when the clip is not installed) at `size`, MJPG.
-std::string WriteClip(const std::filesystem::path& dir, cv::Size size) {
+// `frames` frames of the street clip (or of a synthetic street when the clip is not installed) at `size`, MJPG.
+std::string WriteClip(const std::filesystem::path& dir, cv::Size size, int frames) {
   const std::string path = (dir / "street.avi").string();
   cv::VideoWriter writer(path, cv::CAP_FFMPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10, size);
   cv::VideoCapture street(kStreetClip, cv::CAP_FFMPEG);
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < frames; ++i) {
     cv::Mat frame;
     if (!street.isOpened() || !street.read(frame)) frame = RealisticFrame(size);
     cv::resize(frame, frame, size, 0, 0, cv::INTER_AREA);
@@ -69,11 +79,20 @@ std::string WriteClip(const std::filesystem::path& dir, cv::Size size) {
 
 class LabellerOnScreen {
  public:
-  explicit LabellerOnScreen(cv::Size size) {
+  // With `labelled`, every frame has a stored label image (two labels, split down the middle).
+  explicit LabellerOnScreen(cv::Size size, int frames = 3, bool labelled = false) {
     std::string pattern = (std::filesystem::temp_directory_path() / "labeler-window-bench-XXXXXX").string();
     dir_ = mkdtemp(pattern.data());
-    const std::string clip = WriteClip(dir_, size);
-    std::ofstream(dir_ / "labels.txt") << "= 1 road 128 64 128\n";
+    const std::string clip = WriteClip(dir_, size, frames);
+    std::filesystem::create_directories(dir_ / "labels");
+    for (int frame = 0; labelled && frame < frames; ++frame) {
+      cv::Mat labels(size, CV_8UC3, cv::Scalar(128, 64, 128));
+      labels.colRange(size.width / 2, size.width).setTo(cv::Scalar(142, 0, 0));
+      char name[32];
+      std::snprintf(name, sizeof name, "frame-%06d.png", frame);
+      cv::imwrite((dir_ / "labels" / name).string(), labels);
+    }
+    std::ofstream(dir_ / "labels.txt") << "= 1 road 128 64 128\n= 2 car 0 0 142\n";
     std::ofstream(dir_ / "run.meta") << "FILE_TIMELINE " << clip << "\nFILE_LABEL_NAMES " << (dir_ / "labels.txt").string()
                                      << "\nDIR_LABEL_IMGS " << (dir_ / "labels").string()
                                      << "\nFILE_TIMELINE_JUMPBY 1\nMAX_WINDOW_DIM 400\n";
@@ -95,6 +114,30 @@ class LabellerOnScreen {
   // xdotool commands on the window.
   void Send(const std::string& commands) { testing::RunOnDisplay(Screen(), "xdotool " + commands); }
 
+  // Chooses presegmentation `setting` with wheel notches on its trackbar, just under the picture.
+  void ChooseSetting(cv::Size size, int setting) {
+    if (setting == 0) return;
+    Send("mousemove --window " + window_ + " " + std::to_string(size.width / 2) + " " +
+         std::to_string(size.height + 12) + " sleep 0.1 click --repeat " + std::to_string(setting) + " --delay 150 4");
+    WaitUntilIdle(pid());
+  }
+
+  // Seconds from sending `key` until the labeller's main thread has finished with it: the picture is ready.
+  // The few milliseconds xdotool takes to start are included.
+  double KeyToReady(const std::string& key) {
+    const auto start = std::chrono::steady_clock::now();
+    long long last = MainThreadCpuNanoseconds(pid());
+    Send("key --window " + window_ + " " + key);
+    auto lastBusy = std::chrono::steady_clock::now();
+    for (auto now = lastBusy; now - lastBusy < std::chrono::milliseconds(300); now = std::chrono::steady_clock::now()) {
+      std::this_thread::sleep_for(std::chrono::microseconds(500));
+      const long long cpu = MainThreadCpuNanoseconds(pid());
+      if (cpu != last) lastBusy = std::chrono::steady_clock::now();
+      last = cpu;
+    }
+    return std::chrono::duration<double>(lastBusy - start).count();
+  }
+
  private:
   std::filesystem::path dir_;
   std::unique_ptr<testing::DisplayedProcess> process_;
@@ -102,20 +145,18 @@ class LabellerOnScreen {
 };
 
 // Args: width, height, setting, button held (1) or hover (0), zoom (0 for none, else screen pixels per frame
-// pixel: 4).
+// pixel: 4), worker busy (1: each batch starts right after a frame change, while the worker prepares the new
+// neighbours; the CPU counted is then the main thread's alone, which handles the moves).
 void BM_RealWindowMove(benchmark::State& state) {
   const cv::Size size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
   const int setting = static_cast<int>(state.range(2));
   const bool painting = state.range(3) != 0;
   const bool zoomed = state.range(4) != 0;
-  LabellerOnScreen labeller(size);
+  const bool busy = state.range(5) != 0;
+  long long (*cpu)(pid_t) = busy ? MainThreadCpuNanoseconds : CpuNanoseconds;
+  LabellerOnScreen labeller(size, 4);
   const std::string& window = labeller.window();
-  if (setting > 0) {  // one wheel notch on the setting trackbar, just under the picture
-    labeller.Send("mousemove --window " + window + " " + std::to_string(size.width / 2) + " " +
-                  std::to_string(size.height + 12) + " sleep 0.1 click --repeat " + std::to_string(setting) +
-                  " --delay 150 4");
-    WaitUntilIdle(labeller.pid());
-  }
+  labeller.ChooseSetting(size, setting);
   if (zoomed) {  // to 4: three steps from a frame that fits the screen (1, 2, 3, 4), four from a reduced one
     std::string keys;
     for (int step = 0; step < (size.width > 2000 ? 4 : 3); ++step) keys += " bracketright";
@@ -136,13 +177,17 @@ void BM_RealWindowMove(benchmark::State& state) {
       moves += " mousemove --window " + window + " " + std::to_string(p.x) + " " + std::to_string(p.y) + " sleep 0.01";
     }
     const cv::Point start = point(batch * kMovesPerBatch);
+    if (busy) {
+      labeller.Send("key --window " + window + (batch % 2 == 0 ? " space" : " BackSpace"));
+      WaitUntilIdle(labeller.pid(), MainThreadCpuNanoseconds);
+    }
     labeller.Send("mousemove --window " + window + " " + std::to_string(start.x) + " " + std::to_string(start.y) +
                   (painting ? " mousedown 1" : ""));
-    WaitUntilIdle(labeller.pid());
-    const long long before = CpuNanoseconds(labeller.pid());
+    WaitUntilIdle(labeller.pid(), busy ? MainThreadCpuNanoseconds : CpuNanoseconds);
+    const long long before = cpu(labeller.pid());
     labeller.Send(moves);
-    WaitUntilIdle(labeller.pid());
-    const long long spent = CpuNanoseconds(labeller.pid()) - before;
+    WaitUntilIdle(labeller.pid(), cpu);
+    const long long spent = cpu(labeller.pid()) - before;
     if (painting) labeller.Send("mouseup 1");
     state.SetIterationTime(static_cast<double>(spent) * 1e-9 / kMovesPerBatch);
     ++batch;
@@ -151,14 +196,59 @@ void BM_RealWindowMove(benchmark::State& state) {
   labeller.Send("key --window " + window + " ctrl+d Escape Escape");
 }
 BENCHMARK(BM_RealWindowMove)
-    ->ArgsProduct({{640}, {480}, {0, 1}, {1, 0}, {0}})
-    ->ArgsProduct({{1920}, {1080}, {0, 1}, {1, 0}, {0}})
-    ->ArgsProduct({{3840}, {2160}, {0, 1}, {1, 0}, {0}})
-    ->Args({640, 480, 0, 1, 4})->Args({640, 480, 1, 1, 4})
-    ->Args({1920, 1080, 0, 1, 4})->Args({1920, 1080, 1, 1, 4})
-    ->Args({3840, 2160, 0, 1, 4})->Args({3840, 2160, 1, 1, 4})
+    ->ArgsProduct({{640}, {480}, {0, 1}, {1, 0}, {0}, {0}})
+    ->ArgsProduct({{1920}, {1080}, {0, 1}, {1, 0}, {0}, {0}})
+    ->ArgsProduct({{3840}, {2160}, {0, 1}, {1, 0}, {0}, {0}})
+    ->Args({640, 480, 0, 1, 4, 0})->Args({640, 480, 1, 1, 4, 0})
+    ->Args({1920, 1080, 0, 1, 4, 0})->Args({1920, 1080, 1, 1, 4, 0})
+    ->Args({3840, 2160, 0, 1, 4, 0})->Args({3840, 2160, 1, 1, 4, 0})
+    ->ArgsProduct({{1920}, {1080}, {5}, {1}, {0}, {0, 1}})
+    ->ArgsProduct({{3840}, {2160}, {5}, {1}, {0}, {0, 1}})
     ->UseManualTime()
     ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+
+// Space (and Backspace) to a ready picture, after the labeller has spent at least 1.5 s on the frame before and
+// finished all it does by itself there. Args: width, height, setting. Iterations alternate Space (frame 1 to 2)
+// and Backspace (2 to 1).
+void BM_RealWindowFrameChange(benchmark::State& state) {
+  const cv::Size size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  LabellerOnScreen labeller(size, 4);
+  labeller.ChooseSetting(size, static_cast<int>(state.range(2)));
+  labeller.KeyToReady("space");
+  int change = 0;
+  for (auto _ : state) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    WaitUntilIdle(labeller.pid());
+    state.SetIterationTime(labeller.KeyToReady(change++ % 2 == 0 ? "space" : "BackSpace"));
+  }
+  labeller.Send("key --window " + labeller.window() + " Escape Escape");
+}
+BENCHMARK(BM_RealWindowFrameChange)
+    ->ArgsProduct({{1920}, {1080}, {0, 1, 2, 3, 4, 5}})
+    ->ArgsProduct({{3840}, {2160}, {0, 1, 2, 3, 4, 5}})
+    ->UseManualTime()
+    ->Iterations(4)
+    ->Unit(benchmark::kMillisecond);
+
+// "p" right after Space: the labels of the frame before carried to the frame reached, key to picture. Every
+// frame has a stored label image. Args: width, height.
+void BM_RealWindowCarryAfterSpace(benchmark::State& state) {
+  const cv::Size size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  LabellerOnScreen labeller(size, 4, true);
+  for (auto _ : state) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    WaitUntilIdle(labeller.pid());
+    labeller.KeyToReady("space");
+    state.SetIterationTime(labeller.KeyToReady("p"));
+    labeller.KeyToReady("BackSpace");
+  }
+  labeller.Send("key --window " + labeller.window() + " Escape Escape");
+}
+BENCHMARK(BM_RealWindowCarryAfterSpace)
+    ->Args({1920, 1080})
+    ->UseManualTime()
+    ->Iterations(4)
     ->Unit(benchmark::kMillisecond);
 
 // The yardstick of the same run: one copy of a frame of that size and its resize to the rescaled window.

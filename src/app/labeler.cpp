@@ -74,6 +74,10 @@ void Labeler::StartUp(const std::string& metaPath) {
   composer_->RedrawLabelWindow();
   composer_->ShowFrame();
 
+  timeline_->SetReadingProgress([this](int reached, int wanted) {
+    ShowProgress("reading frame " + std::to_string(reached) + " on the way to frame " + std::to_string(wanted));
+  });
+  preseg_.SetComputeNotice([this](int setting) { AnnounceSegmentation(setting); });
   display_ = ComputeDisplayScale(timeline_->width(), timeline_->height(), *config_.MAX_WINDOW_DIM);
   composer_->CreateRescaled(display_.size);
   composer_->ShowRescaled(timeline_->frame());
@@ -208,9 +212,29 @@ void Labeler::UpdateStatusLine() {
       DescribeSession({*timeline_, labels_, currentLabel_, pointer_.brushRadius, preseg_.currentPreseg(),
                        composer_->overlayPercent(), labelImages_->assisted(),
                        strokes_.strokes().size()});
-  if (status == shownStatus_) return;
+  if (status == shownStatus_ && !progressShown_) return;
   shownStatus_ = std::move(status);
+  progressShown_ = false;
   windows_.SetStatusLine(kFrameWindow, shownStatus_);
+}
+
+// Long foreground work says what it does after the session's parts, until the status line is next brought up to
+// date.
+void Labeler::ShowProgress(const std::string& text) {
+  std::vector<ui::StatusPart> parts = shownStatus_;
+  parts.push_back({text});
+  windows_.ShowStatusNow(kFrameWindow, parts);
+  progressShown_ = true;
+}
+
+// A presegmentation of a frame above 1280 x 720 takes from a few tenths of a second to seconds.
+void Labeler::AnnounceSegmentation(int setting) {
+  constexpr size_t kLargeFrame = 1280 * 720;
+  if (timeline_->frame().total() <= kLargeFrame) return;
+  std::string text = "presegmenting frame " + std::to_string(timeline_->currentFrame()) + " with setting " +
+                     std::to_string(setting);
+  if (cachingAll_ > 0) text += " (" + std::to_string(cachingAll_) + " of " + std::to_string(kLastPresegSetting) + ")";
+  ShowProgress(text);
 }
 
 void Labeler::ShutDown() {
@@ -321,8 +345,13 @@ void Labeler::RebuildLabelMap() {
 void Labeler::CacheAllSegmentations() {
   PresegParams& params = preseg_.currentPreseg();
   const int chosen = params.algorithm;
+  struct EndCaching {
+    int& caching;
+    ~EndCaching() { caching = 0; }
+  } endCaching{cachingAll_};
   for (int setting = kPyramidPreseg; setting <= kLastPresegSetting; ++setting) {
     params.algorithm = setting;
+    cachingAll_ = setting;
     preseg_.UpdatePresegmentation(timeline_->frame(), timeline_->currentFrame(), 1);
   }
   params.algorithm = chosen;

@@ -80,6 +80,8 @@ class Labeler {
   cv::Mat GreyFrame(const DeliveredFrame& picture);
   cv::Mat FlowBetween(const DeliveredFrame& to, const DeliveredFrame& from);
   void FollowSession();
+  void ShowProgress(const std::string& text);
+  void AnnounceSegmentation(int setting);
   void GoToNextFrameWithoutLabels();
   void UpdateStatusLine();
   template <typename Work>
@@ -104,6 +106,8 @@ class Labeler {
   std::unique_ptr<MouseInteraction> mouse_;
   size_t escapeArmedFor_ = 0;  // the unsaved strokes the last Escape warned about; 0 when it did not warn
   std::vector<ui::StatusPart> shownStatus_;
+  bool progressShown_ = false;  // the status line shows progress of work now done
+  int cachingAll_ = 0;          // while "g" works: how many settings it has started
   LabelCarrier carrier_;
   // Grey versions of the frames flow was last computed between, by the serial of the picture they were
   // converted from: stepping on and carrying again converts only the new frame.

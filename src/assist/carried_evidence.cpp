@@ -14,21 +14,6 @@ constexpr int kBoundaryBand = 2;           // pixels on each side of a carried b
 // entering an HD frame.
 constexpr double kLargestFlowArea = 960.0 * 540.0;
 
-// The flow from `to` to `from`, computed at a reduced size for frames larger than kLargestFlowArea.
-cv::Mat FlowOfEvidence(LabelCarrier& carrier, const cv::Mat& to, const cv::Mat& from) {
-  const double scale = std::sqrt(kLargestFlowArea / static_cast<double>(to.total()));
-  if (scale >= 1) return carrier.Flow(to, from);
-  const cv::Size reduced(std::max(kSmallestCarriedSide, static_cast<int>(std::lround(to.cols * scale))),
-                         std::max(kSmallestCarriedSide, static_cast<int>(std::lround(to.rows * scale))));
-  cv::Mat smallTo, smallFrom, flow;
-  cv::resize(to, smallTo, reduced, 0, 0, cv::INTER_AREA);
-  cv::resize(from, smallFrom, reduced, 0, 0, cv::INTER_AREA);
-  cv::resize(carrier.Flow(smallTo, smallFrom), flow, to.size(), 0, 0, cv::INTER_LINEAR);
-  cv::multiply(flow, cv::Scalar(static_cast<double>(to.cols) / reduced.width,
-                                static_cast<double>(to.rows) / reduced.height), flow);
-  return flow;
-}
-
 // Black where following `toSource` and then `fromSource` ends more than kLargestRoundTrip from the start.
 void DropInconsistentFlow(cv::Mat& carried, const cv::Mat& toSource, const cv::Mat& fromSource) {
   for (int y = 0; y < carried.rows; ++y) {
@@ -93,10 +78,10 @@ CarriedLabels CarryFromNeighbours(const cv::Mat& grey, const std::vector<Labelle
   CarriedLabels result{cv::Mat::zeros(grey.size(), CV_8UC3), cv::Mat::zeros(grey.size(), CV_8UC3)};
   cv::Mat disagreement = cv::Mat::zeros(grey.size(), CV_8U);
   for (const LabelledNeighbour& neighbour : neighbours) {
-    const cv::Mat toSource = FlowOfEvidence(carrier, grey, neighbour.grey);
+    const cv::Mat toSource = carrier.Flow(grey, neighbour.grey, kLargestFlowArea);
     cv::Mat carried = CarryLabels(neighbour.labels, toSource);
     Merge(result.all, carried, nullptr);
-    DropInconsistentFlow(carried, toSource, FlowOfEvidence(carrier, neighbour.grey, grey));
+    DropInconsistentFlow(carried, toSource, carrier.Flow(neighbour.grey, grey, kLargestFlowArea));
     Merge(result.reliable, WithoutBoundaryBand(carried), &disagreement);
   }
   result.reliable.setTo(cv::Scalar::all(0), disagreement);

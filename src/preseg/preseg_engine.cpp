@@ -86,6 +86,7 @@ void PresegEngine::ComputeSlot(const cv::Mat& frame, int slot) {
   std::printf("\t\t Caching segmentation #%d\n", slot);
   slotGeneration_[slot] = ++lastGeneration_;
   if (TakeSupplied(frame, slot)) return;
+  if (computeNotice_) computeNotice_(currentPreseg_.algorithm);
   SegmentInto(frame, currentPreseg_, Random::Shared(), nullptr, slotColour_[slot], slotEdges_[slot]);
   if (slot == kGraphSlot) slots_[slot].sigma = slots_[slot].k = slots_[slot].minSize = -1.0f;
 }
@@ -96,6 +97,7 @@ void PresegEngine::ComputePyramidPreseg(const cv::Mat& frame, int frameNumber, i
   slotGeneration_[kPyramidSlot] = ++lastGeneration_;
   lastPyramidFrame_ = frameNumber;
   if (TakeSupplied(frame, kPyramidSlot)) return;
+  if (computeNotice_) computeNotice_(kPyramidPreseg);
   SegmentInto(frame, currentPreseg_, Random::Shared(), nullptr, slotColour_[kPyramidSlot], slotEdges_[kPyramidSlot]);
 }
 

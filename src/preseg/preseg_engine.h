@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <opencv2/core.hpp>
 #include <string>
@@ -72,6 +73,9 @@ class PresegEngine {
   // The supplier asked before each computation of a slot; nullptr (the start) for none. Borrowed: it must
   // outlive the engine or be unset first.
   void SetSupplier(SegmentationSupplier* supplier) { supplier_ = supplier; }
+  // Called with the setting just before the engine computes a slot itself (not when it takes a supplied
+  // result): long work the caller may want to announce.
+  void SetComputeNotice(std::function<void(int setting)> notice) { computeNotice_ = std::move(notice); }
 
   // Makes the presegmentation of `frame` with `params` (settings 1 to 5) as UpdatePresegmentation would,
   // drawing from `random` instead of the shared sequence and collecting the progress lines instead of printing
@@ -115,6 +119,7 @@ class PresegEngine {
   std::array<uint64_t, kSlotCount> slotRegionsGeneration_{};
   uint64_t lastGeneration_ = 0;
   SegmentationSupplier* supplier_ = nullptr;
+  std::function<void(int)> computeNotice_;
 
   // The segmenters' working storage, and the pyramid step's own state: the frame it last computed.
   int lastPyramidFrame_ = -1;

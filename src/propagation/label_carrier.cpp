@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <opencv2/imgproc.hpp>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
@@ -11,7 +12,21 @@ namespace labeler {
 
 LabelCarrier::LabelCarrier() : flow_(cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_MEDIUM)) {}
 
-cv::Mat LabelCarrier::Flow(const cv::Mat& toGrey, const cv::Mat& fromGrey) {
+cv::Mat LabelCarrier::Flow(const cv::Mat& toGrey, const cv::Mat& fromGrey, double largestArea) {
+  const double scale = std::sqrt(largestArea / static_cast<double>(toGrey.total()));
+  if (scale >= 1) return FullSizeFlow(toGrey, fromGrey);
+  const cv::Size reduced(std::max(kSmallestCarriedSide, static_cast<int>(std::lround(toGrey.cols * scale))),
+                         std::max(kSmallestCarriedSide, static_cast<int>(std::lround(toGrey.rows * scale))));
+  cv::Mat smallTo, smallFrom, flow;
+  cv::resize(toGrey, smallTo, reduced, 0, 0, cv::INTER_AREA);
+  cv::resize(fromGrey, smallFrom, reduced, 0, 0, cv::INTER_AREA);
+  cv::resize(FullSizeFlow(smallTo, smallFrom), flow, toGrey.size(), 0, 0, cv::INTER_LINEAR);
+  cv::multiply(flow, cv::Scalar(static_cast<double>(toGrey.cols) / reduced.width,
+                                static_cast<double>(toGrey.rows) / reduced.height), flow);
+  return flow;
+}
+
+cv::Mat LabelCarrier::FullSizeFlow(const cv::Mat& toGrey, const cv::Mat& fromGrey) {
   if (!CanCarry(toGrey.size())) {
     throw std::invalid_argument("frames of " + std::to_string(toGrey.cols) + " x " + std::to_string(toGrey.rows) +
                                 " pixels are too small to carry labels between (at least " +

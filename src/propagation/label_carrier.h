@@ -25,15 +25,22 @@ inline bool CanCarry(cv::Size frameSize) {
   return frameSize.width >= kSmallestCarriedSide && frameSize.height >= kSmallestCarriedSide;
 }
 
+// Frames of more pixels than this (1280 x 720) are carried with the flow of copies scaled down to this area:
+// on HD frames the flow is then several times cheaper, and carries labels as well (see the README's figures).
+inline constexpr double kLargestFullFlowArea = 1280.0 * 720.0;
+
 class LabelCarrier {
  public:
   LabelCarrier();
 
   // The flow from `to` to `from` (8-bit grey frames of one size): for each pixel of `to`, the offset to where it
-  // was in `from`, as a 2-channel float image. Throws std::invalid_argument for frames CanCarry refuses.
-  cv::Mat Flow(const cv::Mat& toGrey, const cv::Mat& fromGrey);
+  // was in `from`, as a 2-channel float image. Frames of more than `largestArea` pixels are scaled down to that
+  // area for the flow, which is then scaled back up. Throws std::invalid_argument for frames CanCarry refuses.
+  cv::Mat Flow(const cv::Mat& toGrey, const cv::Mat& fromGrey, double largestArea = kLargestFullFlowArea);
 
  private:
+  cv::Mat FullSizeFlow(const cv::Mat& toGrey, const cv::Mat& fromGrey);
+
   cv::Ptr<cv::DISOpticalFlow> flow_;
 };
 

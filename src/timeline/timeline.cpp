@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <optional>
@@ -233,7 +234,12 @@ bool Timeline::ReadSequentiallyTo(int frame) {
     }
     nextMovieFrame_ = 0;
   }
+  auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
   while (nextMovieFrame_ < frame) {
+    if (progress_ && std::chrono::steady_clock::now() >= due) {
+      progress_(nextMovieFrame_, frame);
+      due = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+    }
     if (!capture_.grab()) {
       firstUnreadable_ = nextMovieFrame_;
       nextMovieFrame_ = -1;

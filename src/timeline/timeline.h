@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
@@ -56,6 +57,11 @@ class Timeline {
   // What this timeline's origin has learned since: the movie ends before `frameCount`, or its seeks are not
   // exact.
   void LimitTo(int frameCount, bool seekable);
+
+  // Called while a movie is read forward to a far frame (a frame of a long group of pictures, or of a movie
+  // without exact seeks) once that has taken half a second, then every tenth of a second: the frame reached and
+  // the frame wanted.
+  void SetReadingProgress(std::function<void(int reached, int wanted)> progress) { progress_ = std::move(progress); }
 
   // A picture of `frame` read elsewhere (by a companion) or kept: the next move that lands on `frame` delivers
   // it, serial and all, instead of reading the frame again. The next move forgets it either way.
@@ -105,6 +111,7 @@ class Timeline {
   cv::Mat frame_;
   uint64_t frameSerial_ = 0;
   std::shared_ptr<std::atomic<uint64_t>> lastSerial_ = std::make_shared<std::atomic<uint64_t>>(0);
+  std::function<void(int, int)> progress_;
   int offeredFrame_ = -1;  // the frame `offered_` shows, -1 for none
   DeliveredFrame offered_;
   int leftFrame_ = -1;  // the frame moved away from last, kept in `left_`

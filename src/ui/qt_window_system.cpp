@@ -64,6 +64,10 @@ class LabelerWindow : public QWidget {
     status_->setFixedWidth(view_->width());
     status_->setText(html);
   }
+  // Paints the status line now, outside the event loop.
+  void PaintStatus() {
+    if (status_ != nullptr) status_->repaint();
+  }
   void FollowPictureWidth() {
     if (status_ != nullptr) status_->setFixedWidth(view_->width());
   }
@@ -229,6 +233,12 @@ void QtWindowSystem::ShareView(const std::vector<std::string>& windows) {
 void QtWindowSystem::SetStatusLine(const std::string& window, const std::vector<StatusPart>& parts) {
   statusParts_[window] = parts;
   RefreshStatus(window);
+}
+
+void QtWindowSystem::ShowStatusNow(const std::string& window, const std::vector<StatusPart>& parts) {
+  SetStatusLine(window, parts);
+  Window(window).PaintStatus();
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 // The labeller's parts, then the zoom for windows of the shared view, one after another.

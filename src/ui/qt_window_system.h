@@ -47,6 +47,7 @@ class QtWindowSystem : public QObject, public WindowSystem {
   void SetTrackbarPosition(const std::string& trackbar, const std::string& window, int position) override;
   void ShareView(const std::vector<std::string>& windows) override;
   void SetStatusLine(const std::string& window, const std::vector<StatusPart>& parts) override;
+  void ShowStatusNow(const std::string& window, const std::vector<StatusPart>& parts) override;
   void SetMouseCallback(const std::string& window, MouseCallback onMouse) override;
   int WaitKey() override;
   void ShowMessageBox(const std::string& text, const std::string& caption) override;

@@ -71,6 +71,9 @@ class WindowSystem {
   virtual void ShareView(const std::vector<std::string>& windows) = 0;
   // A status line under the trackbars of `window`, its parts in order; it never covers or moves the picture.
   virtual void SetStatusLine(const std::string& window, const std::vector<StatusPart>& parts) = 0;
+  // As SetStatusLine, and on the screen at once although the labeller is busy and no event is handled: progress
+  // of long work. Input that arrives meanwhile stays queued, in order.
+  virtual void ShowStatusNow(const std::string& window, const std::vector<StatusPart>& parts) = 0;
   virtual void SetMouseCallback(const std::string& window, MouseCallback onMouse) = 0;
   // Waits, without time-out, for a key and returns its code; closing any window returns kKeyEscape.
   virtual int WaitKey() = 0;

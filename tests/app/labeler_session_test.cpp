@@ -6,6 +6,7 @@
 #include "app/labeler.h"
 #include "common/fatal_error.h"
 #include "support/fake_window_system.h"
+#include "support/painting_session.h"
 #include "support/temp_dir.h"
 #include "support/test_media.h"
 
@@ -186,6 +187,36 @@ TEST_F(LabelerSession, NextFrameWithoutLabelsSkipsLabelledFrames) {
                          "Every frame after frame 13 has a label image.\n"),
             std::string::npos)
       << printed;
+}
+
+}  // namespace
+}  // namespace labeler
+
+namespace labeler {
+namespace {
+
+// Presegmenting a frame above 1280 x 720 takes long enough to be announced on the status line at once, with
+// how far "g" has got; frames of that size or less never are.
+TEST(LongWork, PresegmentingALargeFrameIsAnnouncedAtOnceWithHowFarGHasGot) {
+  for (const cv::Size size : {cv::Size(1280, 720), cv::Size(1300, 740)}) {
+    testing::PaintingSession s(2, size, 400);
+    s.windows.MoveTrackbar("N,P,Q,O,U,F", 1);
+    s.windows.Key('g');
+    s.windows.Key('c');
+    s.Run();
+    const std::vector<std::string> expected =
+        size.width == 1280 ? std::vector<std::string>{}
+                           : std::vector<std::string>{"presegmenting frame 0 with setting 1",
+                                                      "presegmenting frame 0 with setting 2 (2 of 5)",
+                                                      "presegmenting frame 0 with setting 3 (3 of 5)",
+                                                      "presegmenting frame 0 with setting 4 (4 of 5)",
+                                                      "presegmenting frame 0 with setting 5 (5 of 5)"};
+    ASSERT_EQ(s.windows.shownAtOnce.size(), expected.size()) << size;
+    for (size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_NE(s.windows.shownAtOnce[i].find(expected[i]), std::string::npos) << s.windows.shownAtOnce[i];
+    }
+    EXPECT_EQ(s.windows.StatusText("Click Me!").find("presegmenting"), std::string::npos);
+  }
 }
 
 }  // namespace

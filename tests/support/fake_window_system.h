@@ -82,6 +82,10 @@ class FakeWindowSystem : public ui::WindowSystem {
   void SetStatusLine(const std::string& window, const std::vector<ui::StatusPart>& parts) override {
     statusLines[window] = parts;
   }
+  void ShowStatusNow(const std::string& window, const std::vector<ui::StatusPart>& parts) override {
+    SetStatusLine(window, parts);
+    shownAtOnce.push_back(StatusText(window));
+  }
   // The status line of `window` as plain text, parts separated by " | ", a swatch as "[b,g,r] ".
   std::string StatusText(const std::string& window) const {
     std::string text;
@@ -125,6 +129,7 @@ class FakeWindowSystem : public ui::WindowSystem {
   std::vector<std::pair<std::string, std::string>> messageBoxes;
   std::vector<std::string> sharedView;
   std::map<std::string, std::vector<ui::StatusPart>> statusLines;
+  std::vector<std::string> shownAtOnce;  // the status lines shown at once (ShowStatusNow), in order
   int waits = 0;
   int failingShows = 0;  // the next this many pictures shown throw, as a window system out of memory would
 
