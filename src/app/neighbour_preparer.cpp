@@ -170,7 +170,7 @@ void NeighbourPreparer::RunStep(const Step& step, std::unique_lock<std::mutex>& 
         cv::cvtColor(picture.image, result, cv::COLOR_BGR2GRAY);
         break;
       case StepKind::kFlow:
-        result = worker_->carrier.Flow(grey, towardsGrey);
+        result = worker_->carrier.ReducedFlow(grey, towardsGrey);
         break;
       case StepKind::kNone:
         break;
@@ -228,8 +228,14 @@ cv::Mat NeighbourPreparer::Flow(uint64_t toSerial, uint64_t fromSerial) {
   const Record* from = FindPicture(fromSerial);
   if (to == nullptr || from == nullptr) return {};
   WaitWhileComputing({StepKind::kFlow, to->frame, from->frame}, lock);
+  to = FindPicture(toSerial);
   for (const PreparedFlow& flow : flows_) {
-    if (flow.to == toSerial && flow.from == fromSerial) return flow.flow;
+    if (flow.to == toSerial && flow.from == fromSerial) {
+      const cv::Mat reduced = flow.flow;
+      const cv::Size frameSize = to->picture.image.size();
+      lock.unlock();
+      return LabelCarrier::ExpandFlow(reduced, frameSize);
+    }
   }
   return {};
 }

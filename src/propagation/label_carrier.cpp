@@ -13,16 +13,26 @@ namespace labeler {
 LabelCarrier::LabelCarrier() : flow_(cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_MEDIUM)) {}
 
 cv::Mat LabelCarrier::Flow(const cv::Mat& toGrey, const cv::Mat& fromGrey, double largestArea) {
+  return ExpandFlow(ReducedFlow(toGrey, fromGrey, largestArea), toGrey.size());
+}
+
+cv::Mat LabelCarrier::ReducedFlow(const cv::Mat& toGrey, const cv::Mat& fromGrey, double largestArea) {
   const double scale = std::sqrt(largestArea / static_cast<double>(toGrey.total()));
   if (scale >= 1) return FullSizeFlow(toGrey, fromGrey);
   const cv::Size reduced(std::max(kSmallestCarriedSide, static_cast<int>(std::lround(toGrey.cols * scale))),
                          std::max(kSmallestCarriedSide, static_cast<int>(std::lround(toGrey.rows * scale))));
-  cv::Mat smallTo, smallFrom, flow;
+  cv::Mat smallTo, smallFrom;
   cv::resize(toGrey, smallTo, reduced, 0, 0, cv::INTER_AREA);
   cv::resize(fromGrey, smallFrom, reduced, 0, 0, cv::INTER_AREA);
-  cv::resize(FullSizeFlow(smallTo, smallFrom), flow, toGrey.size(), 0, 0, cv::INTER_LINEAR);
-  cv::multiply(flow, cv::Scalar(static_cast<double>(toGrey.cols) / reduced.width,
-                                static_cast<double>(toGrey.rows) / reduced.height), flow);
+  return FullSizeFlow(smallTo, smallFrom);
+}
+
+cv::Mat LabelCarrier::ExpandFlow(const cv::Mat& reduced, cv::Size frameSize) {
+  if (reduced.size() == frameSize) return reduced;
+  cv::Mat flow;
+  cv::resize(reduced, flow, frameSize, 0, 0, cv::INTER_LINEAR);
+  cv::multiply(flow, cv::Scalar(static_cast<double>(frameSize.width) / reduced.cols,
+                                static_cast<double>(frameSize.height) / reduced.rows), flow);
   return flow;
 }
 

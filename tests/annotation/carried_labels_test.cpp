@@ -1,6 +1,8 @@
 // "p" and "P": labels carried from the neighbouring frame's label image, as one step of the stroke history.
 #include <gtest/gtest.h>
 
+#include <opencv2/imgproc.hpp>
+
 #include "propagation/label_carrier.h"
 #include "support/painting_session.h"
 
@@ -15,7 +17,8 @@ using testing::kRoadBgr;
 using testing::PaintingSession;
 
 // A textured square moved by (5, 3) pixels between two frames is followed by the flow: the labels carried with
-// it cover the square where it went, nearly exactly, and a copy of the labels would not.
+// it cover the square where it went, nearly exactly, and a copy of the labels would not. The same scene ten
+// times larger, above 1280 x 720, is carried with the flow of scaled-down copies, scaled back up.
 TEST(LabelCarrier, LabelsFollowTheMotion) {
   cv::RNG rng(2);
   cv::Mat background(120, 160, CV_8UC1);
@@ -28,13 +31,24 @@ TEST(LabelCarrier, LabelsFollowTheMotion) {
   texture.copyTo(after(cv::Rect(55, 43, 40, 40)));
   cv::Mat labels = cv::Mat::zeros(120, 160, CV_8UC3);
   labels(cv::Rect(50, 40, 40, 40)).setTo(cv::Scalar(142, 0, 0));
-  LabelCarrier carrier;
-  const cv::Mat carried = CarryLabels(labels, carrier.Flow(after, before));
-  cv::Mat truth = cv::Mat::zeros(120, 160, CV_8UC1), got;
+  cv::Mat truth = cv::Mat::zeros(120, 160, CV_8UC1);
   truth(cv::Rect(55, 43, 40, 40)).setTo(255);
-  cv::inRange(carried, cv::Scalar(142, 0, 0), cv::Scalar(142, 0, 0), got);
-  const double iou = static_cast<double>(cv::countNonZero(got & truth)) / cv::countNonZero(got | truth);
-  EXPECT_GT(iou, 0.9);
+  LabelCarrier carrier;
+  for (const double scale : {1.0, 10.0}) {
+    auto scaled = [scale](const cv::Mat& image) {
+      cv::Mat larger;
+      cv::resize(image, larger, {}, scale, scale, cv::INTER_NEAREST);
+      return larger;
+    };
+    const cv::Mat reduced = carrier.ReducedFlow(scaled(after), scaled(before));
+    EXPECT_LE(reduced.total(), kLargestFullFlowArea);
+    const cv::Mat carried = CarryLabels(scaled(labels), LabelCarrier::ExpandFlow(reduced, scaled(after).size()));
+    cv::Mat got;
+    cv::inRange(carried, cv::Scalar(142, 0, 0), cv::Scalar(142, 0, 0), got);
+    const cv::Mat wanted = scaled(truth);
+    const double iou = static_cast<double>(cv::countNonZero(got & wanted)) / cv::countNonZero(got | wanted);
+    EXPECT_GT(iou, 0.9) << scale;
+  }
   // Snapped to regions: a region takes what most of its pixels carried, black included.
   cv::Mat picture(4, 6, CV_8UC3, cv::Scalar(10, 10, 10));
   picture.colRange(3, 6).setTo(cv::Scalar(20, 20, 20));
