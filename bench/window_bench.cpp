@@ -114,11 +114,12 @@ class LabellerOnScreen {
   // xdotool commands on the window.
   void Send(const std::string& commands) { testing::RunOnDisplay(Screen(), "xdotool " + commands); }
 
-  // Chooses presegmentation `setting` with wheel notches on its trackbar, just under the picture.
-  void ChooseSetting(cv::Size size, int setting) {
+  // Chooses presegmentation `setting` with the "s" key, which moves the setting trackbar as a click would.
+  void ChooseSetting(int setting) {
     if (setting == 0) return;
-    Send("mousemove --window " + window_ + " " + std::to_string(size.width / 2) + " " +
-         std::to_string(size.height + 12) + " sleep 0.1 click --repeat " + std::to_string(setting) + " --delay 150 4");
+    std::string keys;
+    for (int step = 0; step < setting; ++step) keys += " s";
+    Send("key --window " + window_ + " --delay 150" + keys);
     WaitUntilIdle(pid());
   }
 
@@ -156,7 +157,7 @@ void BM_RealWindowMove(benchmark::State& state) {
   long long (*cpu)(pid_t) = busy ? MainThreadCpuNanoseconds : CpuNanoseconds;
   LabellerOnScreen labeller(size, 4);
   const std::string& window = labeller.window();
-  labeller.ChooseSetting(size, setting);
+  labeller.ChooseSetting(setting);
   if (zoomed) {  // to 4: three steps from a frame that fits the screen (1, 2, 3, 4), four from a reduced one
     std::string keys;
     for (int step = 0; step < (size.width > 2000 ? 4 : 3); ++step) keys += " bracketright";
@@ -214,7 +215,7 @@ BENCHMARK(BM_RealWindowMove)
 void BM_RealWindowFrameChange(benchmark::State& state) {
   const cv::Size size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
   LabellerOnScreen labeller(size, 4);
-  labeller.ChooseSetting(size, static_cast<int>(state.range(2)));
+  labeller.ChooseSetting(static_cast<int>(state.range(2)));
   labeller.KeyToReady("space");
   int change = 0;
   for (auto _ : state) {

@@ -93,7 +93,7 @@ void LabelImages::Create(cv::Size frameSize) {
 
 void LabelImages::LoadCurrentFrame() {
   LoadLabelImage(committed_, timeline_.currentFrame());
-  committed_.copyTo(stored_);
+  stored_ = committed_.clone();  // a new buffer: the frame left may still hold the one before
   ++committedGeneration_;
 }
 
@@ -147,9 +147,17 @@ bool LabelImages::KeepUnusableFile(const std::string& path) {
   return true;
 }
 
+cv::Mat LabelImages::SavedOnLeaving(int frame) const {
+  if (frame != leftFrame_ || StampOf(LabelImagePath(labelDir_, frame)) != leftStamp_) return {};
+  return leftLabels_;
+}
+
 bool LabelImages::SaveLabelImage(int frame) {
   const bool completedAnything = completer_ != nullptr && cv::norm(completed_, committed_, cv::NORM_INF) > 0;
-  if (strokes_.strokes().empty() && !completedAnything) return true;
+  if (strokes_.strokes().empty() && !completedAnything) {
+    RememberUnchanged(frame);
+    return true;
+  }
   if (committedStrokes_ != strokes_.generation()) RebuildCommitted();  // a commit failed half-way
   const std::string path = LabelImagePath(labelDir_, frame);
   if (ChangedSinceLoaded(frame, path)) return SaveBeside(frame, path);
@@ -161,7 +169,17 @@ bool LabelImages::SaveLabelImage(int frame) {
   loaded_ = {frame, StampOf(path)};
   leftFrame_ = frame;
   leftLabels_ = ToSave().clone();
+  leftStamp_ = loaded_.stamp;
   return true;
+}
+
+// A frame left without saving keeps the label image its file held when it was loaded intact.
+void LabelImages::RememberUnchanged(int frame) {
+  leftFrame_ = -1;
+  if (loaded_.frame != frame || !loaded_.stamp.exists || frame == unusableFrame_) return;
+  leftFrame_ = frame;
+  leftLabels_ = stored_;
+  leftStamp_ = loaded_.stamp;
 }
 
 // Another process (a second labeller on the folder) wrote the frame's label image after this one loaded it.

@@ -86,9 +86,10 @@ class LabelImages {
   // completion wherever it is black.
   const cv::Mat& shown() const { return completer_ != nullptr ? shown_ : working_; }
 
-  // The label image just saved for `frame` when the frame left last was that one, else empty: carrying labels
-  // back from it then decodes nothing.
-  cv::Mat SavedOnLeaving(int frame) const { return frame == leftFrame_ ? leftLabels_ : cv::Mat(); }
+  // The label image of `frame` as its file holds it, when that is the frame left last (saved on leaving, or
+  // loaded intact and left unchanged) and the file has not changed since; else empty: carrying labels back from
+  // it then decodes nothing.
+  cv::Mat SavedOnLeaving(int frame) const;
 
   // The part of the working image that changed since it had generation `generation` (all of it when that was
   // too long ago to tell; empty when nothing did), so that a window need only redraw that.
@@ -105,6 +106,7 @@ class LabelImages {
   // there is none. A stored image that can't be used (undecodable, or of another size) is reported once, the
   // frame starts black, and the file is kept as "<name>.bak" before a save replaces it.
   void LoadLabelImage(cv::Mat& image, int frame);
+  void RememberUnchanged(int frame);
   bool ChangedSinceLoaded(int frame, const std::string& path) const;
   bool SaveBeside(int frame, const std::string& path);
   bool WriteLabelImage(const std::string& path);
@@ -177,8 +179,9 @@ class LabelImages {
     FileStamp stamp;
   };
   LoadedFile loaded_;
-  int leftFrame_ = -1;          // the frame whose label image was saved last
-  cv::Mat leftLabels_;          // ... and that label image
+  int leftFrame_ = -1;          // the frame left last, when its file's label image is known
+  cv::Mat leftLabels_;          // ... that label image
+  FileStamp leftStamp_;         // ... and the stamp its file had then
   int unusableFrame_ = -1;      // the frame whose stored label image could not be used
   std::string unusablePath_;    // ... and its file, kept as .bak before the first save replaces it
 };

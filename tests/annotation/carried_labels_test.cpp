@@ -121,6 +121,27 @@ TEST(CarriedLabels, WithoutALabelImageToCarryNothingHappens) {
   EXPECT_FALSE(std::filesystem::exists(s.LabelFile(1)));
 }
 
+// A frame left without strokes carries the label image its file held when loaded, unless the file has changed
+// since (another labeller wrote it): then what the file holds now.
+TEST(CarriedLabels, AFrameLeftUnchangedCarriesWhatItsFileHolds) {
+  PaintingSession s(2);
+  cv::imwrite(s.LabelFile(0), cv::Mat(48, 64, CV_8UC3, cv::Scalar(128, 64, 128)));
+  cv::Vec3b carried[2];
+  for (int round = 0; round < 2; ++round) {
+    s.windows.Key(' ');
+    if (round == 1) {
+      s.windows.Do([&s] { cv::imwrite(s.LabelFile(0), cv::Mat(48, 64, CV_8UC3, cv::Scalar(142, 0, 0))); });
+    }
+    s.windows.Key('p');
+    s.windows.Do([&, round] { carried[round] = s.app.strokes().strokes().back().carried->at<cv::Vec3b>(24, 32); });
+    s.windows.Key(4);  // Ctrl+D: frame 1 is left without strokes
+    s.windows.Key(8);
+  }
+  s.Run();
+  EXPECT_EQ(carried[0], kRoadBgr);
+  EXPECT_EQ(carried[1], kCarBgr);
+}
+
 // Frame 1 is frame 0 with a textured square moved 6 pixels right. "c" reloads the still into a new picture; the
 // flow of the second "p" must still be computed between the two frames, not between frame 1 and itself.
 TEST(CarriedLabels, AReloadedFrameIsCarriedToLikeTheFirstTime) {
