@@ -249,8 +249,21 @@ void BM_RealWindowCarryAfterSpace(benchmark::State& state) {
 BENCHMARK(BM_RealWindowCarryAfterSpace)
     ->Args({1920, 1080})
     ->UseManualTime()
-    ->Iterations(4)
+    ->Iterations(8)
     ->Unit(benchmark::kMillisecond);
+
+// The floor of the two benchmarks above: a key the labeller ignores ("x"), from sending it to the main thread
+// going idle again. What xdotool itself takes to start and send a key is in every figure above, and in this one.
+void BM_RealWindowKeyFloor(benchmark::State& state) {
+  LabellerOnScreen labeller({1920, 1080}, 4);
+  for (auto _ : state) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    WaitUntilIdle(labeller.pid());
+    state.SetIterationTime(labeller.KeyToReady("x"));
+  }
+  labeller.Send("key --window " + labeller.window() + " Escape Escape");
+}
+BENCHMARK(BM_RealWindowKeyFloor)->UseManualTime()->Iterations(6)->Unit(benchmark::kMillisecond);
 
 // The yardstick of the same run: one copy of a frame of that size and its resize to the rescaled window.
 void BM_RealWindowYardstick_CopyAndResize(benchmark::State& state) { CopyAndResize(state); }

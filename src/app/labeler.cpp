@@ -29,7 +29,7 @@ std::string KeyName(int key) {
 Labeler::Labeler(ui::WindowSystem& windows, bool prepareNeighbours)
     : windows_(windows), prepareNeighbours_(prepareNeighbours) {}
 
-Labeler::~Labeler() = default;
+Labeler::~Labeler() { preseg_.SetSupplier(nullptr); }
 
 int Labeler::Run(int argc, char** argv) {
   windows_.CreateWindow(kFrameWindow);
@@ -76,6 +76,7 @@ void Labeler::StartUp(const std::string& metaPath) {
 
   timeline_->SetReadingProgress([this](int reached, int wanted) {
     ShowProgress("reading frame " + std::to_string(reached) + " on the way to frame " + std::to_string(wanted));
+    return true;
   });
   preseg_.SetComputeNotice([this](int setting) { AnnounceSegmentation(setting); });
   display_ = ComputeDisplayScale(timeline_->width(), timeline_->height(), *config_.MAX_WINDOW_DIM);
@@ -155,6 +156,7 @@ void Labeler::RecoverFromFailure() {
     labelImages_->RebuildCommitted();
     redraws_.frameWindowDirty = redraws_.presegWindowDirty = redraws_.labelWindowDirty = true;
     RefreshWindows();
+    FollowSession();
   } catch (const FatalError&) {
     throw;
   } catch (const std::exception&) {
@@ -189,7 +191,7 @@ void Labeler::ProcessKey(int key) {
 void Labeler::FollowSession() {
   if (preparer_ == nullptr) return;
   const int current = timeline_->currentFrame();
-  preparer_->Follow({current, {timeline_->frame(), timeline_->frameSerial()}, timeline_->KeptFrame(current - 1),
+  preparer_->Follow({current, timeline_->delivered(), timeline_->KeptFrame(current - 1),
                      timeline_->frameCount(), timeline_->seekable(), preseg_.currentPreseg(),
                      Random::Shared().state()});
 }
@@ -317,7 +319,7 @@ void Labeler::ChangeFrame(int delta) {
   if (preparer_ != nullptr && target != current) {
     timeline_->OfferPicture(static_cast<int>(target), preparer_->Picture(static_cast<int>(target)));
   }
-  labelImages_->ChangeFrame(delta);
+  if (!labelImages_->ChangeFrame(delta)) timeline_->OfferPicture(-1, {});  // the frame is not left
 }
 
 // With assist on, every pixel the annotator leaves unpainted is completed from the strokes, the neighbouring
@@ -395,7 +397,7 @@ void Labeler::ProposeLabels(int from) {
     std::printf("Frame %d can't be read to carry its labels.\n", source);
     return;
   }
-  cv::Mat carried = CarryLabels(labels, FlowBetween({timeline_->frame(), timeline_->frameSerial()}, sourcePicture));
+  cv::Mat carried = CarryLabels(labels, FlowBetween(timeline_->delivered(), sourcePicture));
   preseg_.UpdatePresegmentation(timeline_->frame(), current, 0);
   if (std::shared_ptr<const RegionMap> regions = preseg_.Regions()) carried = SnapToRegions(carried, *regions);
   strokes_.AddCarriedLabels(std::move(carried), FormatPresegParams(preseg_.currentPreseg()));

@@ -31,6 +31,7 @@ struct NeighbourPreparer::Record {
   cv::Mat grey;
   PreparedSegmentation preseg;
   bool segmentFailed = false;  // for the situation's setting: not tried again until it changes
+  bool greyFailed = false;     // not tried again for this picture
 };
 
 // What only the worker thread touches.
@@ -41,6 +42,7 @@ class NeighbourPreparer::Worker {
   std::unique_ptr<Timeline> timeline;
   PresegEngine engine;
   LabelCarrier carrier;
+  uint64_t movesAtRead = 0;  // NeighbourPreparer::moves_ when the read in progress began
 };
 
 NeighbourPreparer::NeighbourPreparer(std::unique_ptr<Timeline> companion)
@@ -50,6 +52,7 @@ NeighbourPreparer::~NeighbourPreparer() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
+    ++moves_;
   }
   changed_.notify_all();
   thread_.join();
@@ -62,9 +65,16 @@ void NeighbourPreparer::Follow(const Situation& situation) {
     const bool settingChanged = situation.params.algorithm != situation_.params.algorithm ||
                                 situation.params.pyrSeg1 != situation_.params.pyrSeg1 ||
                                 situation.params.pyrSeg2 != situation_.params.pyrSeg2;
+    // A movie found to end early, or without exact seeks, may have given wrong pictures to seeks made before.
+    const bool movieLimited =
+        situation.frameCount != situation_.frameCount || situation.seekable != situation_.seekable;
+    if (situation.picture.serial != situation_.picture.serial) ++moves_;
     situation_ = situation;
     if (settingChanged) {
       for (Record& record : records_) record.segmentFailed = false;
+    }
+    if (movieLimited) {
+      std::erase_if(records_, [&](const Record& record) { return record.frame != situation_.frame; });
     }
     KeepWanted();
   }
@@ -92,6 +102,8 @@ void NeighbourPreparer::KeepWanted() {
 
 void NeighbourPreparer::Run() {
   setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWorkerNiceness);
+  // A read of a far frame gives up once the current frame has changed since it began.
+  worker_->timeline->SetReadingProgress([this](int, int) { return moves_.load() == worker_->movesAtRead; });
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     changed_.wait(lock, [this] { return stopping_ || NextStep().kind != StepKind::kNone; });
@@ -118,20 +130,21 @@ NeighbourPreparer::Step NeighbourPreparer::NextStepFor(const Record& neighbour, 
   if (neighbour.picture.image.empty()) {
     return neighbour.unreadable ? Step{} : Step{StepKind::kPicture, neighbour.frame};
   }
+  const uint64_t serial = neighbour.picture.serial;
   if (situation_.params.algorithm != kNoPreseg && !neighbour.segmentFailed &&
       !Serves(neighbour.preseg, situation_.params, situation_.random)) {
-    return {StepKind::kSegment, neighbour.frame};
+    return {StepKind::kSegment, neighbour.frame, serial};
   }
-  if (!CanCarry(current.picture.image.size())) return {};
-  if (current.grey.empty()) return {StepKind::kGrey, current.frame};
-  if (neighbour.grey.empty()) return {StepKind::kGrey, neighbour.frame};
-  auto prepared = [this](const Record& to, const Record& from) {
+  if (!CanCarry(current.picture.image.size()) || current.greyFailed || neighbour.greyFailed) return {};
+  if (current.grey.empty()) return {StepKind::kGrey, current.frame, current.picture.serial};
+  if (neighbour.grey.empty()) return {StepKind::kGrey, neighbour.frame, serial};
+  auto tried = [this](const Record& to, const Record& from) {
     return std::any_of(flows_.begin(), flows_.end(), [&](const PreparedFlow& flow) {
       return flow.to == to.picture.serial && flow.from == from.picture.serial;
     });
   };
-  if (!prepared(neighbour, current)) return {StepKind::kFlow, neighbour.frame, current.frame};
-  if (!prepared(current, neighbour)) return {StepKind::kFlow, current.frame, neighbour.frame};
+  if (!tried(neighbour, current)) return {StepKind::kFlow, neighbour.frame, serial, current.frame};
+  if (!tried(current, neighbour)) return {StepKind::kFlow, current.frame, current.picture.serial, neighbour.frame};
   return {};
 }
 
@@ -156,6 +169,7 @@ void NeighbourPreparer::RunStep(const Step& step, std::unique_lock<std::mutex>& 
   try {
     switch (step.kind) {
       case StepKind::kPicture:
+        worker_->movesAtRead = moves_.load();
         worker_->timeline->LimitTo(situation.frameCount, situation.seekable);
         read = worker_->timeline->FrameAt(step.frame);
         break;
@@ -189,15 +203,19 @@ void NeighbourPreparer::RunStep(const Step& step, std::unique_lock<std::mutex>& 
         kept->unreadable = read.image.empty();
         break;
       case StepKind::kSegment:
-        kept->segmentFailed = failed;
+        if (SameSegmentation(situation.params, situation.random, situation_.params, situation_.random)) {
+          kept->segmentFailed = failed;
+        }
         if (!failed && Serves(segmented, situation_.params, situation_.random)) kept->preseg = std::move(segmented);
         break;
       case StepKind::kGrey:
         kept->grey = result;
+        kept->greyFailed = failed;
         break;
       case StepKind::kFlow:
-        // A flow that can't be computed is computed by the foreground when asked, and fails there as it would.
-        if (!failed && FindPicture(towardsSerial) != nullptr) flows_.push_back({picture.serial, towardsSerial, result});
+        // A flow that failed is kept empty, so that it is not tried again: the foreground computes it when asked,
+        // and fails there as it would.
+        if (FindPicture(towardsSerial) != nullptr) flows_.push_back({picture.serial, towardsSerial, result});
         break;
       case StepKind::kNone:
         break;
@@ -207,8 +225,7 @@ void NeighbourPreparer::RunStep(const Step& step, std::unique_lock<std::mutex>& 
 }
 
 DeliveredFrame NeighbourPreparer::Picture(int frame) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  WaitWhileComputing({StepKind::kPicture, frame}, lock);
+  std::lock_guard<std::mutex> lock(mutex_);
   const Record* record = Find(frame);
   return record != nullptr ? record->picture : DeliveredFrame{};
 }
@@ -217,7 +234,7 @@ cv::Mat NeighbourPreparer::Grey(uint64_t serial) {
   std::unique_lock<std::mutex> lock(mutex_);
   const Record* record = FindPicture(serial);
   if (record == nullptr) return {};
-  WaitWhileComputing({StepKind::kGrey, record->frame}, lock);
+  WaitWhileComputing({StepKind::kGrey, record->frame, serial}, lock);
   record = FindPicture(serial);
   return record != nullptr ? record->grey : cv::Mat();
 }
@@ -227,10 +244,11 @@ cv::Mat NeighbourPreparer::Flow(uint64_t toSerial, uint64_t fromSerial) {
   const Record* to = FindPicture(toSerial);
   const Record* from = FindPicture(fromSerial);
   if (to == nullptr || from == nullptr) return {};
-  WaitWhileComputing({StepKind::kFlow, to->frame, from->frame}, lock);
+  WaitWhileComputing({StepKind::kFlow, to->frame, toSerial, from->frame}, lock);
   to = FindPicture(toSerial);
+  if (to == nullptr) return {};
   for (const PreparedFlow& flow : flows_) {
-    if (flow.to == toSerial && flow.from == fromSerial) {
+    if (flow.to == toSerial && flow.from == fromSerial && !flow.flow.empty()) {
       const cv::Mat reduced = flow.flow;
       const cv::Size frameSize = to->picture.image.size();
       lock.unlock();
@@ -244,10 +262,12 @@ cv::Mat NeighbourPreparer::Flow(uint64_t toSerial, uint64_t fromSerial) {
 bool NeighbourPreparer::Supply(const cv::Mat& frame, const PresegParams& params, uint32_t random,
                                PreparedSegmentation& found) {
   std::unique_lock<std::mutex> lock(mutex_);
-  auto holding = [&frame](const Record& record) { return record.picture.image.data == frame.data; };
+  auto holding = [&frame](const Record& record) {
+    return record.picture.image.data == frame.data && record.picture.image.size() == frame.size();
+  };
   auto record = std::find_if(records_.begin(), records_.end(), holding);
   if (record == records_.end() || frame.empty()) return false;
-  const Step segmenting{StepKind::kSegment, record->frame};
+  const Step segmenting{StepKind::kSegment, record->frame, record->picture.serial};
   stepDone_.wait(lock, [&] {
     return !(inProgress_ == segmenting) ||
            !SameSegmentation(inProgressParams_, inProgressRandom_, params, random);

@@ -17,10 +17,12 @@
 // them, kept at the reduced size they are computed at. The worker runs at a lower priority than the foreground, so that painting stays as cheap as without it.
 //
 // Thread-safety: every public member is for the foreground thread; the worker shares only the state behind one
-// mutex. The destructor waits for the step in progress (one segmentation at most) and stops the worker.
+// mutex. The destructor stops the worker after the step in progress: a read of a far frame is abandoned within a
+// tenth of a second, a segmentation runs to its end.
 #ifndef LABELER_APP_NEIGHBOUR_PREPARER_H_
 #define LABELER_APP_NEIGHBOUR_PREPARER_H_
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -56,7 +58,8 @@ class NeighbourPreparer : public SegmentationSupplier {
   // The session now stands at `situation`: work for anything else is dropped. Cheap when nothing changed.
   void Follow(const Situation& situation);
 
-  // The prepared picture of `frame`, a neighbour of the current frame, or an empty one.
+  // The prepared picture of `frame`, a neighbour of the current frame, or an empty one; never waits for it to be
+  // read (reading it again costs no more).
   DeliveredFrame Picture(int frame);
   // The grey version of the picture `serial`, or empty.
   cv::Mat Grey(uint64_t serial);
@@ -77,10 +80,12 @@ class NeighbourPreparer : public SegmentationSupplier {
     cv::Mat flow;  // as LabelCarrier::ReducedFlow keeps it
   };
   enum class StepKind { kNone, kPicture, kSegment, kGrey, kFlow };
-  // One piece of work: its kind, the frame it is for, and for a flow the frame it goes to.
+  // One piece of work: its kind, the frame it is for and the serial of that frame's picture (0 while it is
+  // being read), and for a flow the frame it goes to.
   struct Step {
     StepKind kind = StepKind::kNone;
     int frame = -1;
+    uint64_t serial = 0;
     int towards = -1;
     bool operator==(const Step&) const = default;
   };
@@ -107,6 +112,7 @@ class NeighbourPreparer : public SegmentationSupplier {
   PresegParams inProgressParams_;  // the setting and sequence the step in progress works with
   uint32_t inProgressRandom_ = 0;
   bool stopping_ = false;
+  std::atomic<uint64_t> moves_{0};  // changes of the current frame, and the stop: a read of a far frame gives up
   std::thread thread_;
 };
 

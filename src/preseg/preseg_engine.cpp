@@ -85,10 +85,10 @@ void PresegEngine::ForgetFailedSlot(const cv::Mat& frame, int slot) {
 void PresegEngine::ComputeSlot(const cv::Mat& frame, int slot) {
   std::printf("\t\t Caching segmentation #%d\n", slot);
   slotGeneration_[slot] = ++lastGeneration_;
+  if (slot == kGraphSlot) slots_[slot].sigma = slots_[slot].k = slots_[slot].minSize = -1.0f;
   if (TakeSupplied(frame, slot)) return;
   if (computeNotice_) computeNotice_(currentPreseg_.algorithm);
   SegmentInto(frame, currentPreseg_, Random::Shared(), nullptr, slotColour_[slot], slotEdges_[slot]);
-  if (slot == kGraphSlot) slots_[slot].sigma = slots_[slot].k = slots_[slot].minSize = -1.0f;
 }
 
 void PresegEngine::ComputePyramidPreseg(const cv::Mat& frame, int frameNumber, int force) {

@@ -57,8 +57,8 @@ class PresegEngine {
  public:
   static constexpr int kSlotCount = 5;
 
-  // Creates the slot images for frames of `frameSize` and gives currentPreseg its start values: setting 0,
-  // pyramid positions 24 and 30, the graph parameters unset (-1).
+  // Gives currentPreseg its start values: setting 0, pyramid positions 24 and 30, the graph parameters unset
+  // (-1). Nothing is allocated for `frameSize` ahead: every computation makes new slot images.
   void CreatePresegImages(cv::Size frameSize);
 
   // Makes the result of currentPreseg() for `frame` (the timeline's frame number `frameNumber`) available,

@@ -21,6 +21,8 @@ constexpr int kLineBufferSize = 500;
 // Movies are read with FFmpeg. Letting OpenCV try every backend on a file name also wakes the camera
 // backends, which search the USB bus on every open.
 constexpr int kMovieReader = cv::CAP_FFMPEG;
+// How many frames ahead of the decoder a frame may be to be read forward rather than sought.
+constexpr int kNearAhead = 8;
 
 std::string SizeText(int width, int height) { return std::to_string(width) + " x " + std::to_string(height); }
 
@@ -164,7 +166,7 @@ const cv::Mat& Timeline::GoToRelativeFrame(int delta) {
   const DeliveredFrame leftPictureBefore = left_;
   if (target != currentFrame_ && !frame_.empty()) {
     leftFrame_ = currentFrame_;
-    left_ = {frame_, frameSerial_};
+    left_ = {frame_, frameSerial_, frameStill_};
   }
   currentFrame_ = static_cast<int>(target);
   try {
@@ -194,7 +196,7 @@ bool Timeline::FetchMovieFrame() {
   if (decodedFrame_ == currentFrame_) return true;  // already decoded: fetching it again gives the same picture
   cv::Mat image;
   if (!DecodeMovieFrame(currentFrame_, image)) return false;
-  Deliver(image);
+  Deliver({image});
   decodedFrame_ = currentFrame_;
   return true;
 }
@@ -205,7 +207,9 @@ bool Timeline::DecodeMovieFrame(int frame, cv::Mat& image) {
     firstUnreadable_ = frame;
     return false;
   }
-  if (seekable_ && SeekTo(frame) && ReadNextMovieFrame(frame, image)) return true;
+  // A frame a few ahead is read forward: cheaper than a seek to the key frame before it, and certain.
+  const bool nearAhead = nextMovieFrame_ >= 0 && frame > nextMovieFrame_ && frame - nextMovieFrame_ <= kNearAhead;
+  if (!nearAhead && seekable_ && SeekTo(frame) && ReadNextMovieFrame(frame, image)) return true;
   // A seek that misses, or lands past the frames the file really holds: decode forward instead.
   if (!ReadSequentiallyTo(frame)) return false;
   if (ReadNextMovieFrame(frame, image)) return true;
@@ -237,7 +241,10 @@ bool Timeline::ReadSequentiallyTo(int frame) {
   auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
   while (nextMovieFrame_ < frame) {
     if (progress_ && std::chrono::steady_clock::now() >= due) {
-      progress_(nextMovieFrame_, frame);
+      if (!progress_(nextMovieFrame_, frame)) {
+        nextMovieFrame_ = -1;
+        return false;
+      }
       due = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
     }
     if (!capture_.grab()) {
@@ -268,20 +275,21 @@ bool Timeline::ReadNextMovieFrame(int frame, cv::Mat& image) {
 // A frame that can't be read here is only a frame that can't be looked at: the session goes on, so a reader's
 // error (an unreadable still, a movie frame of another size) is not passed on.
 DeliveredFrame Timeline::FrameAt(int frame) {
-  if (frame == currentFrame_) return {frame_, frameSerial_};
+  if (frame == currentFrame_) return {frame_, frameSerial_, frameStill_};
   if (frame == leftFrame_) return left_;
   if (frame < 0 || frame >= frameCount_) return {};
-  cv::Mat image;
   try {
     if (kind_ == TimelineKind::kStillList) {
-      image = ReadStill(frame);
-    } else if (!DecodeMovieFrame(frame, image)) {
-      return {};
+      DeliveredFrame still = ReadStill(frame);
+      still.serial = ++*lastSerial_;
+      return still;
     }
+    cv::Mat image;
+    if (!DecodeMovieFrame(frame, image)) return {};
+    return {image, ++*lastSerial_};
   } catch (const FatalError&) {
     return {};
   }
-  return {image, ++*lastSerial_};
 }
 
 std::unique_ptr<Timeline> Timeline::Companion() const {
@@ -312,21 +320,25 @@ void Timeline::OfferPicture(int frame, DeliveredFrame picture) {
   offered_ = std::move(picture);
 }
 
-// Delivers the picture offered for `frame`, if any; the offer is gone afterwards.
+// Delivers the picture offered for `frame`, if any; the offer is gone afterwards. A still is read again when its
+// file has changed since the offered picture was read, as it would have been without the offer.
 bool Timeline::TakeOffered(int frame) {
-  const bool taken = offeredFrame_ == frame;
+  const bool taken = offeredFrame_ == frame &&
+                     (kind_ != TimelineKind::kStillList || StampOf(stillNames_[frame]) == offered_.still);
   if (taken) {
     frame_ = offered_.image;
     frameSerial_ = offered_.serial;
+    frameStill_ = offered_.still;
   }
   offeredFrame_ = -1;
   offered_ = {};
   return taken;
 }
 
-void Timeline::Deliver(cv::Mat image) {
-  frame_ = std::move(image);
+void Timeline::Deliver(DeliveredFrame picture) {
+  frame_ = std::move(picture.image);
   frameSerial_ = ++*lastSerial_;
+  frameStill_ = picture.still;
 }
 
 // Movies whose frames end before their header says (a truncated file, a header that counts wrong): the first
@@ -346,8 +358,9 @@ void Timeline::EndMovieAt(int firstUnreadable) {
 
 void Timeline::LoadStill() { Deliver(ReadStill(currentFrame_)); }
 
-cv::Mat Timeline::ReadStill(int frame) {
+DeliveredFrame Timeline::ReadStill(int frame) {
   const std::string& name = stillNames_[frame];
+  const FileStamp stamp = StampOf(name);
   const std::string notAFile = NotARegularFile(name);
   cv::Mat image;
   if (notAFile.empty()) image = cv::imread(name, cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION);
@@ -360,7 +373,7 @@ cv::Mat Timeline::ReadStill(int frame) {
                                SizeText(image.cols, image.rows) + " but the first frame is " +
                                SizeText(width_, height_)));
   }
-  return image;
+  return {image, 0, stamp};
 }
 
 }  // namespace labeler

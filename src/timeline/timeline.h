@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "common/files.h"
+
 namespace labeler {
 
 enum class TimelineKind { kMovie = 1, kStillList = 2 };
@@ -25,6 +27,7 @@ enum class TimelineKind { kMovie = 1, kStillList = 2 };
 struct DeliveredFrame {
   cv::Mat image;        // empty when the frame can't be read
   uint64_t serial = 0;  // 0 with an empty image
+  FileStamp still;      // a still's file as it was before it was read; nothing for a movie frame
 };
 
 class Timeline {
@@ -59,12 +62,13 @@ class Timeline {
   void LimitTo(int frameCount, bool seekable);
 
   // Called while a movie is read forward to a far frame (a frame of a long group of pictures, or of a movie
-  // without exact seeks) once that has taken half a second, then every tenth of a second: the frame reached and
-  // the frame wanted.
-  void SetReadingProgress(std::function<void(int reached, int wanted)> progress) { progress_ = std::move(progress); }
+  // without exact seeks) once that has taken half a second, then every tenth of a second, with the frame reached
+  // and the frame wanted; returning false abandons the read (the frame then can't be read).
+  void SetReadingProgress(std::function<bool(int reached, int wanted)> progress) { progress_ = std::move(progress); }
 
   // A picture of `frame` read elsewhere (by a companion) or kept: the next move that lands on `frame` delivers
-  // it, serial and all, instead of reading the frame again. The next move forgets it either way.
+  // it, serial and all, instead of reading the frame again, unless it is a still whose file has changed since.
+  // The next move forgets it either way; OfferPicture(-1, {}) withdraws it.
   void OfferPicture(int frame, DeliveredFrame picture);
 
   TimelineKind kind() const { return kind_; }
@@ -75,6 +79,8 @@ class Timeline {
   const cv::Mat& frame() const { return frame_; }
   // The serial of frame(): it changes whenever frame() is a new picture, a still reloaded included.
   uint64_t frameSerial() const { return frameSerial_; }
+  // frame() as FrameAt gives it.
+  DeliveredFrame delivered() const { return {frame_, frameSerial_, frameStill_}; }
   const std::vector<std::string>& stillNames() const { return stillNames_; }
   bool seekable() const { return seekable_; }
 
@@ -85,12 +91,12 @@ class Timeline {
   bool FetchMovieFrame();
   bool DecodeMovieFrame(int frame, cv::Mat& image);
   void LoadStill();
-  cv::Mat ReadStill(int frame);
+  DeliveredFrame ReadStill(int frame);
   bool SeekTo(int frame);
   bool ReadSequentiallyTo(int frame);
   bool ReadNextMovieFrame(int frame, cv::Mat& image);
   void EndMovieAt(int firstUnreadable);
-  void Deliver(cv::Mat image);
+  void Deliver(DeliveredFrame picture);
   bool TakeOffered(int frame);
 
   TimelineKind kind_;
@@ -110,8 +116,9 @@ class Timeline {
   std::vector<std::string> stillNames_;
   cv::Mat frame_;
   uint64_t frameSerial_ = 0;
+  FileStamp frameStill_;  // the stamp of frame_'s file, for a still
   std::shared_ptr<std::atomic<uint64_t>> lastSerial_ = std::make_shared<std::atomic<uint64_t>>(0);
-  std::function<void(int, int)> progress_;
+  std::function<bool(int, int)> progress_;
   int offeredFrame_ = -1;  // the frame `offered_` shows, -1 for none
   DeliveredFrame offered_;
   int leftFrame_ = -1;  // the frame moved away from last, kept in `left_`

@@ -54,6 +54,26 @@ TEST(NeighbourPreparer, SessionOnAMovieWithKeysWhileTheWorkerIsBusyMatchesToo) {
   options.movie = true;
   options.waitBeforeKeyPercent = 20;
   ExpectSameSessionWithWorker(options);
+  options.frames = 14;  // key frames 4 apart, B-frames: pictures depend on the frames decoded before them
+  options.encoder = "mpeg4 -bf 2";
+  options.waitBeforeKeyPercent = 50;
+  ExpectSameSessionWithWorker(options);
+}
+
+// A still the worker read is shown only while its file is unchanged: replaced on disk meanwhile, Space shows
+// the new file, as the labeller alone would.
+TEST(NeighbourPreparer, AStillChangedOnDiskAfterItWasPreparedIsReadAgain) {
+  testing::PaintingSession s(3);
+  const cv::Mat replacement(48, 64, CV_8UC3, cv::Scalar(0, 200, 0));
+  cv::Mat shown;
+  s.windows.Do([&] {
+    s.app.WaitForNeighbours();
+    cv::imwrite(s.dir.File("frame1.png"), replacement);
+  });
+  s.windows.Key(' ');
+  s.windows.Do([&] { shown = s.windows.lastShown[testing::kFrameWin].clone(); });
+  s.Run();
+  EXPECT_TRUE(SameImage(shown, replacement));
 }
 
 // Each prepared piece on its own: the picture the timeline would read, the presegmentation and flows the

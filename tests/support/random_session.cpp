@@ -44,7 +44,12 @@ void TextureFrames(PaintingSession& s, const RandomSessionOptions& options) {
     cv::imwrite(name, frame);
     list += name + "\n";
   }
-  const std::string timeline = options.movie ? moviePath : s.dir.Write("frames.txt", list);
+  movie.release();
+  std::string timeline = options.movie ? moviePath : s.dir.Write("frames.txt", list);
+  if (options.movie && !options.encoder.empty()) {
+    timeline = s.dir.File("texture-reencoded.avi");
+    Reencode(moviePath, timeline, 4, options.encoder);
+  }
   s.meta = s.dir.Write("run.meta", MetaText(timeline, s.dir.File("labels.txt"), s.LabelDir(), 10,
                                             options.maxWindowDim));
 }
@@ -70,7 +75,7 @@ RandomSessionRecord RunRandomSession(const RandomSessionOptions& options) {
     if (window == kPresegWin) x = static_cast<int>(x * toRescaled), y = static_cast<int>(y * toRescaled);
   };
   const char* windows[] = {kFrameWin, kPresegWin, kLabelWin};
-  const int keys[] = {' ', 8, 'c', 26, 25, 4, '1', '2', 'g', 'o', 's', 'S', 'n', 'p', 'P'};
+  const int keys[] = {' ', 8, 'c', 26, 25, 4, '1', '2', 'g', 'o', 's', 'S', 'n', 'p', 'P', '+', '-'};
   for (int event = 0; event < options.events; ++event) {
     const char* window = windows[pick(3)];
     int x = 0;

@@ -20,6 +20,7 @@ struct RandomSessionOptions {
   bool partialRedraws = true;
   bool prepareNeighbours = false;
   bool movie = false;  // the frames as a Motion-JPEG movie instead of a still list
+  std::string encoder;  // with `movie`: ffmpeg's encoder and options to write it with instead, key frames 4 apart
   // Before this share of the keys (0 to 100), the script waits until the worker has prepared everything, so
   // that the key finds its results ready; the other keys arrive while it is half-way.
   int waitBeforeKeyPercent = 0;
