@@ -184,7 +184,10 @@ void NeighbourPreparer::RunStep(const Step& step, std::unique_lock<std::mutex>& 
         cv::cvtColor(picture.image, result, cv::COLOR_BGR2GRAY);
         break;
       case StepKind::kFlow:
+        // The flow from a neighbour to the current frame is what "p" or "P" needs right after moving there:
+        // kept at full size, so that taking it costs nothing. The other one is scaled up when it is taken.
         result = worker_->carrier.ReducedFlow(grey, towardsGrey);
+        if (step.frame != situation.frame) result = LabelCarrier::ExpandFlow(result, grey.size());
         break;
       case StepKind::kNone:
         break;

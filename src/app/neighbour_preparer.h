@@ -14,7 +14,7 @@
 // that moment it waits for it, else it takes what is ready or nothing. Work for a situation that has changed
 // (another frame, setting, threshold) is not started, and what it finishes is dropped unless still wanted.
 // Memory: at most three frames' results (the current frame and its two neighbours) and the four flows between
-// them, kept at the reduced size they are computed at. The worker runs at a lower priority than the foreground, so that painting stays as cheap as without it.
+// them; those from the current frame are kept at the reduced size they are computed at. The worker runs at a lower priority than the foreground, so that painting stays as cheap as without it.
 //
 // Thread-safety: every public member is for the foreground thread; the worker shares only the state behind one
 // mutex. The destructor stops the worker after the step in progress: a read of a far frame is abandoned within a
@@ -77,7 +77,7 @@ class NeighbourPreparer : public SegmentationSupplier {
   struct PreparedFlow {
     uint64_t to = 0;
     uint64_t from = 0;
-    cv::Mat flow;  // as LabelCarrier::ReducedFlow keeps it
+    cv::Mat flow;  // at full size, or as LabelCarrier::ReducedFlow gives it
   };
   enum class StepKind { kNone, kPicture, kSegment, kGrey, kFlow };
   // One piece of work: its kind, the frame it is for and the serial of that frame's picture (0 while it is
