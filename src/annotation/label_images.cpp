@@ -93,7 +93,8 @@ void LabelImages::Create(cv::Size frameSize) {
 
 void LabelImages::LoadCurrentFrame() {
   LoadLabelImage(committed_, timeline_.currentFrame());
-  stored_ = committed_.clone();  // a new buffer: the frame left may still hold the one before
+  if (stored_.data == leftLabels_.data) stored_ = cv::Mat();  // the frame left keeps that buffer
+  committed_.copyTo(stored_);
   ++committedGeneration_;
 }
 
