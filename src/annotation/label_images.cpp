@@ -95,6 +95,7 @@ void LabelImages::LoadCurrentFrame() {
   LoadLabelImage(committed_, timeline_.currentFrame());
   if (stored_.data == leftLabels_.data) stored_ = cv::Mat();  // the frame left keeps that buffer
   committed_.copyTo(stored_);
+  storedStamp_ = loaded_.stamp;
   ++committedGeneration_;
 }
 
@@ -177,7 +178,9 @@ bool LabelImages::SaveLabelImage(int frame) {
 // A frame left without saving keeps the label image its file held when it was loaded intact.
 void LabelImages::RememberUnchanged(int frame) {
   leftFrame_ = -1;
-  if (loaded_.frame != frame || !loaded_.stamp.exists || frame == unusableFrame_) return;
+  if (loaded_.frame != frame || !loaded_.stamp.exists || loaded_.stamp != storedStamp_ || frame == unusableFrame_) {
+    return;
+  }
   leftFrame_ = frame;
   leftLabels_ = stored_;
   leftStamp_ = loaded_.stamp;

@@ -182,6 +182,7 @@ class LabelImages {
   int leftFrame_ = -1;          // the frame left last, when its file's label image is known
   cv::Mat leftLabels_;          // ... that label image
   FileStamp leftStamp_;         // ... and the stamp its file had then
+  FileStamp storedStamp_;       // the stamp of the file stored_ was loaded from
   int unusableFrame_ = -1;      // the frame whose stored label image could not be used
   std::string unusablePath_;    // ... and its file, kept as .bak before the first save replaces it
 };

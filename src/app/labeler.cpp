@@ -412,7 +412,7 @@ void Labeler::ProposeLabels(int from) {
 DeliveredFrame Labeler::PictureOf(int frame) {
   if (preparer_ != nullptr) {
     DeliveredFrame prepared = preparer_->Picture(frame);
-    if (!prepared.image.empty()) return prepared;
+    if (!prepared.image.empty() && timeline_->StillCurrent(frame, prepared)) return prepared;
   }
   return timeline_->FrameAt(frame);
 }

@@ -74,6 +74,8 @@ void NeighbourPreparer::Follow(const Situation& situation) {
       for (Record& record : records_) record.segmentFailed = false;
     }
     if (movieLimited) {
+      ++era_;
+      ++moves_;
       std::erase_if(records_, [&](const Record& record) { return record.frame != situation_.frame; });
     }
     KeepWanted();
@@ -157,6 +159,8 @@ void NeighbourPreparer::RunStep(const Step& step, std::unique_lock<std::mutex>& 
   const cv::Mat towardsGrey = step.kind == StepKind::kFlow ? Find(step.towards)->grey : cv::Mat();
   const uint64_t towardsSerial = step.kind == StepKind::kFlow ? Find(step.towards)->picture.serial : 0;
   const Situation situation = situation_;
+  const uint64_t era = era_;
+  worker_->movesAtRead = moves_.load();
   inProgress_ = step;
   inProgressParams_ = situation.params;
   inProgressRandom_ = situation.random;
@@ -169,7 +173,6 @@ void NeighbourPreparer::RunStep(const Step& step, std::unique_lock<std::mutex>& 
   try {
     switch (step.kind) {
       case StepKind::kPicture:
-        worker_->movesAtRead = moves_.load();
         worker_->timeline->LimitTo(situation.frameCount, situation.seekable);
         read = worker_->timeline->FrameAt(step.frame);
         break;
@@ -199,11 +202,11 @@ void NeighbourPreparer::RunStep(const Step& step, std::unique_lock<std::mutex>& 
   lock.lock();
   inProgress_ = {};
   Record* kept = Find(step.frame);
-  if (kept != nullptr && kept->picture.serial == picture.serial) {
+  if (kept != nullptr && kept->picture.serial == picture.serial && era == era_) {
     switch (step.kind) {
       case StepKind::kPicture:
         kept->picture = read;
-        kept->unreadable = read.image.empty();
+        kept->unreadable = read.image.empty() && moves_.load() == worker_->movesAtRead;  // not merely abandoned
         break;
       case StepKind::kSegment:
         if (SameSegmentation(situation.params, situation.random, situation_.params, situation_.random)) {

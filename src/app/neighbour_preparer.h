@@ -14,11 +14,12 @@
 // that moment it waits for it, else it takes what is ready or nothing. Work for a situation that has changed
 // (another frame, setting, threshold) is not started, and what it finishes is dropped unless still wanted.
 // Memory: at most three frames' results (the current frame and its two neighbours) and the four flows between
-// them; those from the current frame are kept at the reduced size they are computed at. The worker runs at a lower priority than the foreground, so that painting stays as cheap as without it.
+// them; those from the current frame are kept at the reduced size they are computed at. The worker runs at a
+// lower priority than the foreground, so that painting stays as cheap as without it.
 //
 // Thread-safety: every public member is for the foreground thread; the worker shares only the state behind one
-// mutex. The destructor stops the worker after the step in progress: a read of a far frame is abandoned within a
-// tenth of a second, a segmentation runs to its end.
+// mutex. The destructor stops the worker after the step in progress: a read forward to a far frame is abandoned
+// once it has gone on for half a second; a seek, a decode or a segmentation runs to its end.
 #ifndef LABELER_APP_NEIGHBOUR_PREPARER_H_
 #define LABELER_APP_NEIGHBOUR_PREPARER_H_
 
@@ -59,7 +60,7 @@ class NeighbourPreparer : public SegmentationSupplier {
   void Follow(const Situation& situation);
 
   // The prepared picture of `frame`, a neighbour of the current frame, or an empty one; never waits for it to be
-  // read (reading it again costs no more).
+  // read: the foreground then reads the frame itself, as it would without the worker.
   DeliveredFrame Picture(int frame);
   // The grey version of the picture `serial`, or empty.
   cv::Mat Grey(uint64_t serial);
@@ -81,7 +82,7 @@ class NeighbourPreparer : public SegmentationSupplier {
   };
   enum class StepKind { kNone, kPicture, kSegment, kGrey, kFlow };
   // One piece of work: its kind, the frame it is for and the serial of that frame's picture (0 while it is
-  // being read), and for a flow the frame it goes to.
+  // being read), and for a flow the other frame: for each pixel of `frame`, where it was in `towards`.
   struct Step {
     StepKind kind = StepKind::kNone;
     int frame = -1;
@@ -113,6 +114,7 @@ class NeighbourPreparer : public SegmentationSupplier {
   uint32_t inProgressRandom_ = 0;
   bool stopping_ = false;
   std::atomic<uint64_t> moves_{0};  // changes of the current frame, and the stop: a read of a far frame gives up
+  uint64_t era_ = 0;  // how often the movie was found shorter or without exact seeks: older pictures are dropped
   std::thread thread_;
 };
 

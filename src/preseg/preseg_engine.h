@@ -6,7 +6,8 @@
 // holds five slots, one per setting 1..5, valid until InvalidatePresegCache. Each computation writes new
 // images, which never change afterwards: the published images (or the frame passed in) may be kept and shared.
 // A SegmentationSupplier, when set, may hand the engine a slot's result made elsewhere for the same picture;
-// the engine takes it where it would compute, and publishes and prints exactly what computing would have.
+// the engine takes it where it would compute, and publishes and prints on standard output exactly what computing
+// would have (the mean shift's progress marks on standard error are not repeated).
 #ifndef LABELER_PRESEG_PRESEG_ENGINE_H_
 #define LABELER_PRESEG_PRESEG_ENGINE_H_
 

@@ -37,8 +37,8 @@ class LabelCarrier {
   // was in `from`, as a 2-channel float image. Frames of more than `largestArea` pixels are scaled down to that
   // area for the flow, which is then scaled back up. Throws std::invalid_argument for frames CanCarry refuses.
   cv::Mat Flow(const cv::Mat& toGrey, const cv::Mat& fromGrey, double largestArea = kLargestFullFlowArea);
-  // Flow's result before it is scaled back up: at most `largestArea` pixels, a quarter of Flow's memory at
-  // 1920 x 1080, for keeping. ExpandFlow(ReducedFlow(to, from), to.size()) is Flow(to, from).
+  // Flow's result before it is scaled back up: at most `largestArea` pixels (4/9 of Flow's memory at
+  // 1920 x 1080, a ninth at 3840 x 2160), for keeping. ExpandFlow(ReducedFlow(to, from), to.size()) is Flow(to, from).
   cv::Mat ReducedFlow(const cv::Mat& toGrey, const cv::Mat& fromGrey, double largestArea = kLargestFullFlowArea);
   static cv::Mat ExpandFlow(const cv::Mat& reduced, cv::Size frameSize);
 

@@ -241,10 +241,7 @@ bool Timeline::ReadSequentiallyTo(int frame) {
   auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
   while (nextMovieFrame_ < frame) {
     if (progress_ && std::chrono::steady_clock::now() >= due) {
-      if (!progress_(nextMovieFrame_, frame)) {
-        nextMovieFrame_ = -1;
-        return false;
-      }
+      if (!progress_(nextMovieFrame_, frame)) return false;  // the capture stands where nextMovieFrame_ says
       due = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
     }
     if (!capture_.grab()) {
@@ -320,11 +317,13 @@ void Timeline::OfferPicture(int frame, DeliveredFrame picture) {
   offered_ = std::move(picture);
 }
 
-// Delivers the picture offered for `frame`, if any; the offer is gone afterwards. A still is read again when its
-// file has changed since the offered picture was read, as it would have been without the offer.
+bool Timeline::StillCurrent(int frame, const DeliveredFrame& picture) const {
+  return kind_ != TimelineKind::kStillList || StampOf(stillNames_[frame]) == picture.still;
+}
+
+// Delivers the picture offered for `frame`, if any; the offer is gone afterwards.
 bool Timeline::TakeOffered(int frame) {
-  const bool taken = offeredFrame_ == frame &&
-                     (kind_ != TimelineKind::kStillList || StampOf(stillNames_[frame]) == offered_.still);
+  const bool taken = offeredFrame_ == frame && StillCurrent(frame, offered_);
   if (taken) {
     frame_ = offered_.image;
     frameSerial_ = offered_.serial;
@@ -354,6 +353,8 @@ void Timeline::EndMovieAt(int firstUnreadable) {
   frameCount_ = firstUnreadable;
   currentFrame_ = std::min(currentFrame_, frameCount_ - 1);
   seekable_ = false;
+  leftFrame_ = -1;  // it may have come from a seek: looking back decodes it again
+  left_ = {};
 }
 
 void Timeline::LoadStill() { Deliver(ReadStill(currentFrame_)); }

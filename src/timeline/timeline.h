@@ -63,8 +63,13 @@ class Timeline {
 
   // Called while a movie is read forward to a far frame (a frame of a long group of pictures, or of a movie
   // without exact seeks) once that has taken half a second, then every tenth of a second, with the frame reached
-  // and the frame wanted; returning false abandons the read (the frame then can't be read).
+  // and the frame wanted. Returning false abandons the read, for a companion only: FrameAt then gives nothing
+  // (a move would take the frame for the movie's end).
   void SetReadingProgress(std::function<bool(int reached, int wanted)> progress) { progress_ = std::move(progress); }
+
+  // Whether `picture` of `frame` is what reading the frame now gives: always for a movie frame, for a still while
+  // its file is unchanged since the picture was read.
+  bool StillCurrent(int frame, const DeliveredFrame& picture) const;
 
   // A picture of `frame` read elsewhere (by a companion) or kept: the next move that lands on `frame` delivers
   // it, serial and all, instead of reading the frame again, unless it is a still whose file has changed since.
