@@ -76,6 +76,39 @@ TEST(NeighbourPreparer, AStillChangedOnDiskAfterItWasPreparedIsReadAgain) {
   EXPECT_TRUE(SameImage(shown, replacement));
 }
 
+// "P" carries from the frame after as the labeller alone would, also when that still was replaced on disk after
+// the worker read it and computed the flow: here the new file shows the square moved 6 pixels.
+TEST(NeighbourPreparer, CarryingFromAStillChangedOnDiskUsesTheNewFile) {
+  auto carried = [](bool prepareNeighbours) {
+    testing::PaintingSession s(2, {160, 120}, 160, prepareNeighbours);
+    cv::RNG rng(5);
+    cv::Mat texture(40, 40, CV_8UC3);
+    rng.fill(texture, cv::RNG::UNIFORM, 0, 256);
+    auto still = [&texture](int x) {
+      cv::Mat frame(120, 160, CV_8UC3, cv::Scalar(70, 70, 70));
+      texture.copyTo(frame(cv::Rect(x, 40, 40, 40)));
+      return frame;
+    };
+    cv::imwrite(s.dir.File("frame0.png"), still(50));
+    cv::imwrite(s.dir.File("frame1.png"), still(50));
+    cv::Mat labels = cv::Mat::zeros(120, 160, CV_8UC3);
+    labels(cv::Rect(50, 40, 40, 40)).setTo(cv::Scalar(142, 0, 0));
+    cv::imwrite(s.LabelFile(1), labels);
+    cv::Mat result;
+    s.windows.Do([&] {
+      s.app.WaitForNeighbours();
+      cv::imwrite(s.dir.File("frame1.png"), still(56));
+    });
+    s.windows.Key('P');
+    s.windows.Do([&] { result = s.app.strokes().strokes().back().carried->clone(); });
+    s.Run();
+    return result;
+  };
+  const cv::Mat alone = carried(false);
+  EXPECT_TRUE(SameImage(carried(true), alone));
+  EXPECT_GT(cv::countNonZero(alone.reshape(1).colRange(0, 3 * 48)), 0);  // the square carried back, left of 50
+}
+
 // Each prepared piece on its own: the picture the timeline would read, the presegmentation and flows the
 // foreground would compute, for the frame after and the frame before; nothing for a setting no longer chosen.
 TEST(NeighbourPreparer, PreparesBothNeighboursExactlyAndForgetsAnotherSetting) {
