@@ -17,7 +17,9 @@ std::vector<unsigned char> BytesAt(std::FILE* file, long offset, size_t count) {
 
 uint32_t Number(const unsigned char* p, int size, bool bigEndian) {
   uint32_t value = 0;
-  for (int i = 0; i < size; ++i) value |= static_cast<uint32_t>(p[bigEndian ? i : size - 1 - i]) << (8 * (size - 1 - i));
+  for (int i = 0; i < size; ++i) {
+    value |= static_cast<uint32_t>(p[bigEndian ? i : size - 1 - i]) << (8 * (size - 1 - i));
+  }
   return value;
 }
 

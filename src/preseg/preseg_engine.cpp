@@ -4,6 +4,7 @@
 #include <string>
 #include <opencv2/imgproc.hpp>
 
+#include "common/report.h"
 #include "preseg/graph_segmentation.h"
 
 namespace labeler {
@@ -108,8 +109,7 @@ bool PresegEngine::TakeSupplied(const cv::Mat& frame, int slot) {
   if (supplier_ == nullptr || !supplier_->Supply(frame, currentPreseg_, Random::Shared().state(), found)) {
     return false;
   }
-  std::fputs(found.report.c_str(), stdout);
-  std::fflush(stdout);
+  Report(nullptr, found.report);
   if (DrawsRandom(currentPreseg_.algorithm)) Random::Shared().Seed(found.randomAfter);
   slotColour_[slot] = found.colour;
   slotEdges_[slot] = found.edges;

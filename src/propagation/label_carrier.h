@@ -26,7 +26,8 @@ inline bool CanCarry(cv::Size frameSize) {
 }
 
 // Frames of more pixels than this (1280 x 720) are carried with the flow of copies scaled down to this area:
-// on HD frames the flow is then several times cheaper, and carries labels as well (see the README's figures).
+// on 1920 x 1080 frames the flow then takes less than half the time, and carries labels as well (see the
+// README's figures).
 inline constexpr double kLargestFullFlowArea = 1280.0 * 720.0;
 
 class LabelCarrier {

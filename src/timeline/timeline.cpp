@@ -196,7 +196,7 @@ bool Timeline::FetchMovieFrame() {
   if (decodedFrame_ == currentFrame_) return true;  // already decoded: fetching it again gives the same picture
   cv::Mat image;
   if (!DecodeMovieFrame(currentFrame_, image)) return false;
-  Deliver({image});
+  Deliver(image);
   decodedFrame_ = currentFrame_;
   return true;
 }
@@ -334,10 +334,10 @@ bool Timeline::TakeOffered(int frame) {
   return taken;
 }
 
-void Timeline::Deliver(DeliveredFrame picture) {
-  frame_ = std::move(picture.image);
+void Timeline::Deliver(cv::Mat image, FileStamp still) {
+  frame_ = std::move(image);
   frameSerial_ = ++*lastSerial_;
-  frameStill_ = picture.still;
+  frameStill_ = still;
 }
 
 // Movies whose frames end before their header says (a truncated file, a header that counts wrong): the first
@@ -357,7 +357,10 @@ void Timeline::EndMovieAt(int firstUnreadable) {
   left_ = {};
 }
 
-void Timeline::LoadStill() { Deliver(ReadStill(currentFrame_)); }
+void Timeline::LoadStill() {
+  DeliveredFrame still = ReadStill(currentFrame_);
+  Deliver(std::move(still.image), still.still);
+}
 
 DeliveredFrame Timeline::ReadStill(int frame) {
   const std::string& name = stillNames_[frame];

@@ -101,7 +101,7 @@ class Timeline {
   bool ReadSequentiallyTo(int frame);
   bool ReadNextMovieFrame(int frame, cv::Mat& image);
   void EndMovieAt(int firstUnreadable);
-  void Deliver(DeliveredFrame picture);
+  void Deliver(cv::Mat image, FileStamp still = {});  // a new picture, under a new serial
   bool TakeOffered(int frame);
 
   TimelineKind kind_;
