@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <opencv2/imgproc.hpp>
+
+#include "app/window_layers.h"
+
 #include "support/painting_session.h"
 
 namespace labeler {
@@ -100,6 +104,38 @@ TEST_F(Composition, KeyGFillsEverySlotAndChangesNoWindow) {
     EXPECT_NE(at, std::string::npos) << line;
   }
   EXPECT_EQ(s_.printed.find("Caching segmentation #3", s_.printed.find("got ")), std::string::npos);
+}
+
+// The region edges laid over "Labeled Map" in any rectangle, whatever its start and width, as a masked copy of
+// the edge image in grey would lay them.
+TEST(EdgesLayerAlone, DrawsEveryEdgePixelOfAnyRectangleAndNothingElse) {
+  cv::Mat frame(60, 83, CV_8UC3);
+  cv::RNG random(7);
+  for (int y = 0; y < frame.rows; y += 6) {
+    for (int x = 0; x < frame.cols; x += 5) {
+      cv::rectangle(frame, cv::Rect(x, y, 5 + y % 7, 6), cv::Scalar::all(random.uniform(0, 256)), cv::FILLED);
+    }
+  }
+  PresegEngine preseg;
+  preseg.CreatePresegImages(frame.size());
+  preseg.currentPreseg().algorithm = 1;
+  ::testing::internal::CaptureStdout();
+  preseg.UpdatePresegmentation(frame, 0, 0);
+  ::testing::internal::GetCapturedStdout();
+  const cv::Mat& edges = preseg.presegEdges();
+  ASSERT_GT(cv::countNonZero(edges), 100);
+  cv::Mat greyEdges;
+  cv::cvtColor(edges, greyEdges, cv::COLOR_GRAY2BGR);
+  const EdgesLayer layer(preseg);
+  for (const cv::Rect& rect : {cv::Rect(0, 0, 83, 60), cv::Rect(3, 5, 1, 9), cv::Rect(1, 2, 7, 3),
+                               cv::Rect(5, 7, 9, 11), cv::Rect(11, 0, 61, 60), cv::Rect(82, 59, 1, 1)}) {
+    cv::Mat picture(frame.size(), CV_8UC3);
+    random.fill(picture, cv::RNG::UNIFORM, 0, 256);
+    cv::Mat expected = picture.clone();
+    greyEdges(rect).copyTo(expected(rect), edges(rect));
+    layer.Draw(picture, rect);
+    EXPECT_EQ(cv::norm(picture, expected, cv::NORM_INF), 0) << rect;
+  }
 }
 
 }  // namespace
