@@ -100,6 +100,16 @@ class ClipCache {
     std::erase_if(flows_, [frame](const auto& flow) { return std::min(flow.first.first, flow.first.second) < frame; });
     std::erase_if(regions_, [frame](const auto& regions) { return regions.first.first < frame; });
   }
+  // Whether the movie has frame `frame`. A movie that ends early is found out here, before its last frame
+  // could be taken for a later one.
+  bool Reaches(int frame) {
+    if (frames_.count(frame) != 0) return true;
+    QuietConsole quiet;
+    cv::Mat picture = timeline_.GoToFrame(frame).clone();
+    if (timeline_.currentFrame() != frame) return false;
+    frames_[frame] = picture;
+    return true;
+  }
   const cv::Mat& Frame(int frame) {
     auto it = frames_.find(frame);
     if (it != frames_.end()) return it->second;
@@ -152,6 +162,21 @@ cv::Mat CarryOneStep(ClipCache& clip, int method, const cv::Mat& labels, int fro
   return SnapToRegions(carried, *clip.Regions(to, method - 1));
 }
 
+// Whether the label images of `frames` are all of the frames' size; names the first that is not.
+bool OfFrameSize(const std::array<int, 3>& frames, const std::array<cv::Mat, 3>& images, cv::Size size,
+                 const std::string& dir) {
+  for (size_t i = 0; i < frames.size(); ++i) {
+    if (images[i].size() == size) continue;
+    std::fprintf(stderr,
+                 "labeler-tool carry: warning: %s is %d x %d pixels, not of the frames' size %d x %d; "
+                 "frame %d is not scored\n",
+                 LabelImagePath(dir, frames[i]).c_str(), images[i].cols, images[i].rows, size.width, size.height,
+                 frames[0]);
+    return false;
+  }
+  return true;
+}
+
 void PrintTable(const char* title, const std::array<Score, kMethods>& scores, const LabelSet& labels) {
   std::printf("%s\n%-22s %9s", title, "method", "accuracy");
   for (const LabelInfo& label : labels) std::printf(" %12.12s", label.name.c_str());
@@ -194,6 +219,12 @@ int CarryCommand(int argc, char** argv) {
     const cv::Mat next = ReadStoredLabelImage(LabelImagePath(truthDir, start + 1));
     const cv::Mat last = ReadStoredLabelImage(LabelImagePath(truthDir, start + options.steps));
     if (first.empty() || next.empty() || last.empty()) continue;
+    if (!OfFrameSize({start, start + 1, start + options.steps}, {first, next, last}, size, truthDir)) continue;
+    if (!clip.Reaches(start + options.steps)) {
+      std::fprintf(stderr, "labeler-tool carry: warning: %s ends before frame %d; frames from %d on are not scored\n",
+                   timeline.c_str(), start + options.steps, start);
+      break;
+    }
     for (int method = 0; method < kMethods; ++method) {
       cv::Mat labels = first;
       for (int step = 1; step <= options.steps; ++step) {

@@ -1,6 +1,8 @@
 #include "support/test_media.h"
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 #include <stdexcept>
@@ -61,6 +63,13 @@ std::string MetaText(const std::string& timeline, const std::string& labelNames,
   return "FILE_TIMELINE " + timeline + "\nFILE_LABEL_NAMES " + labelNames + "\nDIR_LABEL_IMGS " + labelDir +
          "\nFILE_TIMELINE_JUMPBY " + std::to_string(jumpBy) + "\nMAX_WINDOW_DIM " + std::to_string(maxWindowDim) +
          "\n";
+}
+
+std::string WriteFirstHalfOf(const std::string& whole, const std::string& path) {
+  std::string bytes(std::filesystem::file_size(whole), '\0');
+  std::ifstream(whole, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size() / 2));
+  return path;
 }
 
 std::string DamagedLabelFileMarkedAsMedical() {

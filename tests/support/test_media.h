@@ -22,6 +22,10 @@ void WriteSparseKeyFrameMovie(const std::string& path, int frames, cv::Size size
 // Writes the movie `source` again as `path` through ffmpeg's `encoder`, key frames `keyFrameSpacing` apart.
 void Reencode(const std::string& source, const std::string& path, int keyFrameSpacing, const std::string& encoder);
 
+// Writes the first half of the file `whole` as `path`: a movie cut off in the middle, its index lost. Returns
+// `path`.
+std::string WriteFirstHalfOf(const std::string& whole, const std::string& path);
+
 // The 134 bytes of a damaged label file: "N", a PNG signature one byte late, and "DICM" at offset 128, the mark
 // by which the image loader takes a file for a medical image, whose decoder then aborts the process.
 std::string DamagedLabelFileMarkedAsMedical();

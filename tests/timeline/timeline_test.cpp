@@ -212,20 +212,13 @@ TEST(MovieTimeline, JumpsDeliverExactlyTheirFramesWithKeyFramesFarApart) {
   ExpectExactJumps(path);
 }
 
-// Writes the first half of the file `whole` as `name` in `dir`: a movie cut off in the middle, its index lost.
-std::string FirstHalfOf(const TempDir& dir, const std::string& whole, const std::string& name) {
-  std::string bytes(std::filesystem::file_size(whole), '\0');
-  std::ifstream(whole, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return dir.Write(name, bytes.substr(0, bytes.size() / 2));
-}
-
 // A movie whose header promises more frames than the file holds (here cut in the middle): the first frame that
 // can't be read ends the movie for the session, once said, and the move lands on the last readable frame.
 TEST(MovieTimeline, AMovieThatEndsEarlyEndsThereForTheSession) {
   TempDir dir;
   const std::string whole = dir.File("whole.avi");
   testing::WriteIndexedMovie(whole, 40, {160, 120});
-  const std::string cut = FirstHalfOf(dir, whole, "cut.avi");
+  const std::string cut = testing::WriteFirstHalfOf(whole, dir.File("cut.avi"));
   Timeline timeline(cut);
   ::testing::internal::CaptureStderr();
   Printed([&] {
@@ -280,7 +273,7 @@ TEST(MovieTimeline, FramesOfAMovieCutShortAreDecodedFromTheirTrueReferences) {
   }
   const std::string whole = dir.File("predicted.avi");
   testing::Reencode(source, whole, 50, "msmpeg4");
-  const std::string cut = FirstHalfOf(dir, whole, "cut.avi");
+  const std::string cut = testing::WriteFirstHalfOf(whole, dir.File("cut.avi"));
   const std::vector<cv::Mat> inOrder = FramesInOrder(cut, 199);
   const int end = static_cast<int>(inOrder.size()) - 1;
   ASSERT_GT(end, 60);

@@ -385,6 +385,35 @@ TEST(LabelerToolCarry, FramesTooSmallForTheFlowAreRefusedInOneLine) {
   EXPECT_NE(errors.find("15 x 40"), std::string::npos) << errors;
 }
 
+// A label image of another size than the frames, or a movie that ends before its header says, is the input's
+// fault: the starting frames it concerns are left out, with a warning naming it, and the others are scored.
+TEST(LabelerToolCarry, ALabelImageOfAnotherSizeOrAMovieCutShortLeavesOutOnlyTheFramesConcerned) {
+  CarryProject project(5, {64, 48});
+  cv::imwrite(LabelImagePath(project.dir.File("labels"), 2), cv::Mat(16, 16, CV_8UC3, cv::Scalar(142, 0, 0)));
+  std::string errors;
+  ToolRun run = RunTool("carry --steps 1 --meta " + project.meta, &errors);
+  EXPECT_EQ(run.status, 0) << errors;
+  EXPECT_NE(errors.find(LabelImagePath(project.dir.File("labels"), 2) + " is 16 x 16 pixels, not of the frames' size "
+                        "64 x 48; frame 1 is not scored"),
+            std::string::npos) << errors;
+  EXPECT_NE(run.output.find("Scored 2 starting frames"), std::string::npos) << run.output;
+
+  testing::WriteIndexedMovie(project.dir.File("whole.avi"), 40, {64, 48});
+  const std::string cut = testing::WriteFirstHalfOf(project.dir.File("whole.avi"), project.dir.File("cut.avi"));
+  for (int frame = 0; frame < 40; ++frame) {
+    cv::imwrite(LabelImagePath(project.dir.File("labels"), frame), cv::Mat(48, 64, CV_8UC3, cv::Scalar(142, 0, 0)));
+  }
+  const std::string meta = project.dir.Write(
+      "cut.meta", testing::MetaText(cut, project.dir.File("names.txt"), project.dir.File("labels")));
+  run = RunTool("carry --steps 1 --meta " + meta, &errors);
+  EXPECT_EQ(run.status, 0) << errors;
+  const size_t warned = errors.find(cut + " ends before frame ");
+  ASSERT_NE(warned, std::string::npos) << errors;
+  const int end = std::stoi(errors.substr(warned + cut.size() + 19));
+  EXPECT_NE(run.output.find("Scored " + std::to_string(end - 1) + " starting frames"), std::string::npos)
+      << run.output << errors;
+}
+
 TEST(LabelerToolStats, CsvPerFrameAndTotalsWithFramesWithoutLabelImages) {
   ExportProject project;
   project.WriteLabelImage(0);
