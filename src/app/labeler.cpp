@@ -346,17 +346,22 @@ void Labeler::RebuildLabelMap() {
 // Fills the cache slots of settings 1 to 5 for this frame, so that switching settings afterwards is immediate.
 void Labeler::CacheAllSegmentations() {
   PresegParams& params = preseg_.currentPreseg();
-  const int chosen = params.algorithm;
+  // However the caching ends, the setting is the one the trackbar shows and new strokes record.
   struct EndCaching {
     int& caching;
-    ~EndCaching() { caching = 0; }
-  } endCaching{cachingAll_};
+    int& algorithm;
+    const int chosen;
+    ~EndCaching() {
+      caching = 0;
+      algorithm = chosen;
+    }
+  } endCaching{cachingAll_, params.algorithm, params.algorithm};
   for (int setting = kPyramidPreseg; setting <= kLastPresegSetting; ++setting) {
     params.algorithm = setting;
     cachingAll_ = setting;
     preseg_.UpdatePresegmentation(timeline_->frame(), timeline_->currentFrame(), 1);
   }
-  params.algorithm = chosen;
+  params.algorithm = endCaching.chosen;
   preseg_.UpdatePresegmentation(timeline_->frame(), timeline_->currentFrame(), 0);
 }
 

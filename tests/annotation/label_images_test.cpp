@@ -436,6 +436,18 @@ TEST(LabelImages, WorkThatFailsIsReportedAndTheStrokesAreKept) {
   EXPECT_EQ(stored.at<cv::Vec3b>(40, 50), kRoadBgr);
 }
 
+// "g" that fails half-way (here showing its progress on a large frame) leaves the setting the trackbar shows,
+// which the next stroke records.
+TEST(LabelImages, AFailedCachingOfEverySettingKeepsTheChosenOne) {
+  PaintingSession s(1, {1281, 720});
+  s.windows.Do([&s] { s.windows.failingShows = 1; });
+  s.windows.Key('g');
+  s.windows.Do([&s] { EXPECT_EQ(s.app.preseg().currentPreseg().algorithm, 0); });
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(s.Run(), 0);
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("labeler: error: the key \"g\" failed"), std::string::npos);
+}
+
 // A stroke whose render and commit never ran (work that failed half-way) still reaches the file: the save
 // rebuilds the committed image from the strokes first.
 TEST(LabelImages, ASaveAfterAFailedCommitHoldsEveryStroke) {

@@ -83,6 +83,7 @@ class FakeWindowSystem : public ui::WindowSystem {
     statusLines[window] = parts;
   }
   void ShowStatusNow(const std::string& window, const std::vector<ui::StatusPart>& parts) override {
+    FailIfAsked();
     SetStatusLine(window, parts);
     shownAtOnce.push_back(StatusText(window));
   }
@@ -131,7 +132,7 @@ class FakeWindowSystem : public ui::WindowSystem {
   std::map<std::string, std::vector<ui::StatusPart>> statusLines;
   std::vector<std::string> shownAtOnce;  // the status lines shown at once (ShowStatusNow), in order
   int waits = 0;
-  int failingShows = 0;  // the next this many pictures shown throw, as a window system out of memory would
+  int failingShows = 0;  // the next this many pictures or progress lines shown throw, as when out of memory
 
  private:
   void FailIfAsked() {
