@@ -55,7 +55,7 @@ AssistOptions ParseAssistOptions(int argc, char** argv) {
 }
 
 cv::Mat ReadStrokes(const std::string& path, cv::Size frameSize) {
-  const cv::Mat strokes = ReadStoredLabelImage(path);
+  const cv::Mat strokes = ReadStoredLabelImage(path, frameSize);
   if (strokes.empty()) throw FatalError(ErrorLine("strokes " + path + " can't be read as an image"));
   if (strokes.size() != frameSize) {
     throw FatalError(ErrorLine("strokes " + path + " are " + std::to_string(strokes.cols) + " x " +
@@ -68,7 +68,7 @@ cv::Mat ReadStrokes(const std::string& path, cv::Size frameSize) {
 // The frame's stored label image with the strokes painted over it, as the labeller holds it: what is stored counts
 // as painted. A stored image that can't be used is left out, as the labeller starts such a frame black.
 cv::Mat WithStoredLabels(const cv::Mat& strokes, const std::string& labelDir, int frame) {
-  cv::Mat painted = ReadStoredLabelImage(LabelImagePath(labelDir, frame));
+  cv::Mat painted = ReadStoredLabelImage(LabelImagePath(labelDir, frame), strokes.size());
   if (painted.size() != strokes.size()) return strokes;
   std::vector<cv::Mat> channels;
   cv::split(strokes, channels);

@@ -215,9 +215,9 @@ int CarryCommand(int argc, char** argv) {
   int scored = 0;
   for (int start = 0; start + options.steps < clip.frameCount(); start += options.every) {
     clip.ForgetFramesBefore(start);
-    const cv::Mat first = ReadStoredLabelImage(LabelImagePath(truthDir, start));
-    const cv::Mat next = ReadStoredLabelImage(LabelImagePath(truthDir, start + 1));
-    const cv::Mat last = ReadStoredLabelImage(LabelImagePath(truthDir, start + options.steps));
+    const cv::Mat first = ReadStoredLabelImage(LabelImagePath(truthDir, start), size);
+    const cv::Mat next = ReadStoredLabelImage(LabelImagePath(truthDir, start + 1), size);
+    const cv::Mat last = ReadStoredLabelImage(LabelImagePath(truthDir, start + options.steps), size);
     if (first.empty() || next.empty() || last.empty()) continue;
     if (!OfFrameSize({start, start + 1, start + options.steps}, {first, next, last}, size, truthDir)) continue;
     if (!clip.Reaches(start + options.steps)) {

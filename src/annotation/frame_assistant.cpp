@@ -59,7 +59,7 @@ std::vector<LabelledNeighbour> FrameAssistant::StoredNeighbours(const cv::Mat& g
     if (!std::filesystem::is_regular_file(path, error)) continue;
     cv::Mat labels;
     try {
-      labels = ReadStoredLabelImage(path);
+      labels = ReadStoredLabelImage(path, grey.size());
     } catch (const std::exception&) {
       continue;
     }

@@ -52,23 +52,24 @@ bool ChunksFitTheFile(std::FILE* file) {
   return true;
 }
 
-// Beyond 8192 x 8192 a label image's header is not believed: the decoder would allocate gigabytes on its say-so.
+// Beyond 8192 x 8192 a label image's header is not believed, unless it declares the very size of the frames: the
+// decoder would allocate gigabytes on its say-so, while frames that large have label images that large.
 constexpr int64_t kLargestDeclaredPixels = int64_t{8192} * 8192;
 
-bool DeclaresAPlausibleSize(std::FILE* file) {
+bool DeclaresAPlausibleSize(std::FILE* file, cv::Size frameSize) {
   const std::optional<cv::Size> size = DeclaredSize(file);
-  return size && static_cast<int64_t>(size->width) * size->height <= kLargestDeclaredPixels;
+  return size && (*size == frameSize || static_cast<int64_t>(size->width) * size->height <= kLargestDeclaredPixels);
 }
 
 // Whether the file may be handed to the image loader: it starts as a label format does, a PNG file's chunks fit
 // in it, and the size it declares is one a label image may have.
-bool MayBeDecoded(const std::string& path) {
+bool MayBeDecoded(const std::string& path, cv::Size frameSize) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) return false;
   char bytes[8];
   const std::string_view head(bytes, std::fread(bytes, 1, sizeof bytes, file));
   const bool decodable = (head == kPngSignature ? ChunksFitTheFile(file) : IsOtherLabelFormat(head)) &&
-                         DeclaresAPlausibleSize(file);
+                         DeclaresAPlausibleSize(file, frameSize);
   std::fclose(file);
   return decodable;
 }
@@ -102,8 +103,8 @@ cv::Mat AsLabelColours(cv::Mat loaded) {
 
 }  // namespace
 
-cv::Mat ReadStoredLabelImage(const std::string& path) {
-  if (!NotARegularFile(path).empty() || !MayBeDecoded(path)) return {};
+cv::Mat ReadStoredLabelImage(const std::string& path, cv::Size frameSize) {
+  if (!NotARegularFile(path).empty() || !MayBeDecoded(path, frameSize)) return {};
   cv::Mat loaded;
   try {
     loaded = cv::imread(path, cv::IMREAD_UNCHANGED);

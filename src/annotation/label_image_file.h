@@ -15,9 +15,10 @@ namespace labeler {
 
 // A stored label image as the labeller uses it: grey, grey with alpha, colour with alpha and 16-bit files are
 // converted to 8-bit, 3 channels (16-bit samples by their high byte). An empty image when the file is not a
-// regular file, is not in one of the formats above, can't be decoded, or is a PNG file whose chunks claim more
-// than the file holds.
-cv::Mat ReadStoredLabelImage(const std::string& path);
+// regular file, is not in one of the formats above, can't be decoded, is a PNG file whose chunks claim more
+// than the file holds, or declares more than 8192 x 8192 pixels without declaring `frameSize`, the size of the
+// frames it belongs to (when the caller knows it).
+cv::Mat ReadStoredLabelImage(const std::string& path, cv::Size frameSize = {});
 
 }  // namespace labeler
 

@@ -47,9 +47,9 @@ namespace {
 
 // A stored label image that can't even be read (its header claims more memory than there is, say) is an unusable
 // label image like any other, not the end of the session.
-bool ReadInto(const std::string& path, cv::Mat& loaded, std::string& failure) {
+bool ReadInto(const std::string& path, cv::Size frameSize, cv::Mat& loaded, std::string& failure) {
   try {
-    loaded = ReadStoredLabelImage(path);
+    loaded = ReadStoredLabelImage(path, frameSize);
     return true;
   } catch (const std::exception& error) {
     failure = error.what();
@@ -112,7 +112,7 @@ void LabelImages::LoadLabelImage(cv::Mat& image, int frame) {
   cv::Mat loaded;
   if (!problem.empty()) {
     problem += ", not an image file";
-  } else if (!ReadInto(path, loaded, problem)) {
+  } else if (!ReadInto(path, image.size(), loaded, problem)) {
     problem = "can't be read: " + problem;
   } else if (loaded.empty()) {
     problem = "can't be decoded as an image";

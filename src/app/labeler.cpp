@@ -391,7 +391,7 @@ void Labeler::ProposeLabels(int from) {
     return;
   }
   cv::Mat labels = labelImages_->SavedOnLeaving(source);
-  if (labels.empty()) labels = ReadStoredLabelImage(path);
+  if (labels.empty()) labels = ReadStoredLabelImage(path, timeline_->frame().size());
   if (labels.size() != timeline_->frame().size()) {
     std::printf("The label image of frame %d can't be carried: %s.\n", source,
                 labels.empty() ? "it can't be decoded" : "it is not of the frame's size");

@@ -19,7 +19,7 @@ std::optional<cv::Size> SizeOfFile(const std::string& path) {
   return size;
 }
 
-TEST(DeclaredSize, IsReadFromEveryLabelFormatAndAGiantIsNotDecoded) {
+TEST(DeclaredSize, IsReadFromEveryLabelFormatAndAGiantIsDecodedOnlyForFramesThatLarge) {
   testing::TempDir dir;
   const cv::Mat picture(37, 53, CV_8UC3, cv::Scalar(1, 2, 3));
   for (const std::string name : {"a.png", "a.bmp", "a.tiff", "a.jpg", "a.ppm", "a.pgm"}) {
@@ -33,6 +33,17 @@ TEST(DeclaredSize, IsReadFromEveryLabelFormatAndAGiantIsNotDecoded) {
   const std::string path = dir.Write("giant.tiff", std::string(reinterpret_cast<const char*>(giant), sizeof giant));
   EXPECT_EQ(SizeOfFile(path), cv::Size(30000, 30000));
   EXPECT_TRUE(ReadStoredLabelImage(path).empty());
+  EXPECT_TRUE(ReadStoredLabelImage(path, {1920, 1080}).empty());
+
+  // Frames beyond that size have label images beyond it, which the labeller itself writes: one declaring the
+  // frames' size is read.
+  const cv::Size large(16400, 4100);
+  const std::string written = dir.File("large.png");
+  ASSERT_TRUE(cv::imwrite(written, cv::Mat(large, CV_8UC1, cv::Scalar(9))));
+  EXPECT_TRUE(ReadStoredLabelImage(written).empty());
+  const cv::Mat read = ReadStoredLabelImage(written, large);
+  ASSERT_EQ(read.size(), large);
+  EXPECT_EQ(read.at<cv::Vec3b>(4099, 16399), cv::Vec3b(9, 9, 9));
 }
 
 }  // namespace
