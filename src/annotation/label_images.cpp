@@ -57,6 +57,10 @@ bool ReadInto(const std::string& path, cv::Size frameSize, cv::Mat& loaded, std:
   }
 }
 
+bool SamePicture(const cv::Mat& a, const cv::Mat& b) {
+  return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0;
+}
+
 }  // namespace
 
 std::string LabelImagePath(const std::string& dir, int frame) {
@@ -455,11 +459,15 @@ void LabelImages::ForgetLastRender() {
 bool LabelImages::ChangeFrame(int delta) {
   const int left = timeline_.currentFrame();
   if (!SaveLabelImage(left)) return false;
+  const cv::Mat picture = timeline_.frame();
   timeline_.GoToRelativeFrame(delta);
   strokes_.DiscardStrokes();
   LoadCurrentFrame();
   redraws_.frameWindowDirty = redraws_.presegWindowDirty = redraws_.labelWindowDirty = true;
   if (delta != 0) preseg_.InvalidatePresegCache();
+  // A still replaced on disk comes back from a reload as another picture, whose presegmentation is not the one
+  // computed before.
+  if (delta == 0 && !SamePicture(picture, timeline_.frame())) preseg_.ForgetPicture();
   CompleteCommitted();
   return true;
 }

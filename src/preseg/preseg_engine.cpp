@@ -92,11 +92,17 @@ void PresegEngine::ComputeSlot(const cv::Mat& frame, int slot) {
   SegmentInto(frame, currentPreseg_, Random::Shared(), nullptr, slotColour_[slot], slotEdges_[slot]);
 }
 
+// A stroke re-rendered by undo, redo or clear asks for the thresholds it was painted with, which may not be
+// those of the result held: that result serves only for the same thresholds.
 void PresegEngine::ComputePyramidPreseg(const cv::Mat& frame, int frameNumber, int force) {
-  if (force == 0 && frameNumber == lastPyramidFrame_) return;  // the slot images hold this frame's result
+  const bool sameThresholds = lastPyramidThresholds_[0] == currentPreseg_.pyrSeg1 &&
+                              lastPyramidThresholds_[1] == currentPreseg_.pyrSeg2;
+  if (force == 0 && frameNumber == lastPyramidFrame_ && sameThresholds) return;  // the slot holds this result
   std::printf("Refreshing Preseg \n ");
   slotGeneration_[kPyramidSlot] = ++lastGeneration_;
   lastPyramidFrame_ = frameNumber;
+  lastPyramidThresholds_[0] = currentPreseg_.pyrSeg1;
+  lastPyramidThresholds_[1] = currentPreseg_.pyrSeg2;
   if (TakeSupplied(frame, kPyramidSlot)) return;
   if (computeNotice_) computeNotice_(kPyramidPreseg);
   SegmentInto(frame, currentPreseg_, Random::Shared(), nullptr, slotColour_[kPyramidSlot], slotEdges_[kPyramidSlot]);
@@ -156,6 +162,11 @@ void PresegEngine::SegmentInto(const cv::Mat& frame, const PresegParams& params,
 void PresegEngine::InvalidatePresegCache() {
   for (PresegParams& slot : slots_) slot.slotTag = -1;
   for (auto& regions : slotRegions_) regions.reset();
+}
+
+void PresegEngine::ForgetPicture() {
+  InvalidatePresegCache();
+  lastPyramidFrame_ = -1;
 }
 
 std::shared_ptr<const RegionMap> PresegEngine::Regions() {

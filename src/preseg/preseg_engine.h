@@ -64,12 +64,15 @@ class PresegEngine {
 
   // Makes the result of currentPreseg() for `frame` (the timeline's frame number `frameNumber`) available,
   // computing it only when its slot doesn't match. With `force` 0 the pyramid step also trusts a result it
-  // made earlier for the same frame number. When the computation throws, the frame is published instead and the
+  // made earlier for the same frame number with the same thresholds. When the computation throws, the frame is published instead and the
   // slot is computed anew at the next call.
   void UpdatePresegmentation(const cv::Mat& frame, int frameNumber, int force);
 
   // Empties all five slots: the frame has changed.
   void InvalidatePresegCache();
+  // Empties all five slots and trusts nothing computed before, not even the pyramid step's result for the same
+  // frame number: the frame's picture itself has changed (a still replaced on disk and read again).
+  void ForgetPicture();
 
   // The supplier asked before each computation of a slot; nullptr (the start) for none. Borrowed: it must
   // outlive the engine or be unset first.
@@ -122,8 +125,10 @@ class PresegEngine {
   SegmentationSupplier* supplier_ = nullptr;
   std::function<void(int)> computeNotice_;
 
-  // The segmenters' working storage, and the pyramid step's own state: the frame it last computed.
+  // The segmenters' working storage, and the pyramid step's own state: the frame it last computed and the
+  // thresholds it computed it with.
   int lastPyramidFrame_ = -1;
+  int lastPyramidThresholds_[2] = {-1, -1};
   PyramidSegmenter pyramid_;
   MeanShiftSegmenter meanShift_;
   cv::Mat grey_;

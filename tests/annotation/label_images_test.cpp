@@ -460,5 +460,43 @@ TEST(LabelImages, ASaveAfterAFailedCommitHoldsEveryStroke) {
   EXPECT_EQ(CountColour(stored, kCarBgr), CountColour(s.images->committed(), kCarBgr));
 }
 
+// The pyramid result held serves only the picture and the thresholds it was computed for: a still replaced on
+// disk and reloaded ("c") is presegmented anew, and a stroke re-rendered after the thresholds moved (undo,
+// redo, clear of another stroke) fills the regions it was painted on.
+TEST(LabelImages, ThePyramidResultServesOnlyItsOwnPictureAndThresholds) {
+  testing::OneStillLabelImages s;
+  auto update = [&s](int force) {
+    ::testing::internal::CaptureStdout();
+    s.preseg.UpdatePresegmentation(s.timeline->frame(), 0, force);
+    ::testing::internal::GetCapturedStdout();
+  };
+  s.preseg.currentPreseg().algorithm = kPyramidPreseg;
+  update(1);
+  cv::Mat gradient(s.size, CV_8UC3);
+  for (int y = 0; y < gradient.rows; ++y) {
+    for (int x = 0; x < gradient.cols; ++x) gradient.at<cv::Vec3b>(y, x) = cv::Vec3b(x * 8, y * 8, x + y);
+  }
+  cv::imwrite(s.dir.File("frame.png"), gradient);
+  ASSERT_TRUE(s.images->ChangeFrame(0));
+  update(0);
+  PresegEngine fresh;
+  fresh.CreatePresegImages(s.size);
+  fresh.currentPreseg().algorithm = kPyramidPreseg;
+  ::testing::internal::CaptureStdout();
+  fresh.UpdatePresegmentation(gradient, 0, 1);
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(cv::norm(s.preseg.presegColour(), fresh.presegColour(), cv::NORM_INF), 0);
+
+  s.strokes.BeginStroke(16, 12, 2, cv::Scalar(0, 0, 200), FormatPresegParams(s.preseg.currentPreseg()));
+  s.strokes.EndStroke(17, 12);
+  s.images->RenderWorking();
+  s.images->Commit();
+  const cv::Mat painted = s.images->committed().clone();
+  s.preseg.currentPreseg().pyrSeg1 = s.preseg.currentPreseg().pyrSeg2 = 4;
+  update(1);
+  s.images->RebuildCommitted();
+  EXPECT_EQ(cv::norm(s.images->committed(), painted, cv::NORM_INF), 0);
+}
+
 }  // namespace
 }  // namespace labeler
