@@ -64,8 +64,8 @@ class PresegEngine {
 
   // Makes the result of currentPreseg() for `frame` (the timeline's frame number `frameNumber`) available,
   // computing it only when its slot doesn't match. With `force` 0 the pyramid step also trusts a result it
-  // made earlier for the same frame number with the same thresholds. When the computation throws, the frame is published instead and the
-  // slot is computed anew at the next call.
+  // made earlier for the same frame number with the same thresholds. When the computation throws, the frame is
+  // published instead and the slot is computed anew at the next call.
   void UpdatePresegmentation(const cv::Mat& frame, int frameNumber, int force);
 
   // Empties all five slots: the frame has changed.
