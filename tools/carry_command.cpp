@@ -100,14 +100,17 @@ class ClipCache {
     std::erase_if(flows_, [frame](const auto& flow) { return std::min(flow.first.first, flow.first.second) < frame; });
     std::erase_if(regions_, [frame](const auto& regions) { return regions.first.first < frame; });
   }
-  // Whether the movie has frame `frame`. A movie that ends early is found out here, before its last frame
-  // could be taken for a later one.
-  bool Reaches(int frame) {
-    if (frames_.count(frame) != 0) return true;
+  // Whether the movie has the frames `first` to `last`, read in that order (a movie without an index would be
+  // read again from its start for every step back). A movie that ends early is found out here, before its last
+  // frame could be taken for a later one.
+  bool Reaches(int first, int last) {
     QuietConsole quiet;
-    cv::Mat picture = timeline_.GoToFrame(frame).clone();
-    if (timeline_.currentFrame() != frame) return false;
-    frames_[frame] = picture;
+    for (int frame = first; frame <= last; ++frame) {
+      if (frames_.count(frame) != 0) continue;
+      cv::Mat picture = timeline_.GoToFrame(frame).clone();
+      if (timeline_.currentFrame() != frame) return false;
+      frames_[frame] = picture;
+    }
     return true;
   }
   const cv::Mat& Frame(int frame) {
@@ -220,7 +223,7 @@ int CarryCommand(int argc, char** argv) {
     const cv::Mat last = ReadStoredLabelImage(LabelImagePath(truthDir, start + options.steps), size);
     if (first.empty() || next.empty() || last.empty()) continue;
     if (!OfFrameSize({start, start + 1, start + options.steps}, {first, next, last}, size, truthDir)) continue;
-    if (!clip.Reaches(start + options.steps)) {
+    if (!clip.Reaches(start, start + options.steps)) {
       std::fprintf(stderr, "labeler-tool carry: warning: %s ends before frame %d; frames from %d on are not scored\n",
                    timeline.c_str(), start + options.steps, start);
       break;

@@ -465,9 +465,9 @@ bool LabelImages::ChangeFrame(int delta) {
   LoadCurrentFrame();
   redraws_.frameWindowDirty = redraws_.presegWindowDirty = redraws_.labelWindowDirty = true;
   if (delta != 0) preseg_.InvalidatePresegCache();
-  // A still replaced on disk comes back from a reload as another picture, whose presegmentation is not the one
-  // computed before.
-  if (delta == 0 && !SamePicture(picture, timeline_.frame())) preseg_.ForgetPicture();
+  // A still replaced on disk comes back from a reload (or a step clamped to the same frame) as another picture,
+  // whose presegmentation is not the one computed before.
+  if (timeline_.currentFrame() == left && !SamePicture(picture, timeline_.frame())) preseg_.ForgetPicture();
   CompleteCommitted();
   return true;
 }

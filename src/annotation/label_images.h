@@ -71,8 +71,8 @@ class LabelImages {
   void Commit();
 
   // Leaves the current frame for the one `delta` frames away (0 reloads it): saves, moves, discards the
-  // strokes, loads the new label image and requests all redraws; a non-zero step, or a reload that finds
-  // another picture, also empties the presegmentation cache. Returns false, leaving everything as it was, when
+  // strokes, loads the new label image and requests all redraws; a non-zero step, or landing on the same frame
+  // with another picture, also empties the presegmentation cache. Returns false, leaving everything as it was, when
   // the save failed.
   bool ChangeFrame(int delta);
 

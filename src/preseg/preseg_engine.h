@@ -68,7 +68,8 @@ class PresegEngine {
   // published instead and the slot is computed anew at the next call.
   void UpdatePresegmentation(const cv::Mat& frame, int frameNumber, int force);
 
-  // Empties all five slots: the frame has changed.
+  // Empties all five slots: the frame has changed. The pyramid step still trusts its result for the same frame
+  // number and thresholds (see UpdatePresegmentation); ForgetPicture trusts nothing.
   void InvalidatePresegCache();
   // Empties all five slots and trusts nothing computed before, not even the pyramid step's result for the same
   // frame number: the frame's picture itself has changed (a still replaced on disk and read again).

@@ -461,7 +461,7 @@ TEST(LabelImages, ASaveAfterAFailedCommitHoldsEveryStroke) {
 }
 
 // The pyramid result held serves only the picture and the thresholds it was computed for: a still replaced on
-// disk and reloaded ("c") is presegmented anew, and a stroke re-rendered after the thresholds moved (undo,
+// disk and read again ("c", or a step clamped to the same frame) is presegmented anew, and a stroke re-rendered after the thresholds moved (undo,
 // redo, clear of another stroke) fills the regions it was painted on.
 TEST(LabelImages, ThePyramidResultServesOnlyItsOwnPictureAndThresholds) {
   testing::OneStillLabelImages s;
@@ -477,7 +477,7 @@ TEST(LabelImages, ThePyramidResultServesOnlyItsOwnPictureAndThresholds) {
     for (int x = 0; x < gradient.cols; ++x) gradient.at<cv::Vec3b>(y, x) = cv::Vec3b(x * 8, y * 8, x + y);
   }
   cv::imwrite(s.dir.File("frame.png"), gradient);
-  ASSERT_TRUE(s.images->ChangeFrame(0));
+  ASSERT_TRUE(s.images->ChangeFrame(+1));  // clamped to the one still: read again as "c" does
   update(0);
   PresegEngine fresh;
   fresh.CreatePresegImages(s.size);
