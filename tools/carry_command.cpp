@@ -113,12 +113,8 @@ class ClipCache {
     }
     return true;
   }
-  const cv::Mat& Frame(int frame) {
-    auto it = frames_.find(frame);
-    if (it != frames_.end()) return it->second;
-    QuietConsole quiet;
-    return frames_[frame] = timeline_.GoToFrame(frame).clone();
-  }
+  // A frame Reaches has read: every frame of a start is.
+  const cv::Mat& Frame(int frame) const { return frames_.at(frame); }
   // The flow from frame `to` back to frame `from`.
   const cv::Mat& Flow(int to, int from) {
     auto key = std::make_pair(to, from);

@@ -461,8 +461,8 @@ TEST(LabelImages, ASaveAfterAFailedCommitHoldsEveryStroke) {
 }
 
 // The pyramid result held serves only the picture and the thresholds it was computed for: a still replaced on
-// disk and read again ("c", or a step clamped to the same frame) is presegmented anew, and a stroke re-rendered after the thresholds moved (undo,
-// redo, clear of another stroke) fills the regions it was painted on.
+// disk and read again ("c", or a step clamped to the same frame) is presegmented anew, and a stroke re-rendered
+// after the thresholds moved (undo, redo, clear of another stroke) fills the regions it was painted on.
 TEST(LabelImages, ThePyramidResultServesOnlyItsOwnPictureAndThresholds) {
   testing::OneStillLabelImages s;
   auto update = [&s](int force) {
