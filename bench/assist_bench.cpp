@@ -24,6 +24,7 @@
 #include "annotation/frame_assistant.h"
 #include "annotation/label_image_file.h"
 #include "annotation/label_images.h"
+#include "annotation/painted_record.h"
 #include "common/quiet_console.h"
 #include "propagation/label_carrier.h"
 
@@ -166,7 +167,7 @@ class TimedAssistant : public LabelCompleter {
       : assistant_(timeline, preseg, labelDir) {}
   cv::Mat Complete(const cv::Mat& painted) override {
     const auto start = std::chrono::steady_clock::now();
-    cv::Mat completed = assistant_.Complete(painted);
+    cv::Mat completed = assistant_.Complete(painted, NonBlackPixels(painted));
     seconds_.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     return completed;
   }

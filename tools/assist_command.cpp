@@ -11,6 +11,7 @@
 #include "annotation/frame_assistant.h"
 #include "annotation/label_image_file.h"
 #include "annotation/label_images.h"
+#include "annotation/painted_record.h"
 #include "common/files.h"
 #include "common/quiet_console.h"
 #include "preseg/preseg_engine.h"
@@ -65,14 +66,22 @@ cv::Mat ReadStrokes(const std::string& path, cv::Size frameSize) {
   return strokes;
 }
 
-// The frame's stored label image with the strokes painted over it, as the labeller holds it: what is stored counts
-// as painted. A stored image that can't be used is left out, as the labeller starts such a frame black.
-cv::Mat WithStoredLabels(const cv::Mat& strokes, const std::string& labelDir, int frame) {
-  cv::Mat painted = ReadStoredLabelImage(LabelImagePath(labelDir, frame), strokes.size());
-  if (painted.size() != strokes.size()) return strokes;
-  std::vector<cv::Mat> channels;
-  cv::split(strokes, channels);
-  strokes.copyTo(painted, (channels[0] | channels[1] | channels[2]) != 0);
+// The frame's stored label image with the strokes painted over it, as the labeller holds it when it enters the
+// frame, and the pixels painted by hand: the strokes' and those the label folder's record gives the stored image
+// (without one, every labelled pixel of it). A stored image that can't be used is left out, as the labeller starts
+// such a frame black.
+struct Painted {
+  cv::Mat labels;
+  cv::Mat mask;
+};
+
+Painted WithStoredLabels(const cv::Mat& strokes, const std::string& labelDir, int frame) {
+  const cv::Mat strokeMask = NonBlackPixels(strokes);
+  cv::Mat stored = ReadStoredLabelImage(LabelImagePath(labelDir, frame), strokes.size());
+  if (stored.size() != strokes.size()) return {strokes, strokeMask};
+  Painted painted{stored, PaintedPixels(labelDir, frame, stored)};
+  strokes.copyTo(painted.labels, strokeMask);
+  painted.mask |= strokeMask;
   return painted;
 }
 
@@ -95,7 +104,7 @@ int AssistCommand(int argc, char** argv) {
     throw FatalError(ErrorLine("frame " + std::to_string(options.frame) + " of " + *project.config.FILE_TIMELINE +
                                " can't be read"));
   }
-  const cv::Mat painted = WithStoredLabels(ReadStrokes(options.strokes, timeline.frame().size()),
+  const Painted painted = WithStoredLabels(ReadStrokes(options.strokes, timeline.frame().size()),
                                            *project.config.DIR_LABEL_IMGS, options.frame);
   PresegEngine preseg;
   preseg.CreatePresegImages(timeline.frame().size());
@@ -104,7 +113,7 @@ int AssistCommand(int argc, char** argv) {
   cv::Mat completed;
   {
     QuietConsole quiet;  // the presegmentations say what they compute
-    completed = assistant.Complete(painted);
+    completed = assistant.Complete(painted.labels, painted.mask);
   }
   std::vector<uchar> png;
   if (!cv::imencode(".png", completed, png)) throw FatalError(ErrorLine("cannot encode " + options.out));

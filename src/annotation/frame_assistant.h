@@ -27,7 +27,8 @@ class FrameAssistant : public LabelCompleter {
  public:
   FrameAssistant(Timeline& timeline, PresegEngine& preseg, std::string labelDir);
 
-  cv::Mat Complete(const cv::Mat& painted) override;
+  cv::Mat Complete(const cv::Mat& labels, const cv::Mat& painted) override;
+  cv::Mat Confidence() const override { return {}; }
   bool Outdated() const override;
 
  private:

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
+#include <vector>
 #include <fstream>
 #include <sstream>
 
@@ -73,19 +75,60 @@ bool LeftBehind(const std::string& content, const LockHolder& holder) {
 LabelFolderLock::LabelFolderLock(const std::string& labelDir) : path_(labelDir + kLockName) {
   mine_ = "host " + HostName() + "\npid " + std::to_string(getpid()) + "\nstarted " + Now() + "\n";
   // A folder the lock can't be written to (read-only, say) has no lock to show; its saves say what fails.
-  if (TryCreate() != Attempt::kHeldByAnother) return;
-  const std::string left = ReadAll(path_);
-  const LockHolder holder = ReadHolder(path_);
-  if (LeftBehind(left, holder) && TakeOver(left)) {
-    std::printf("Took over the lock of label folder %s left by process %ld (started %s), which no longer runs.\n",
-                labelDir.c_str(), holder.pid, holder.started.c_str());
-    return;
+  const Attempt attempt = TryCreate();
+  if (attempt == Attempt::kFailed) return;
+  if (attempt == Attempt::kHeldByAnother) {
+    const std::string left = ReadAll(path_);
+    const LockHolder holder = ReadHolder(path_);
+    if (LeftBehind(left, holder) && TakeOver(left)) {
+      std::printf("Took over the lock of label folder %s left by process %ld (started %s), which no longer runs.\n",
+                  labelDir.c_str(), holder.pid, holder.started.c_str());
+    }
   }
-  const LockHolder current = ReadHolder(path_);
+  if (!held_) LeaveNote();
+  FindOthers(labelDir);
+}
+
+void LabelFolderLock::LeaveNote() {
+  const std::string note = path_ + "." + HostName() + "." + std::to_string(getpid());
+  std::ofstream out(note, std::ios::binary | std::ios::trunc);
+  out << mine_;
+  if (out) note_ = note;
+}
+
+// The holder of the lock and the writers of the notes, but for this process and those of this host that no
+// longer run, whose notes are removed.
+void LabelFolderLock::FindOthers(const std::string& labelDir) {
+  std::vector<LockHolder> others;
+  if (!held_) others.push_back(ReadHolder(path_));
+  const std::string notePrefix = std::filesystem::path(path_).filename().string() + ".";
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(labelDir, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(notePrefix, 0) != 0 || entry.path().string() == note_) continue;
+    const std::string content = ReadAll(entry.path().string());
+    const LockHolder holder = ReadHolder(entry.path().string());
+    if (holder.pid == 0) continue;  // a lock being taken over, not a note
+    if (LeftBehind(content, holder)) {
+      std::filesystem::remove(entry.path(), error);
+    } else {
+      others.push_back(holder);
+    }
+  }
+  std::erase_if(others, [](const LockHolder& holder) { return holder.pid == 0; });
+  if (others.empty()) return;
+  std::string who;
+  for (size_t i = 0; i < others.size(); ++i) {
+    if (i > 0) who += i + 1 == others.size() ? " and " : ", ";
+    who += "process " + std::to_string(others[i].pid) + " on " + others[i].host + " (started " + others[i].started + ")";
+  }
+  othersNotice_ = "Label folder " + labelDir + " is also open in " + who +
+                  ". A frame saved there after this labeller loaded it is not replaced: this labeller's version "
+                  "goes beside it.";
   std::fprintf(stderr,
-               "labeler: warning: label folder %s is also open in process %ld on %s (started %s); a frame it saved "
-               "after this labeller loaded it is not replaced, this labeller's version goes beside it\n",
-               labelDir.c_str(), current.pid, current.host.c_str(), current.started.c_str());
+               "labeler: warning: label folder %s is also open in %s; a frame it saved after this labeller loaded "
+               "it is not replaced, this labeller's version goes beside it\n",
+               labelDir.c_str(), who.c_str());
 }
 
 // Replaces the lock `left` behind by a process that no longer runs, unless another labeller did so first: the
@@ -108,6 +151,7 @@ bool LabelFolderLock::TakeOver(const std::string& left) {
 
 LabelFolderLock::~LabelFolderLock() {
   if (held_ && ReadAll(path_) == mine_) std::remove(path_.c_str());
+  if (!note_.empty() && ReadAll(note_) == mine_) std::remove(note_.c_str());
 }
 
 // Creates the lock file only if there is none: of two labellers starting at once, one takes it.

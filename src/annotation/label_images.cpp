@@ -10,6 +10,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "common/fatal_error.h"
+#include "annotation/painted_record.h"
 #include "common/files.h"
 
 namespace labeler {
@@ -28,13 +29,15 @@ bool IsLeftoverSave(const std::string& name) {
 }  // namespace
 
 void RemoveLeftoverSaves(const std::string& dir) {
-  std::error_code error;
   int removed = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
-    std::error_code ignored;
-    if (IsLeftoverSave(entry.path().filename().string()) && entry.is_regular_file(ignored) &&
-        std::filesystem::remove(entry.path(), ignored)) {
-      ++removed;
+  for (const std::string& folder : {dir, std::filesystem::path(PaintedRecordPath(dir, 0)).parent_path().string()}) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+      std::error_code ignored;
+      if (IsLeftoverSave(entry.path().filename().string()) && entry.is_regular_file(ignored) &&
+          std::filesystem::remove(entry.path(), ignored)) {
+        ++removed;
+      }
     }
   }
   if (removed > 0) {
@@ -45,29 +48,11 @@ void RemoveLeftoverSaves(const std::string& dir) {
 
 namespace {
 
-// A stored label image that can't even be read (its header claims more memory than there is, say) is an unusable
-// label image like any other, not the end of the session.
-bool ReadInto(const std::string& path, cv::Size frameSize, cv::Mat& loaded, std::string& failure) {
-  try {
-    loaded = ReadStoredLabelImage(path, frameSize);
-    return true;
-  } catch (const std::exception& error) {
-    failure = error.what();
-    return false;
-  }
-}
-
 bool SamePicture(const cv::Mat& a, const cv::Mat& b) {
   return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0;
 }
 
 }  // namespace
-
-std::string LabelImagePath(const std::string& dir, int frame) {
-  char name[32];
-  std::snprintf(name, sizeof name, "/frame-%.6d.png", frame);
-  return dir + name;
-}
 
 void PrepareLabelFolder(const std::string& dir) {
   std::error_code error;
@@ -86,149 +71,41 @@ void PrepareLabelFolder(const std::string& dir) {
 
 LabelImages::LabelImages(Timeline& timeline, PresegEngine& preseg, StrokeStore& strokes, RedrawRequests& redraws,
                          std::string labelDir)
-    : timeline_(timeline), preseg_(preseg), strokes_(strokes), redraws_(redraws), labelDir_(std::move(labelDir)) {}
+    : timeline_(timeline), preseg_(preseg), strokes_(strokes), redraws_(redraws), file_(std::move(labelDir)) {}
 
 void LabelImages::Create(cv::Size frameSize) {
-  stored_ = cv::Mat::zeros(frameSize, CV_8UC3);
   committed_ = cv::Mat::zeros(frameSize, CV_8UC3);
   working_ = cv::Mat::zeros(frameSize, CV_8UC3);
+  committedPainted_ = cv::Mat::zeros(frameSize, CV_8UC1);
+  workingPainted_ = cv::Mat::zeros(frameSize, CV_8UC1);
+  file_.Clear(frameSize);
   footprint_ = cv::Mat::zeros(frameSize, CV_8UC1);
 }
 
 void LabelImages::LoadCurrentFrame() {
-  LoadLabelImage(committed_, timeline_.currentFrame());
-  if (stored_.data == leftLabels_.data) stored_ = cv::Mat();  // the frame left keeps that buffer
-  committed_.copyTo(stored_);
-  storedStamp_ = loaded_.stamp;
+  file_.Load(timeline_.currentFrame(), committed_.size());
+  file_.stored().copyTo(committed_);
+  file_.storedPainted().copyTo(committedPainted_);
   ++committedGeneration_;
+  enteredStrokes_ = strokes_.generation();
+  accepted_ = false;
 }
 
-void LabelImages::LoadLabelImage(cv::Mat& image, int frame) {
-  const std::string path = LabelImagePath(labelDir_, frame);
-  loaded_ = {frame, StampOf(path)};
-  if (frame != unusableFrame_) unusableFrame_ = -1;
-  std::error_code error;
-  if (!std::filesystem::exists(path, error)) {
-    image.setTo(cv::Scalar::all(0));
-    return;
-  }
-  std::string problem = NotARegularFile(path);
-  cv::Mat loaded;
-  if (!problem.empty()) {
-    problem += ", not an image file";
-  } else if (!ReadInto(path, image.size(), loaded, problem)) {
-    problem = "can't be read: " + problem;
-  } else if (loaded.empty()) {
-    problem = "can't be decoded as an image";
-  } else if (loaded.size() != image.size()) {
-    problem = "is " + std::to_string(loaded.cols) + " x " + std::to_string(loaded.rows) + " but the frame is " +
-              std::to_string(image.cols) + " x " + std::to_string(image.rows);
-  }
-  if (problem.empty()) {
-    image = loaded;
-    return;
-  }
-  if (frame != unusableFrame_) {
-    std::fprintf(stderr,
-                 "labeler: warning: label image %s %s; frame %d starts black, and the file will be kept as %s.bak "
-                 "before it is replaced\n",
-                 path.c_str(), problem.c_str(), frame, path.c_str());
-  }
-  unusableFrame_ = frame;
-  unusablePath_ = path;
-  image.setTo(cv::Scalar::all(0));
-}
-
-bool LabelImages::KeepUnusableFile(const std::string& path) {
-  std::error_code error;
-  if (!std::filesystem::exists(path, error)) return true;
-  std::string backup = path + ".bak";
-  for (int n = 1; std::filesystem::exists(backup, error); ++n) backup = path + ".bak" + std::to_string(n);
-  if (std::rename(path.c_str(), backup.c_str()) != 0) {
-    std::fprintf(stderr, "labeler: error: cannot keep %s as %s: %s; the frame is not left\n", path.c_str(),
-                 backup.c_str(), std::strerror(errno));
-    return false;
-  }
-  std::fprintf(stderr, "labeler: kept the unusable label image as %s\n", backup.c_str());
-  return true;
-}
-
-cv::Mat LabelImages::SavedOnLeaving(int frame) const {
-  if (frame != leftFrame_ || StampOf(LabelImagePath(labelDir_, frame)) != leftStamp_) return {};
-  return leftLabels_;
+bool LabelImages::SavesOnLeaving() const {
+  if (!strokes_.strokes().empty() || accepted_) return true;
+  return completer_ != nullptr && strokes_.generation() != enteredStrokes_;
 }
 
 bool LabelImages::SaveLabelImage(int frame) {
-  const bool completedAnything = completer_ != nullptr && cv::norm(completed_, committed_, cv::NORM_INF) > 0;
-  if (strokes_.strokes().empty() && !completedAnything) {
-    RememberUnchanged(frame);
+  if (!SavesOnLeaving()) {
+    file_.LeaveUnsaved(frame);
     return true;
   }
   if (committedStrokes_ != strokes_.generation()) RebuildCommitted();  // a commit failed half-way
-  const std::string path = LabelImagePath(labelDir_, frame);
-  if (ChangedSinceLoaded(frame, path)) return SaveBeside(frame, path);
-  if (frame == unusableFrame_) {
-    if (!KeepUnusableFile(unusablePath_)) return false;
-    unusableFrame_ = -1;
-  }
-  if (!WriteLabelImage(path)) return false;
-  loaded_ = {frame, StampOf(path)};
-  leftFrame_ = frame;
-  leftLabels_ = ToSave().clone();
-  leftStamp_ = loaded_.stamp;
+  if (!file_.Save(frame, ToSave(), committedPainted_)) return false;
+  accepted_ = false;
+  completionSaved_ = true;
   return true;
-}
-
-// A frame left without saving keeps the label image its file held when it was loaded intact.
-void LabelImages::RememberUnchanged(int frame) {
-  leftFrame_ = -1;
-  if (loaded_.frame != frame || !loaded_.stamp.exists || loaded_.stamp != storedStamp_ || frame == unusableFrame_) {
-    return;
-  }
-  leftFrame_ = frame;
-  leftLabels_ = stored_;
-  leftStamp_ = loaded_.stamp;
-}
-
-// Another process (a second labeller on the folder) wrote the frame's label image after this one loaded it.
-bool LabelImages::ChangedSinceLoaded(int frame, const std::string& path) const {
-  const FileStamp now = StampOf(path);
-  return frame == loaded_.frame && now.exists && now != loaded_.stamp;
-}
-
-// Neither version is lost: this labeller's goes beside the other's as "frame-NNNNNN.conflict-N.png", the first
-// N free, and the annotators decide which to keep.
-bool LabelImages::SaveBeside(int frame, const std::string& path) {
-  const std::string stem = path.substr(0, path.size() - 4);
-  std::string beside;
-  std::error_code error;
-  for (int n = 1; beside.empty() || std::filesystem::exists(beside, error); ++n) {
-    beside = stem + ".conflict-" + std::to_string(n) + ".png";
-  }
-  if (!WriteLabelImage(beside)) return false;
-  leftFrame_ = -1;  // the frame's file is the other's: carrying from it reads that
-  std::fprintf(stderr,
-               "labeler: warning: label image %s changed on disk since frame %d was loaded (another labeller?); "
-               "this labeller's version is saved as %s\n",
-               path.c_str(), frame, beside.c_str());
-  return true;
-}
-
-bool LabelImages::WriteLabelImage(const std::string& path) {
-  std::vector<uchar> png;
-  std::string reason;
-  try {
-    if (!cv::imencode(".png", ToSave(), png)) reason = "PNG encoding failed";
-  } catch (const cv::Exception& exception) {
-    reason = exception.what();
-  }
-  if (reason.empty()) reason = WriteFileAtomically(path, png);
-  if (reason.empty()) return true;
-  std::fprintf(stderr,
-               "labeler: error: cannot save label image %s: %s; the frame is not left, fix the cause and press the "
-               "key again\n",
-               path.c_str(), reason.c_str());
-  return false;
 }
 
 void LabelImages::RenderWorking(RenderMode mode) {
@@ -281,6 +158,7 @@ void LabelImages::WithPresegOf(const Stroke& stroke, Paint&& paint) {
 
 void LabelImages::Commit() {
   working_.copyTo(committed_);
+  workingPainted_.copyTo(committedPainted_);
   ++committedGeneration_;
   committedStrokes_ = strokes_.generation();
   CompleteCommitted();
@@ -303,12 +181,13 @@ void LabelImages::SetCompleter(LabelCompleter* completer) {
 void LabelImages::CompleteCommitted() {
   if (completer_ == nullptr) return;
   try {
-    completed_ = completer_->Complete(committed_);
+    completed_ = completer_->Complete(committed_, committedPainted_);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "labeler: error: label assist failed on frame %d: %s; the frame has its strokes alone\n",
                  timeline_.currentFrame(), error.what());
     completed_ = committed_.clone();
   }
+  completionSaved_ = file_.hasFile() && SamePicture(completed_, file_.stored());
   ShowCompletion(cv::Rect(0, 0, working_.cols, working_.rows));
   MarkChanged(cv::Rect(0, 0, working_.cols, working_.rows));
   FinishRender();
@@ -317,18 +196,19 @@ void LabelImages::CompleteCommitted() {
 // shown_ becomes the working image over the completion, within `rect`.
 void LabelImages::ShowCompletion(const cv::Rect& rect) {
   if (shown_.size() != working_.size()) shown_ = cv::Mat::zeros(working_.size(), CV_8UC3);
-  const cv::Vec3b black(0, 0, 0);
   for (int y = rect.y; y < rect.y + rect.height; ++y) {
-    const cv::Vec3b* painted = working_.ptr<cv::Vec3b>(y);
+    const cv::Vec3b* working = working_.ptr<cv::Vec3b>(y);
+    const uchar* painted = workingPainted_.ptr<uchar>(y);
     const cv::Vec3b* completed = completed_.ptr<cv::Vec3b>(y);
     cv::Vec3b* out = shown_.ptr<cv::Vec3b>(y);
-    for (int x = rect.x; x < rect.x + rect.width; ++x) out[x] = painted[x] != black ? painted[x] : completed[x];
+    for (int x = rect.x; x < rect.x + rect.width; ++x) out[x] = painted[x] != 0 ? working[x] : completed[x];
   }
 }
 
 void LabelImages::RestartWorking() {
   ForgetLastRender();
   committed_.copyTo(working_);
+  committedPainted_.copyTo(workingPainted_);
   MarkChanged(cv::Rect(0, 0, working_.cols, working_.rows));
 }
 
@@ -363,6 +243,7 @@ void LabelImages::PaintPoints(const Stroke& stroke, size_t firstPoint) {
   if (preseg_.currentPreseg().algorithm == kNoPreseg) {
     for (size_t i = firstPoint; i < points.size(); ++i) {
       cv::circle(working_, points[i], stroke.radius, stroke.colour, cv::FILLED, cv::LINE_8, 0);
+      cv::circle(workingPainted_, points[i], stroke.radius, cv::Scalar(255), cv::FILLED, cv::LINE_8, 0);
       MarkChanged(DiscBounds(points[i], stroke.radius));
     }
     return;
@@ -399,17 +280,21 @@ void LabelImages::PaintRegions(const Stroke& newPart, const cv::Vec3b& colour) {
     }
   }
   cv::Vec3b* pixels = working_.ptr<cv::Vec3b>(0);
+  uchar* painted = workingPainted_.ptr<uchar>(0);
   for (const cv::Point& seed : seeds_) {
     const int region = map->RegionAt(seed.x, seed.y);
     if (regionFilled_[region] != 0) continue;
     regionFilled_[region] = 1;
     filledRegions_.push_back(region);
-    for (int pixel : map->Pixels(region)) pixels[pixel] = colour;
+    for (int pixel : map->Pixels(region)) {
+      pixels[pixel] = colour;
+      painted[pixel] = 255;
+    }
     MarkChanged(map->Bounds(region));
   }
 }
 
-// Carried labels go only where nothing is labelled yet: they never overwrite the annotator's own work.
+// Carried labels go only where nothing is painted yet: they never overwrite the annotator's own work.
 void LabelImages::PaintCarried(const Stroke& stroke) {
   const cv::Mat& carried = *stroke.carried;
   const cv::Rect bounds = stroke.carriedBounds & cv::Rect(0, 0, working_.cols, working_.rows);
@@ -417,8 +302,12 @@ void LabelImages::PaintCarried(const Stroke& stroke) {
   for (int y = bounds.y; y < bounds.y + bounds.height; ++y) {
     const cv::Vec3b* in = carried.ptr<cv::Vec3b>(y);
     cv::Vec3b* out = working_.ptr<cv::Vec3b>(y);
+    uchar* painted = workingPainted_.ptr<uchar>(y);
     for (int x = bounds.x; x < bounds.x + bounds.width; ++x) {
-      if (in[x] != black && out[x] == black) out[x] = in[x];
+      if (in[x] != black && painted[x] == 0) {
+        out[x] = in[x];
+        painted[x] = 255;
+      }
     }
   }
   MarkChanged(bounds);
@@ -475,7 +364,8 @@ bool LabelImages::ChangeFrame(int delta) {
 // From the stored label image as it was loaded, not as the disk holds it now: a file another labeller wrote since
 // must still be found changed when the frame is saved.
 void LabelImages::RebuildCommitted() {
-  stored_.copyTo(committed_);
+  file_.stored().copyTo(committed_);
+  file_.storedPainted().copyTo(committedPainted_);
   ++committedGeneration_;
   RenderWorking(RenderMode::kFull);
   Commit();

@@ -1,12 +1,13 @@
-// LabelImages: the label image of the current frame, its rendering from strokes, its file, and the frame change.
+// LabelImages: the label image of the current frame, its rendering from strokes, and the frame change.
 //
 // Two frame-sized colour images: the committed one (the stored label image plus every finished stroke of this
 // visit; what is saved) and the working one (the committed one plus the latest render; what "Labeled Map"
 // shows). A stroke painted without presegmentation colours its brush discs; one painted with a presegmentation
-// colours, whole, every region of that presegmentation its discs touch. Label images are stored as
-// "<dir>/frame-%.6d.png", written atomically. With a completer set (label assist), every pixel left unpainted by
-// the committed image is completed after each commit; the completed image is what is shown and saved, and a
-// frame whose completion labels anything is saved even without strokes. The object borrows the timeline, the
+// colours, whole, every region of that presegmentation its discs touch. Beside each image a mask says which of
+// its pixels were painted by hand: the stored painted pixels (see painted_record.h) and every pixel a stroke of
+// this visit reached, whatever its colour (black is a label too). With a completer set (label assist), every
+// unpainted pixel is completed after each commit; the completed image is what is shown and saved. The stored
+// label image and its saving belong to the LabelFile this object owns. The object borrows the timeline, the
 // presegmentation engine, the stroke store, the redraw requests and the completer, which must outlive it.
 #ifndef LABELER_ANNOTATION_LABEL_IMAGES_H_
 #define LABELER_ANNOTATION_LABEL_IMAGES_H_
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "annotation/label_completer.h"
+#include "annotation/label_file.h"
 #include "annotation/label_image_file.h"
 #include "annotation/redraw_requests.h"
 #include "common/files.h"
@@ -29,9 +31,6 @@
 namespace labeler {
 
 enum class RenderMode { kFull, kIncremental };
-
-// "<dir>/frame-%.6d.png".
-std::string LabelImagePath(const std::string& dir, int frame);
 
 // Makes sure the label folder exists, creating it with its parents (and saying so); throws FatalError when it
 // can't be created, is not a folder, or is a link to a missing folder.
@@ -53,11 +52,18 @@ class LabelImages {
   // RenderWorking shows it.
   void LoadCurrentFrame();
 
-  // Writes the committed image of `frame` (completed, with assist on) if the store holds strokes or the completion
-  // labels anything. Returns false, after saying why on standard error, when the file could not be written; the
-  // file on disk is then unchanged. When the stored label image changed on disk since this labeller loaded it, it
-  // is kept, and this version is written beside it as "frame-NNNNNN.conflict-N.png" (saying so).
+  // Writes the committed image of `frame` (completed, with assist on) and its painted pixels if the store holds
+  // strokes, or with assist on if the annotator changed the frame (a stroke, undo, redo, clear) or accepted it.
+  // A frame nobody touched is not written. Returns false, after saying why, when the file could not be written;
+  // the file on disk is then unchanged (see LabelFile::Save).
   bool SaveLabelImage(int frame);
+
+  // The frame as shown is the annotator's: its next save writes it even untouched.
+  void Accept() { accepted_ = true; }
+  // Whether leaving the frame now would write it.
+  bool SavesOnLeaving() const;
+  // With assist on: whether the label image on disk is the one shown.
+  bool CompletionSaved() const { return completionSaved_; }
 
   // The working image becomes the committed one with the strokes rendered over it: all of them (kFull) or the
   // last one (kIncremental). While a stroke is drawn, an incremental render only adds what its new points touch:
@@ -84,13 +90,17 @@ class LabelImages {
   bool assisted() const { return completer_ != nullptr; }
 
   // The label image of the current frame as "Labeled Map" shows it: the working image, and with assist on the
-  // completion wherever it is black.
+  // completion wherever nothing is painted.
   const cv::Mat& shown() const { return completer_ != nullptr ? shown_ : working_; }
+  // The pixels of the working image painted by hand (255), the rest being stored or completed labels.
+  const cv::Mat& painted() const { return workingPainted_; }
 
   // The label image of `frame` as its file holds it, when that is the frame left last (saved on leaving, or
   // loaded intact and left unchanged) and the file has not changed since; else empty: carrying labels back from
   // it then decodes nothing.
-  cv::Mat SavedOnLeaving(int frame) const;
+  cv::Mat SavedOnLeaving(int frame) const { return file_.SavedOnLeaving(frame); }
+
+  LabelFile& file() { return file_; }
 
   // The part of the working image that changed since it had generation `generation` (all of it when that was
   // too long ago to tell; empty when nothing did), so that a window need only redraw that.
@@ -103,14 +113,6 @@ class LabelImages {
   uint64_t workingGeneration() const { return workingGeneration_; }
 
  private:
-  // Replaces `image` by the stored label image of `frame`, converted to 8-bit colour, or sets it to black when
-  // there is none. A stored image that can't be used (undecodable, or of another size) is reported once, the
-  // frame starts black, and the file is kept as "<name>.bak" before a save replaces it.
-  void LoadLabelImage(cv::Mat& image, int frame);
-  void RememberUnchanged(int frame);
-  bool ChangedSinceLoaded(int frame, const std::string& path) const;
-  bool SaveBeside(int frame, const std::string& path);
-  bool WriteLabelImage(const std::string& path);
   void CompleteCommitted();
   void ShowCompletion(const cv::Rect& rect);
   const cv::Mat& ToSave() const { return completer_ != nullptr ? completed_ : committed_; }
@@ -127,20 +129,23 @@ class LabelImages {
   void FinishRender();
   void ForgetLastRender();
   void WriteDiagnosticCopies() const;
-  bool KeepUnusableFile(const std::string& path);
 
   Timeline& timeline_;
   PresegEngine& preseg_;
   StrokeStore& strokes_;
   RedrawRequests& redraws_;
-  std::string labelDir_;
+  LabelFile file_;  // the stored label image as the frame was entered: what undo, redo and clear rebuild on
 
-  cv::Mat stored_;  // the stored label image as the frame was entered: what undo, redo and clear rebuild on
   cv::Mat committed_;
   cv::Mat working_;
+  cv::Mat committedPainted_;  // the pixels of committed_ painted by hand, 255
+  cv::Mat workingPainted_;    // ... of working_
   uint64_t committedGeneration_ = 0;
   uint64_t workingGeneration_ = 0;
   uint64_t committedStrokes_ = 0;  // the stroke store's generation at the last commit
+  uint64_t enteredStrokes_ = 0;    // ... when the frame was entered
+  bool accepted_ = false;
+  bool completionSaved_ = false;
   LabelCompleter* completer_ = nullptr;
   cv::Mat completed_;  // the committed image completed, while assist is on
   cv::Mat shown_;      // the working image over completed_, while assist is on
@@ -173,19 +178,6 @@ class LabelImages {
   };
   LastRender lastRender_;
 
-  // The stored label image as this labeller last loaded or saved it: a save finding it changed since (another
-  // labeller on the folder wrote it) goes beside it instead of over it.
-  struct LoadedFile {
-    int frame = -1;
-    FileStamp stamp;
-  };
-  LoadedFile loaded_;
-  int leftFrame_ = -1;          // the frame left last, when its file's label image is known
-  cv::Mat leftLabels_;          // ... that label image
-  FileStamp leftStamp_;         // ... and the stamp its file had then
-  FileStamp storedStamp_;       // the stamp of the file stored_ was loaded from
-  int unusableFrame_ = -1;      // the frame whose stored label image could not be used
-  std::string unusablePath_;    // ... and its file, kept as .bak before the first save replaces it
 };
 
 }  // namespace labeler

@@ -13,12 +13,15 @@
 namespace labeler {
 namespace {
 
+constexpr int kKeyEnter = 13;
+constexpr const char* kFileNoticeCaption = "Label folder";
+
 // A key as an error line names it: the key "p", Ctrl+Z, Space.
 std::string KeyName(int key) {
   if (key == ui::kKeyBackspace) return "Backspace";
   if (key == ' ') return "Space";
   if (key == 9) return "Tab";
-  if (key == 13) return "Enter";
+  if (key == kKeyEnter) return "Enter";
   if (key >= 1 && key <= 26) return "Ctrl+" + std::string(1, static_cast<char>('A' + key - 1));
   if (key > ' ' && key < 127) return "the key \"" + std::string(1, static_cast<char>(key)) + "\"";
   return "key code " + std::to_string(key);
@@ -68,7 +71,7 @@ void Labeler::StartUp(const std::string& metaPath) {
   strokes_.DiscardStrokes();
   PrepareLabelFolder(*config_.DIR_LABEL_IMGS);
   folderLock_ = std::make_unique<LabelFolderLock>(*config_.DIR_LABEL_IMGS);
-  if (folderLock_->held()) RemoveLeftoverSaves(*config_.DIR_LABEL_IMGS);
+  if (folderLock_->alone()) RemoveLeftoverSaves(*config_.DIR_LABEL_IMGS);
   labelImages_->LoadCurrentFrame();
   labelImages_->RenderWorking();
   composer_->RedrawLabelWindow();
@@ -84,6 +87,7 @@ void Labeler::StartUp(const std::string& metaPath) {
   composer_->ShowRescaled(timeline_->frame());
   InstallMouseHandlers();
   UpdateStatusLine();
+  if (!folderLock_->othersNotice().empty()) windows_.ShowMessageBox(folderLock_->othersNotice(), kFileNoticeCaption);
   if (prepareNeighbours_) {
     preparer_ = std::make_unique<NeighbourPreparer>(timeline_->Companion());
     preseg_.SetSupplier(preparer_.get());
@@ -182,8 +186,19 @@ void Labeler::ProcessKey(int key) {
   escapeArmedFor_ = 0;
   HandleKey(key);
   RefreshWindows();
+  ShowFileNotices();
   UpdateStatusLine();
   FollowSession();
+}
+
+// A save that failed or went beside another labeller's is said on the status line until the next frame change,
+// and a version saved beside also in a box the annotator must dismiss: whoever started the labeller from the
+// desktop sees no console.
+void Labeler::ShowFileNotices() {
+  for (const FileNotice& notice : labelImages_->file().TakeNotices()) {
+    fileNotice_ = notice.text;
+    if (notice.mustDismiss) windows_.ShowMessageBox(notice.text, kFileNoticeCaption);
+  }
 }
 
 // Tells the worker where the session now stands, so that it prepares the neighbours of this frame with this
@@ -212,8 +227,8 @@ void Labeler::RefreshWindows() {
 void Labeler::UpdateStatusLine() {
   std::vector<ui::StatusPart> status =
       DescribeSession({*timeline_, labels_, currentLabel_, pointer_.brushRadius, preseg_.currentPreseg(),
-                       composer_->overlayPercent(), labelImages_->assisted(),
-                       strokes_.strokes().size()});
+                       composer_->overlayPercent(), labelImages_->assisted(), strokes_.strokes().size(),
+                       labelImages_->SavesOnLeaving(), labelImages_->CompletionSaved(), fileNotice_});
   if (status == shownStatus_ && !progressShown_) return;
   shownStatus_ = std::move(status);
   progressShown_ = false;
@@ -263,6 +278,7 @@ bool Labeler::EndsDrag(int key) {
     case '+':
     case 'c':
     case 'n':
+    case kKeyEnter:
     case 'p':
     case 'P':
     case 'z' - 'a' + 1:
@@ -290,6 +306,7 @@ void Labeler::HandleKey(int key) {
     case 'p': ProposeLabels(-1); break;
     case 'P': ProposeLabels(+1); break;
     case 'c': ChangeFrame(0); break;
+    case kKeyEnter: AcceptFrame(); break;
     case 'z' - 'a' + 1:
       std::printf("Undo last stroke\n");
       strokes_.UndoStroke();
@@ -311,8 +328,16 @@ void Labeler::HandleKey(int key) {
   }
 }
 
+// The frame as shown, completion and all, is the annotator's: it is saved, and the next frame comes.
+void Labeler::AcceptFrame() {
+  std::printf("Accepted frame %d.\n", timeline_->currentFrame());
+  labelImages_->Accept();
+  ChangeFrame(+1);
+}
+
 // A neighbour the worker has read is shown as read, so that what was prepared for that picture applies.
 void Labeler::ChangeFrame(int delta) {
+  fileNotice_.clear();
   const int current = timeline_->currentFrame();
   const long long target = std::clamp<long long>(static_cast<long long>(current) + delta, 0,
                                                  timeline_->frameCount() - 1);

@@ -69,6 +69,8 @@ class Labeler {
   static bool EndsDrag(int key);
   void ShutDown();
   void ChangeFrame(int delta);
+  void AcceptFrame();
+  void ShowFileNotices();
   void ToggleAssist();
   void RefreshWindows();
   void RebuildLabelMap();
@@ -106,6 +108,7 @@ class Labeler {
   std::unique_ptr<MouseInteraction> mouse_;
   size_t escapeArmedFor_ = 0;  // the unsaved strokes the last Escape warned about; 0 when it did not warn
   std::vector<ui::StatusPart> shownStatus_;
+  std::string fileNotice_;  // the last save of this frame that failed or went beside, for the status line
   bool progressShown_ = false;  // the status line shows progress of work now done
   int cachingAll_ = 0;          // while "g" works: how many settings it has started
   LabelCarrier carrier_;

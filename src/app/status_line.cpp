@@ -17,6 +17,15 @@ std::string PresegName(const PresegParams& preseg) {
   }
 }
 
+std::string SavingState(const SessionState& state) {
+  if (!state.fileNotice.empty()) return state.fileNotice;
+  const size_t unsaved = state.unsavedStrokes;
+  if (unsaved > 0) return std::to_string(unsaved) + (unsaved == 1 ? " unsaved stroke" : " unsaved strokes");
+  if (!state.assisted) return "nothing unsaved";
+  if (state.savesOnLeaving) return "saved on leaving";
+  return state.completionSaved ? "completion saved" : "completion not saved, Enter accepts";
+}
+
 }  // namespace
 
 std::vector<ui::StatusPart> DescribeSession(const SessionState& state) {
@@ -39,9 +48,7 @@ std::vector<ui::StatusPart> DescribeSession(const SessionState& state) {
   parts.push_back({PresegName(state.preseg)});
   if (state.overlayPercent > 0) parts.push_back({"labels over frame " + std::to_string(state.overlayPercent) + " %"});
   if (state.assisted) parts.push_back({"assist"});
-  const size_t unsaved = state.unsavedStrokes;
-  parts.push_back({unsaved == 0 ? std::string("nothing unsaved")
-                                : std::to_string(unsaved) + (unsaved == 1 ? " unsaved stroke" : " unsaved strokes")});
+  parts.push_back({SavingState(state)});
   return parts;
 }
 

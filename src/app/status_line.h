@@ -3,10 +3,13 @@
 // Parts, in order: the frame ("frame 12 / 795", and the still's file name for a still list), the current label
 // with a swatch of its colour (or "no label"), the brush radius, the presegmentation by name and parameters
 // ("none", "pyramid 24/30", "mean shift 2", "graph"), the label overlay when one is shown, "assist" while label
-// assist completes the frame, and the strokes of this frame not yet saved. The windowing layer adds the zoom.
+// assist completes the frame, and what leaving the frame would save: the strokes not yet saved, with assist on
+// whether the completion shown is the one on disk, and in place of all that the last save that failed or went
+// beside another labeller's. The windowing layer adds the zoom.
 #ifndef LABELER_APP_STATUS_LINE_H_
 #define LABELER_APP_STATUS_LINE_H_
 
+#include <string>
 #include <vector>
 
 #include "config/label_set.h"
@@ -25,6 +28,9 @@ struct SessionState {
   int overlayPercent;  // 0 for none
   bool assisted;
   size_t unsavedStrokes;
+  bool savesOnLeaving;    // the frame is written when left, strokes or none
+  bool completionSaved;   // with assist on: the label image on disk is the one shown
+  std::string fileNotice;  // the last save of this frame that failed or went beside; empty for none
 };
 
 std::vector<ui::StatusPart> DescribeSession(const SessionState& state);

@@ -36,6 +36,15 @@ struct FileStamp {
 // The stamp of `path` after following links; `exists` false when nothing can be found there.
 FileStamp StampOf(const std::string& path);
 
+enum class Publication { kPublished, kChangedMeanwhile, kFailed };
+
+// Writes `bytes` to `path` as WriteFileAtomically does, but only while `path` still holds the version `expected`
+// (nothing, when `expected.exists` is false). The check and the replacement are one step, so a version another
+// process published in between is never replaced: kChangedMeanwhile then, and nothing is written. kFailed says
+// why in `reason`. A file left as "PATH.kept-PID" is a third writer's version met in the act, kept.
+Publication PublishIfUnchanged(const std::string& path, const std::vector<unsigned char>& bytes,
+                               const FileStamp& expected, std::string& reason);
+
 }  // namespace labeler
 
 #endif  // LABELER_COMMON_FILES_H_

@@ -65,10 +65,12 @@ TEST(LabelAssist, CompletesTheFrameFromTwoClicksFollowsUndoAndIsSavedAsShown) {
   s.windows.Do([&] { strokesOnly = shown(); });
   s.windows.Key('a');
   s.windows.Key(' ');  // saved as shown
-  s.windows.Key(' ');  // no stroke, but the completion labels the frame: saved too
+  s.windows.Do([&] { status = s.windows.StatusText(testing::kFrameWin); });
+  s.windows.Key(13);   // no stroke: accepted as shown, saved, and on to frame 2
+  s.windows.Key(' ');  // frame 2, only passed through, is not written
   ASSERT_EQ(s.Run(), 0);
   EXPECT_TRUE(s.Printed("Label assist on.\n"));
-  EXPECT_NE(status.find("assist"), std::string::npos) << status;
+  EXPECT_NE(status.find("completion not saved, Enter accepts"), std::string::npos) << status;
   EXPECT_EQ(cv::norm(completed, WithBrushRing(expected), cv::NORM_INF), 0);
   EXPECT_EQ(cv::norm(undone, WithBrushRing(cv::Mat(48, 64, CV_8UC3, cv::Scalar(kRoadBgr))), cv::NORM_INF), 0);
   EXPECT_EQ(cv::norm(redone, completed, cv::NORM_INF), 0);
@@ -82,6 +84,7 @@ TEST(LabelAssist, CompletesTheFrameFromTwoClicksFollowsUndoAndIsSavedAsShown) {
   ASSERT_FALSE(stored.empty());
   EXPECT_EQ(CountColour(stored, kRoadBgr) + CountColour(stored, kCarBgr), 64 * 48);
   EXPECT_EQ(CountColour(stored(kBox), kCarBgr), kBox.area());
+  EXPECT_FALSE(std::filesystem::exists(s.LabelFile(2)));
 }
 
 // labeler-tool assist, given the strokes of a frame, writes what the labeller saves for them over the frame's
@@ -126,7 +129,7 @@ TEST(LabelAssist, PCarriesAFrameAsAssistLastSavedIt) {
   s.windows.Key(' ');
   s.windows.Key(ui::kKeyBackspace);
   s.windows.Key('a');
-  s.windows.Key(' ');  // frame 0 saved all road, without a stroke this time
+  s.windows.Key(13);  // frame 0 accepted all road, without a stroke this time
   s.windows.Key('a');
   s.windows.Key('p');
   cv::Mat proposed;
@@ -137,7 +140,8 @@ TEST(LabelAssist, PCarriesAFrameAsAssistLastSavedIt) {
 
 class FailingCompleter : public LabelCompleter {
  public:
-  cv::Mat Complete(const cv::Mat&) override { throw std::runtime_error("no memory left"); }
+  cv::Mat Complete(const cv::Mat&, const cv::Mat&) override { throw std::runtime_error("no memory left"); }
+  cv::Mat Confidence() const override { return {}; }
   bool Outdated() const override { return false; }
 };
 

@@ -127,8 +127,9 @@ TEST_F(RealWindows, KeysMoveTheFramesAndPickLabelsAndEscapeEnds) {
   EXPECT_EQ(labeler->WaitForExit(), 0);
 }
 
-// Two labellers on one label folder: the second says who else has it open, and its save of a frame the first
-// saved meanwhile goes beside the first's file, so that neither loses a stroke.
+// Two labellers on one label folder: the second says who else has it open, in a box on the screen too, and its
+// save of a frame the first saved meanwhile goes beside the first's file, so that neither loses a stroke; a box
+// says so.
 TEST_F(RealWindows, TwoLabellersOnOneFolderLoseNothing) {
   const std::string meta = MakeStillProject();
   std::unique_ptr<DisplayedProcess> first = Start({meta});
@@ -150,6 +151,9 @@ TEST_F(RealWindows, TwoLabellersOnOneFolderLoseNothing) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   EXPECT_NE(second->errors().find(warning), std::string::npos) << second->errors();
+  const std::string lockBox = FindWindow(*x_, "Label folder");
+  ASSERT_FALSE(lockBox.empty());
+  Keys(lockBox, "Return");
   // The two windows lie on top of each other: the one to paint in is raised first.
   RunOnDisplay(*x_, "xdotool windowraise " + firstWindow + " sleep 0.2");
   Drag(firstWindow, {{150, 150}, {150, 150}});
@@ -161,6 +165,9 @@ TEST_F(RealWindows, TwoLabellersOnOneFolderLoseNothing) {
   Keys(secondWindow, "space");
   const cv::Mat beside = testing::WaitForImage(dir_.File("labels/frame-000000.conflict-1.png"));
   ASSERT_FALSE(beside.empty()) << second->errors();
+  const std::string conflictBox = FindWindow(*x_, "Label folder");
+  ASSERT_FALSE(conflictBox.empty());
+  Keys(conflictBox, "Return");
   const cv::Mat kept = cv::imread(saved, cv::IMREAD_COLOR);
   const cv::Vec3b road(128, 64, 128), black(0, 0, 0);
   EXPECT_EQ(kept.at<cv::Vec3b>(150, 150), road);
