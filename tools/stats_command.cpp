@@ -11,6 +11,7 @@
 #include "tools/command_support.h"
 #include "tools/commands.h"
 #include "annotation/label_images.h"
+#include "annotation/painted_record.h"
 #include "tools/corpus.h"
 #include "tools/json_object.h"
 #include "tools/label_project.h"
@@ -52,7 +53,16 @@ struct FrameStats {
   bool labelled = false;
   long long pixels = 0;
   LabelCounts counts;
+  long long painted = 0;    // pixels painted by hand, as the label folder's record says
+  long long completed = 0;  // pixels labelled by label assist
 };
+
+// Of the pixels of a saved label image, how many were painted by hand and how many completed.
+void CountPainted(const cv::Mat& image, const std::string& labelDir, int frame, FrameStats& row) {
+  const cv::Mat painted = PaintedPixels(labelDir, frame, image);
+  row.painted = cv::countNonZero(painted);
+  row.completed = cv::countNonZero(NonBlackPixels(image) & ~painted);
+}
 
 // One clip of the corpus as stats sees it: its label images and conflict files, and the rows of this shard's
 // share of its timeline frames.
@@ -143,6 +153,7 @@ std::vector<Failure> CountShare(std::vector<StatsClip>& clips) {
     row.labelled = true;
     row.pixels = static_cast<long long>(image.total());
     row.counts = CountLabels(image, clip.index, clip.project.labels.size(), nullptr, 0);
+    CountPainted(image, *clip.project.config.DIR_LABEL_IMGS, clip.frames[jobs[i].row], row);
   });
   std::erase_if(problems, [](const Failure& problem) { return problem.reason.empty(); });
   return problems;
@@ -157,6 +168,8 @@ void SumRows(StatsClip& clip) {
     for (size_t l = 0; l < clip.project.labels.size(); ++l) clip.total.counts.perLabel[l] += stats.counts.perLabel[l];
     clip.total.counts.unlabelled += stats.counts.unlabelled;
     clip.total.counts.unknown += stats.counts.unknown;
+    clip.total.painted += stats.painted;
+    clip.total.completed += stats.completed;
   }
 }
 
@@ -213,6 +226,9 @@ void PrintTable(const StatsClip& clip) {
   std::printf("%8s  %-8s", "total",
               (std::to_string(clip.labelledFrames) + "/" + std::to_string(clip.rows.size())).c_str());
   shares(clip.total);
+  std::printf("%d frame%s saved; of their pixels %.1f%% painted by hand, %.1f%% completed by label assist\n",
+              clip.labelledFrames, clip.labelledFrames == 1 ? "" : "s", 100 * Share(clip.total.painted, clip.total.pixels),
+              100 * Share(clip.total.completed, clip.total.pixels));
 }
 
 // The rows of several clips make one CSV only when their columns are the same labels.
@@ -263,6 +279,8 @@ std::string ClipJson(const StatsClip& clip) {
       .AddJson("labels", JsonArray(labels))
       .Add("unlabelled", clip.total.counts.unlabelled)
       .Add("unknown", clip.total.counts.unknown)
+      .Add("painted_pixels", clip.total.painted)
+      .Add("completed_pixels", clip.total.completed)
       .AddJson("conflict_files", JsonArray(conflicts))
       .Text();
 }

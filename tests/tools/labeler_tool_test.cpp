@@ -13,6 +13,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "annotation/painted_record.h"
+#include "common/files.h"
 #include "annotation/label_images.h"
 #include "support/temp_dir.h"
 #include "support/tool_run.h"
@@ -432,6 +434,29 @@ TEST(LabelerToolStats, CsvPerFrameAndTotalsWithFramesWithoutLabelImages) {
   ToolRun table = RunTool("stats --meta " + project.meta);
   EXPECT_NE(table.output.find("total"), std::string::npos);
   EXPECT_NE(table.output.find("40.0%"), std::string::npos);
+}
+
+// A frame saved with label assist counts its pixels painted by hand from the label folder's record, the rest of
+// its labelled pixels as completed; a frame without a record counts every labelled pixel as painted.
+TEST(LabelerToolStats, PixelsPaintedByHandAndCompletedAreCountedFromTheRecord) {
+  ExportProject project;
+  project.WriteLabelImage(0);
+  project.WriteLabelImage(2);
+  const std::string labels = project.dir.File("labels");
+  const cv::Mat image = cv::imread(LabelImagePath(labels, 0), cv::IMREAD_COLOR);
+  cv::Mat roadOnly = cv::Mat::zeros(image.size(), CV_8UC1);
+  roadOnly.colRange(0, 4).setTo(255);
+  std::vector<uchar> record;
+  ASSERT_TRUE(EncodePaintedRecord(roadOnly, image, record));
+  std::filesystem::create_directories(std::filesystem::path(PaintedRecordPath(labels, 0)).parent_path());
+  ASSERT_EQ(WriteFileAtomically(PaintedRecordPath(labels, 0), record), "");
+  ToolRun table = RunTool("stats --meta " + project.meta);
+  EXPECT_NE(table.output.find("2 frames saved; of their pixels 50.0% painted by hand, 10.0% completed by label "
+                              "assist"),
+            std::string::npos)
+      << table.output;
+  ToolRun json = RunTool("stats --json --meta " + project.meta);
+  EXPECT_NE(json.output.find("\"painted_pixels\":40,\"completed_pixels\":8"), std::string::npos) << json.output;
 }
 
 TEST(LabelerToolStats, ProgressGoesToStandardErrorOnly) {
