@@ -97,6 +97,7 @@ class NullWindowSystem : public ui::WindowSystem {
     return 27;
   }
   void ShowMessageBox(const std::string&, const std::string&) override {}
+  void ShowPoint(const std::string&, cv::Point) override {}
 
   std::function<void()> body;
   ui::MouseCallback frameMouse;

@@ -11,6 +11,7 @@
 
 #include "common/fatal_error.h"
 #include "annotation/painted_record.h"
+#include "annotation/unsure_areas.h"
 #include "common/files.h"
 
 namespace labeler {
@@ -168,6 +169,8 @@ void LabelImages::SetCompleter(LabelCompleter* completer) {
   completer_ = completer;
   completed_.release();
   shown_.release();
+  unsure_ = cv::Mat::zeros(working_.size(), CV_8UC1);
+  unsureOutline_ = unsure_.clone();
   if (completer_ != nullptr) {
     CompleteCommitted();
   } else {
@@ -188,9 +191,16 @@ void LabelImages::CompleteCommitted() {
     completed_ = committed_.clone();
   }
   completionSaved_ = file_.hasFile() && SamePicture(completed_, file_.stored());
+  unsure_ = UnsurePixels(completer_->Confidence(), committedPainted_);
+  unsureOutline_ = OutlineOf(unsure_);
   ShowCompletion(cv::Rect(0, 0, working_.cols, working_.rows));
   MarkChanged(cv::Rect(0, 0, working_.cols, working_.rows));
   FinishRender();
+}
+
+std::optional<cv::Point> LabelImages::LargestUnsureArea() const {
+  if (completer_ == nullptr || unsure_.empty()) return std::nullopt;
+  return labeler::LargestUnsureArea(unsure_, workingPainted_);
 }
 
 // shown_ becomes the working image over the completion, within `rect`.

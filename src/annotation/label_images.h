@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <opencv2/core.hpp>
 #include <string>
 #include <vector>
@@ -94,6 +95,10 @@ class LabelImages {
   const cv::Mat& shown() const { return completer_ != nullptr ? shown_ : working_; }
   // The pixels of the working image painted by hand (255), the rest being stored or completed labels.
   const cv::Mat& painted() const { return workingPainted_; }
+  // With assist on: the outline (255) of the areas where the last completion is unsure (see unsure_areas.h).
+  const cv::Mat& unsureOutline() const { return unsureOutline_; }
+  // A pixel of the largest unsure area nothing is painted on yet; nothing when there is none.
+  std::optional<cv::Point> LargestUnsureArea() const;
 
   // The label image of `frame` as its file holds it, when that is the frame left last (saved on leaving, or
   // loaded intact and left unchanged) and the file has not changed since; else empty: carrying labels back from
@@ -149,6 +154,8 @@ class LabelImages {
   LabelCompleter* completer_ = nullptr;
   cv::Mat completed_;  // the committed image completed, while assist is on
   cv::Mat shown_;      // the working image over completed_, while assist is on
+  cv::Mat unsure_;         // where the last completion is unsure, while assist is on
+  cv::Mat unsureOutline_;  // ... and the outline of those areas
   cv::Mat footprint_;            // the discs of the stroke being rendered, value 50; zero elsewhere
   std::vector<cv::Point> seeds_;
   // The regions filled for the stroke being rendered, in the region map of its presegmentation.

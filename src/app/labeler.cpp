@@ -307,6 +307,7 @@ void Labeler::HandleKey(int key) {
     case 'P': ProposeLabels(+1); break;
     case 'c': ChangeFrame(0); break;
     case kKeyEnter: AcceptFrame(); break;
+    case 'u': ShowLargestUnsureArea(); break;
     case 'z' - 'a' + 1:
       std::printf("Undo last stroke\n");
       strokes_.UndoStroke();
@@ -333,6 +334,17 @@ void Labeler::AcceptFrame() {
   std::printf("Accepted frame %d.\n", timeline_->currentFrame());
   labelImages_->Accept();
   ChangeFrame(+1);
+}
+
+// The eye and the brush go where the completion most needs a look: the largest unsure area not yet painted.
+void Labeler::ShowLargestUnsureArea() {
+  const std::optional<cv::Point> area = labelImages_->LargestUnsureArea();
+  if (!area) {
+    std::printf("No unsure area left on frame %d.\n", timeline_->currentFrame());
+    return;
+  }
+  windows_.ShowPoint(kFrameWindow, *area);
+  std::printf("Unsure area at (%d, %d).\n", area->x, area->y);
 }
 
 // A neighbour the worker has read is shown as read, so that what was prepared for that picture applies.

@@ -70,6 +70,7 @@ class Labeler {
   void ShutDown();
   void ChangeFrame(int delta);
   void AcceptFrame();
+  void ShowLargestUnsureArea();
   void ShowFileNotices();
   void ToggleAssist();
   void RefreshWindows();

@@ -22,6 +22,9 @@ bool ShownAsCompleted(const LabelImages& images, const uchar* painted, int x) {
 
 bool OnHatching(int x, int y) { return ((x + y) & 3) == 0; }
 
+// Unsure areas are outlined in dashes of white and black, which no label colour can hide.
+bool OnUnsureDash(int x, int y) { return ((x + y) & 4) == 0; }
+
 // The entries of the ascending `sorted` inside [from, to).
 std::pair<const int*, const int*> Within(const std::vector<int>& sorted, int from, int to) {
   const int* begin = sorted.data();
@@ -228,10 +231,15 @@ void WorkingLabelsLayer::Draw(cv::Mat& picture, const cv::Rect& rect) const {
   if (!labelImages_.assisted()) return;
   for (int y = rect.y; y < rect.y + rect.height; ++y) {
     const uchar* painted = labelImages_.painted().ptr<uchar>(y);
+    const uchar* unsure = labelImages_.unsureOutline().ptr<uchar>(y);
     cv::Vec3b* out = picture.ptr<cv::Vec3b>(y);
     for (int x = rect.x; x < rect.x + rect.width; ++x) {
-      if (!ShownAsCompleted(labelImages_, painted, x) || OnHatching(x, y) || out[x] == cv::Vec3b(0, 0, 0)) continue;
-      for (int c = 0; c < 3; ++c) out[x][c] = static_cast<uchar>((out[x][c] + 256) >> 1);
+      if (!ShownAsCompleted(labelImages_, painted, x)) continue;
+      if (unsure[x] != 0) {
+        out[x] = OnUnsureDash(x, y) ? cv::Vec3b(255, 255, 255) : cv::Vec3b(0, 0, 0);
+      } else if (!OnHatching(x, y) && out[x] != cv::Vec3b(0, 0, 0)) {
+        for (int c = 0; c < 3; ++c) out[x][c] = static_cast<uchar>((out[x][c] + 256) >> 1);
+      }
     }
   }
 }

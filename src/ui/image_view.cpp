@@ -75,6 +75,14 @@ void View::Fit() {
   if (onZoom) onZoom();
 }
 
+void View::CentreOn(cv::Point at, cv::Size picture) {
+  if (!zoomed() || views.empty()) return;
+  const QSize shown = views.front()->size();
+  offset = {at.x - static_cast<int>(shown.width() / scale / 2), at.y - static_cast<int>(shown.height() / scale / 2)};
+  ClampOffset(picture);
+  Repaint();
+}
+
 void View::ClampOffset(cv::Size picture) {
   if (views.empty()) return;
   const QSize shown = views.front()->size();
@@ -147,6 +155,16 @@ QRect ImageView::WidgetRectOf(const cv::Rect& imageRect) const {
   const int right = static_cast<int>(std::ceil((imageRect.x + imageRect.width - view_->offset.x) * scale)) + margin;
   const int bottom = static_cast<int>(std::ceil((imageRect.y + imageRect.height - view_->offset.y) * scale)) + margin;
   return QRect(left, top, right - left, bottom - top) & rect();
+}
+
+QPoint ImageView::WidgetPointOf(cv::Point at) const {
+  const double scale = view_->scale;
+  if (scale >= 1.0) {
+    return QPoint(static_cast<int>((at.x - view_->offset.x + 0.5) * scale),
+                  static_cast<int>((at.y - view_->offset.y + 0.5) * scale));
+  }
+  return QPoint(static_cast<int>((at.x + 0.5) * width() / image_.width()),
+                static_cast<int>((at.y + 0.5) * height() / image_.height()));
 }
 
 cv::Point ImageView::ToImage(QPointF at) const {

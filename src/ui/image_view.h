@@ -40,6 +40,8 @@ struct View {
   // Zooms one step in (`steps` > 0) or out around the image point `at` shown at widget position `shownAt`.
   void Zoom(int steps, cv::Point at, cv::Point shownAt, cv::Size picture);
   void Fit();
+  // A zoomed view pans so that the image point `at` is in its middle, as far as the picture allows.
+  void CentreOn(cv::Point at, cv::Size picture);
   // Keeps the view inside the picture.
   void ClampOffset(cv::Size picture);
   void Repaint();
@@ -64,6 +66,8 @@ class ImageView : public QWidget {
   void FitToView();
   // The image pixel under widget position `at`, and where the pointer was last seen over this view.
   cv::Point ToImage(QPointF at) const;
+  // The widget position that shows the middle of image pixel `at`.
+  QPoint WidgetPointOf(cv::Point at) const;
   bool PointerInside(cv::Point& widgetAt) const;
 
  protected:

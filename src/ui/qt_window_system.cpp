@@ -1,6 +1,7 @@
 #include "ui/qt_window_system.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QHBoxLayout>
@@ -228,6 +229,12 @@ void QtWindowSystem::ShareView(const std::vector<std::string>& windows) {
       if (&window->view().view() == &sharedView_) RefreshStatus(name);
     }
   };
+}
+
+void QtWindowSystem::ShowPoint(const std::string& window, cv::Point at) {
+  ImageView& view = Window(window).view();
+  view.view().CentreOn(at, view.pictureSize());
+  QCursor::setPos(view.mapToGlobal(view.WidgetPointOf(at)));
 }
 
 void QtWindowSystem::SetStatusLine(const std::string& window, const std::vector<StatusPart>& parts) {

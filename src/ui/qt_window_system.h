@@ -46,6 +46,7 @@ class QtWindowSystem : public QObject, public WindowSystem {
                       TrackbarCallback onChange) override;
   void SetTrackbarPosition(const std::string& trackbar, const std::string& window, int position) override;
   void ShareView(const std::vector<std::string>& windows) override;
+  void ShowPoint(const std::string& window, cv::Point at) override;
   void SetStatusLine(const std::string& window, const std::vector<StatusPart>& parts) override;
   void ShowStatusNow(const std::string& window, const std::vector<StatusPart>& parts) override;
   void SetMouseCallback(const std::string& window, MouseCallback onMouse) override;

@@ -77,6 +77,9 @@ class WindowSystem {
   virtual void SetMouseCallback(const std::string& window, MouseCallback onMouse) = 0;
   // Waits, without time-out, for a key and returns its code; closing any window returns kKeyEscape.
   virtual int WaitKey() = 0;
+  // Brings the image point `at` of the window into view (a zoomed view pans to centre it) and moves the pointer
+  // onto it, so the annotator's eye and hand are where the labeller points them.
+  virtual void ShowPoint(const std::string& window, cv::Point at) = 0;
   // A modal box with the text, the caption and one OK button.
   virtual void ShowMessageBox(const std::string& text, const std::string& caption) = 0;
 };

@@ -118,6 +118,7 @@ class FakeWindowSystem : public ui::WindowSystem {
   void ShowMessageBox(const std::string& text, const std::string& caption) override {
     messageBoxes.push_back({text, caption});
   }
+  void ShowPoint(const std::string& window, cv::Point at) override { shownPoints.push_back({window, at}); }
 
   std::vector<std::string> created;
   std::vector<std::string> destroyed;
@@ -128,6 +129,7 @@ class FakeWindowSystem : public ui::WindowSystem {
   std::vector<std::string> trackbarOrder;
   std::map<std::string, ui::MouseCallback> mouseCallbacks;
   std::vector<std::pair<std::string, std::string>> messageBoxes;
+  std::vector<std::pair<std::string, cv::Point>> shownPoints;
   std::vector<std::string> sharedView;
   std::map<std::string, std::vector<ui::StatusPart>> statusLines;
   std::vector<std::string> shownAtOnce;  // the status lines shown at once (ShowStatusNow), in order
