@@ -305,7 +305,9 @@ void QtWindowSystem::ReplayHeld(QObject* target, QEvent& event) {
   replaying_ = false;
 }
 
+// The windows a box speaks of appear first, in their places.
 void QtWindowSystem::ShowMessageBox(const std::string& text, const std::string& caption) {
+  PlaceNewWindows();
   QMessageBox box(QMessageBox::Information, QString::fromStdString(caption), QString::fromStdString(text),
                   QMessageBox::Ok);
   box.exec();
