@@ -75,7 +75,7 @@ RandomSessionRecord RunRandomSession(const RandomSessionOptions& options) {
     if (window == kPresegWin) x = static_cast<int>(x * toRescaled), y = static_cast<int>(y * toRescaled);
   };
   const char* windows[] = {kFrameWin, kPresegWin, kLabelWin};
-  const int keys[] = {' ', 8, 'c', 26, 25, 4, '1', '2', 'g', 'o', 's', 'S', 'n', 'p', 'P', '+', '-'};
+  const int keys[] = {' ', 8, 'c', 26, 25, 4, '1', '2', 'g', 'o', 's', 'S', 'n', 'p', 'P', '+', '-', 'a', 13, 'u'};
   for (int event = 0; event < options.events; ++event) {
     const char* window = windows[pick(3)];
     int x = 0;
