@@ -122,7 +122,7 @@ bool LabelFile::Save(int frame, const cv::Mat& labels, const cv::Mat& painted) {
   std::vector<uchar> png;
   try {
     if (!cv::imencode(".png", labels, png)) png.clear();
-  } catch (const cv::Exception& exception) {
+  } catch (const cv::Exception&) {
     png.clear();
   }
   if (png.empty()) {

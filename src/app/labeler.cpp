@@ -278,6 +278,7 @@ bool Labeler::EndsDrag(int key) {
     case '+':
     case 'c':
     case 'n':
+    case 'u':
     case kKeyEnter:
     case 'p':
     case 'P':
