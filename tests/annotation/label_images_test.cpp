@@ -9,6 +9,7 @@
 
 #include "common/fatal_error.h"
 #include "support/one_still_label_images.h"
+#include "support/oversized_label_images.h"
 #include "support/painting_session.h"
 
 namespace labeler {
@@ -291,6 +292,21 @@ TEST(LabelImages, PngWhoseChunkClaimsMoreThanTheFileIsNotDecoded) {
   std::string errors = ::testing::internal::GetCapturedStderr();
   EXPECT_NE(errors.find("can't be decoded as an image; frame 0 starts black"), std::string::npos) << errors;
   EXPECT_EQ(s.windows.lastShown[kLabelWin].at<cv::Vec3b>(30, 30), cv::Vec3b(0, 0, 0));
+}
+
+// A label image whose header the decoder reads as hundreds of millions of pixels is reported as undecodable and
+// its frame starts black, where the labeller would have spent gigabytes on it.
+TEST(LabelImages, LabelImagesFoundByFuzzingAreUnusable) {
+  for (const testing::OversizedLabelImage& image : testing::kOversizedLabelImages) {
+    PaintingSession s;
+    std::filesystem::copy_file(image.Path(), s.LabelFile(0));
+    ::testing::internal::CaptureStderr();
+    s.Run();
+    const std::string errors = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(errors.find(s.LabelFile(0) + " can't be decoded as an image; frame 0 starts black"), std::string::npos)
+        << image.name << ": " << errors;
+    EXPECT_EQ(s.windows.lastShown[kLabelWin].at<cv::Vec3b>(30, 30), cv::Vec3b(0, 0, 0)) << image.name;
+  }
 }
 
 TEST(LabelImages, GreyAndAlphaStoredImagesAreConverted) {

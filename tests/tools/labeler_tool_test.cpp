@@ -16,6 +16,7 @@
 #include "annotation/painted_record.h"
 #include "common/files.h"
 #include "annotation/label_images.h"
+#include "support/oversized_label_images.h"
 #include "support/temp_dir.h"
 #include "support/tool_run.h"
 #include "support/test_media.h"
@@ -342,8 +343,8 @@ TEST(LabelerToolCarry, ScoresOfASmallClipStayAsTheyWere) {
   EXPECT_EQ(run.output.substr(at + scored.size()), scores);
 }
 
-// Peak memory of a child run, in kilobytes, with its output thrown away.
-long PeakKilobytesOfRun(const std::vector<std::string>& arguments) {
+// Peak memory of a child run that ends with `status`, in kilobytes (-1 for another end), its output thrown away.
+long PeakKilobytesOfRun(const std::vector<std::string>& arguments, int status = 0) {
   std::vector<char*> argv{const_cast<char*>(LABELER_TOOL)};
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
@@ -355,9 +356,9 @@ long PeakKilobytesOfRun(const std::vector<std::string>& arguments) {
   const int spawned = posix_spawn(&child, LABELER_TOOL, &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) return -1;
-  int status = 0;
+  int ended = 0;
   rusage usage{};
-  if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+  if (wait4(child, &ended, 0, &usage) != child || !WIFEXITED(ended) || WEXITSTATUS(ended) != status) return -1;
   return usage.ru_maxrss;
 }
 
@@ -414,6 +415,31 @@ TEST(LabelerToolCarry, ALabelImageOfAnotherSizeOrAMovieCutShortLeavesOutOnlyTheF
   const int end = std::stoi(errors.substr(warned + cut.size() + 19));
   EXPECT_NE(run.output.find("Scored " + std::to_string(end - 1) + " starting frames"), std::string::npos)
       << run.output << errors;
+}
+
+// Label images whose headers declare hundreds of millions of pixels (the decodable JPEG cost 3 GB and 10 s) are
+// refused by stats and export in the memory that a label image of a few pixels takes.
+TEST(LabelerToolStatsAndExport, LabelImagesFoundByFuzzingAreRefusedWithoutTheMemoryTheyDeclare) {
+  ExportProject reference;
+  reference.WriteLabelImage(0);
+  const long referencePeak = PeakKilobytesOfRun({"stats", "--meta", reference.meta});
+  ASSERT_GT(referencePeak, 0);
+  for (const testing::OversizedLabelImage& image : testing::kOversizedLabelImages) {
+    ExportProject project;
+    const std::string labelImage = LabelImagePath(project.dir.File("labels"), 0);
+    std::filesystem::copy_file(image.Path(), labelImage);
+    const std::vector<std::string> commands[] = {{"stats", "--meta", project.meta},
+                                                 {"export", "--meta", project.meta, "--out", project.dir.File("out")}};
+    for (const std::vector<std::string>& arguments : commands) {
+      std::string command, errors;
+      for (const std::string& argument : arguments) command += argument + " ";
+      EXPECT_EQ(RunTool(command, &errors).status, 1) << image.name << ": " << command;
+      EXPECT_NE(errors.find(labelImage + ": can't be decoded as an image"), std::string::npos) << errors;
+      const long peak = PeakKilobytesOfRun(arguments, 1);
+      EXPECT_GT(peak, 0) << image.name << ": " << command;
+      EXPECT_LT(peak - referencePeak, 50 * 1024) << image.name << ": " << command;
+    }
+  }
 }
 
 TEST(LabelerToolStats, CsvPerFrameAndTotalsWithFramesWithoutLabelImages) {
