@@ -164,12 +164,13 @@ class TimedAssistant : public LabelCompleter {
  public:
   TimedAssistant(Timeline& timeline, PresegEngine& preseg, const std::string& labelDir)
       : assistant_(timeline, preseg, labelDir) {}
-  cv::Mat Complete(const cv::Mat& painted) override {
+  cv::Mat Complete(const cv::Mat& labels, const cv::Mat& painted) override {
     const auto start = std::chrono::steady_clock::now();
-    cv::Mat completed = assistant_.Complete(painted);
+    cv::Mat completed = assistant_.Complete(labels, painted);
     seconds_.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     return completed;
   }
+  cv::Mat Confidence() const override { return assistant_.Confidence(); }
   bool Outdated() const override { return assistant_.Outdated(); }
   const std::vector<double>& seconds() const { return seconds_; }
 

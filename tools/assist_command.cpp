@@ -2,7 +2,8 @@
 //
 // The strokes of one frame (a label image, black where nothing is painted) are completed exactly as the labeller
 // completes them: over the frame's own stored label image, with the regions of the chosen presegmentation at its
-// start thresholds, and the label folder's stored label images of the frames just before and after. Useful for pre-labelling a clip before review.
+// start thresholds, and the label folder's stored label images of the frames just before and after. Useful for
+// pre-labelling a clip before review; the confidence picture shows a reviewer where to look first.
 #include <cstdio>
 #include <opencv2/imgcodecs.hpp>
 #include <string>
@@ -26,6 +27,7 @@ struct AssistOptions {
   std::string meta;
   std::string strokes;
   std::string out;
+  std::string confidence;
   int frame = -1;
   int setting = 0;
 };
@@ -40,6 +42,8 @@ AssistOptions ParseAssistOptions(int argc, char** argv) {
       options.strokes = TextOption(argc, argv, i, kAssistUsage);
     } else if (arg == "--out") {
       options.out = TextOption(argc, argv, i, kAssistUsage);
+    } else if (arg == "--confidence") {
+      options.confidence = TextOption(argc, argv, i, kAssistUsage);
     } else if (arg == "--frame") {
       options.frame = IntOption(argc, argv, i, 0, 999999999, kAssistUsage);
     } else if (arg == "--setting") {
@@ -65,15 +69,28 @@ cv::Mat ReadStrokes(const std::string& path, cv::Size frameSize) {
   return strokes;
 }
 
+struct PaintedLabels {
+  cv::Mat labels;
+  cv::Mat painted;  // 255 where painted
+};
+
 // The frame's stored label image with the strokes painted over it, as the labeller holds it: what is stored counts
 // as painted. A stored image that can't be used is left out, as the labeller starts such a frame black.
-cv::Mat WithStoredLabels(const cv::Mat& strokes, const std::string& labelDir, int frame) {
-  cv::Mat painted = ReadStoredLabelImage(LabelImagePath(labelDir, frame), strokes.size());
-  if (painted.size() != strokes.size()) return strokes;
-  std::vector<cv::Mat> channels;
-  cv::split(strokes, channels);
-  strokes.copyTo(painted, (channels[0] | channels[1] | channels[2]) != 0);
-  return painted;
+PaintedLabels WithStoredLabels(const cv::Mat& strokes, const std::string& labelDir, int frame) {
+  const cv::Mat stroked = NonBlackPixels(strokes);
+  cv::Mat stored = ReadStoredLabelImage(LabelImagePath(labelDir, frame), strokes.size());
+  if (stored.size() != strokes.size()) return {strokes, stroked};
+  const cv::Mat painted = stroked | NonBlackPixels(stored);
+  strokes.copyTo(stored, stroked);
+  return {stored, painted};
+}
+
+void WritePng(const std::string& path, const cv::Mat& image) {
+  std::vector<uchar> png;
+  if (!cv::imencode(".png", image, png)) throw FatalError(ErrorLine("cannot encode " + path));
+  const std::string failure = WriteFileAtomically(path, png);
+  if (!failure.empty()) throw FatalError(ErrorLine("cannot write " + path + ": " + failure));
+  std::printf("Wrote %s\n", path.c_str());
 }
 
 }  // namespace
@@ -95,8 +112,8 @@ int AssistCommand(int argc, char** argv) {
     throw FatalError(ErrorLine("frame " + std::to_string(options.frame) + " of " + *project.config.FILE_TIMELINE +
                                " can't be read"));
   }
-  const cv::Mat painted = WithStoredLabels(ReadStrokes(options.strokes, timeline.frame().size()),
-                                           *project.config.DIR_LABEL_IMGS, options.frame);
+  const PaintedLabels painted = WithStoredLabels(ReadStrokes(options.strokes, timeline.frame().size()),
+                                                 *project.config.DIR_LABEL_IMGS, options.frame);
   PresegEngine preseg;
   preseg.CreatePresegImages(timeline.frame().size());
   preseg.currentPreseg().algorithm = options.setting;
@@ -104,13 +121,10 @@ int AssistCommand(int argc, char** argv) {
   cv::Mat completed;
   {
     QuietConsole quiet;  // the presegmentations say what they compute
-    completed = assistant.Complete(painted);
+    completed = assistant.Complete(painted.labels, painted.painted);
   }
-  std::vector<uchar> png;
-  if (!cv::imencode(".png", completed, png)) throw FatalError(ErrorLine("cannot encode " + options.out));
-  const std::string failure = WriteFileAtomically(options.out, png);
-  if (!failure.empty()) throw FatalError(ErrorLine("cannot write " + options.out + ": " + failure));
-  std::printf("Wrote %s\n", options.out.c_str());
+  WritePng(options.out, completed);
+  if (!options.confidence.empty()) WritePng(options.confidence, assistant.Confidence());
   return 0;
 }
 

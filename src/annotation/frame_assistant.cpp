@@ -12,12 +12,15 @@ namespace labeler {
 FrameAssistant::FrameAssistant(Timeline& timeline, PresegEngine& preseg, std::string labelDir)
     : timeline_(timeline), preseg_(preseg), labelDir_(std::move(labelDir)) {}
 
-cv::Mat FrameAssistant::Complete(const cv::Mat& painted) {
+cv::Mat FrameAssistant::Complete(const cv::Mat& labels, const cv::Mat& painted) {
+  confidence_.release();
   // The presegmentation engine may still hold the frame before's: the completion rests on this frame's.
   preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);
   if (Outdated()) Prepare();
   if (assist_ == nullptr) throw std::runtime_error("the frame could not be prepared for label assist");
-  return assist_->Complete(painted);
+  LabelAssist::Completion completion = assist_->Complete(labels, painted);
+  confidence_ = completion.confidence;
+  return completion.labels;
 }
 
 bool FrameAssistant::Outdated() const {

@@ -85,8 +85,8 @@ TEST(LabelAssist, CompletesTheFrameFromTwoClicksFollowsUndoAndIsSavedAsShown) {
 }
 
 // labeler-tool assist, given the strokes of a frame, writes what the labeller saves for them over the frame's
-// stored label image.
-TEST(LabelAssist, TheToolCompletesStrokesAsTheLabellerDoes) {
+// stored label image, and how sure it is of each pixel.
+TEST(LabelAssist, TheToolCompletesStrokesAsTheLabellerDoesAndWritesTheirConfidence) {
   PaintingSession s;
   s.Click({50, 40});  // road on frame 0: the neighbour the completion of frame 1 carries from
   s.windows.Key(' ');
@@ -107,9 +107,10 @@ TEST(LabelAssist, TheToolCompletesStrokesAsTheLabellerDoes) {
   cv::circle(strokes, {12, 27}, 10, cv::Scalar(kRoadBgr), cv::FILLED, cv::LINE_8);
   const std::string painted = s.dir.File("painted.png");
   const std::string out = s.dir.File("out.png");
+  const std::string sure = s.dir.File("sure.png");
   cv::imwrite(painted, strokes);
   const std::string command = std::string(LABELER_TOOL) + " assist --meta " + s.meta + " --frame 1 --strokes " +
-                              painted + " --out " + out + " > /dev/null";
+                              painted + " --out " + out + " --confidence " + sure + " > /dev/null";
   ASSERT_EQ(std::system(command.c_str()), 0);
   const cv::Mat written = cv::imread(out, cv::IMREAD_COLOR);
   ASSERT_FALSE(written.empty());
@@ -117,6 +118,10 @@ TEST(LabelAssist, TheToolCompletesStrokesAsTheLabellerDoes) {
   EXPECT_EQ(written.at<cv::Vec3b>(27, 12), kRoadBgr);
   EXPECT_EQ(written.at<cv::Vec3b>(20, 35), kCarBgr);
   EXPECT_EQ(written.at<cv::Vec3b>(5, 60), kRoadBgr);
+  const cv::Mat confidence = cv::imread(sure, cv::IMREAD_UNCHANGED);
+  ASSERT_EQ(confidence.type(), CV_8UC1);
+  EXPECT_EQ(confidence.size(), cv::Size(64, 48));
+  EXPECT_EQ(confidence.at<uchar>(27, 12), 255);
 }
 
 // "p" carries a frame as it was saved last, also when assist saved it without a stroke.
@@ -137,7 +142,8 @@ TEST(LabelAssist, PCarriesAFrameAsAssistLastSavedIt) {
 
 class FailingCompleter : public LabelCompleter {
  public:
-  cv::Mat Complete(const cv::Mat&) override { throw std::runtime_error("no memory left"); }
+  cv::Mat Complete(const cv::Mat&, const cv::Mat&) override { throw std::runtime_error("no memory left"); }
+  cv::Mat Confidence() const override { return cv::Mat(); }
   bool Outdated() const override { return false; }
 };
 
