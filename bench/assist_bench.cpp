@@ -7,7 +7,9 @@
 // frames before, through the labeller's own classes. Until the label image shown is good enough (pixel accuracy
 // 0.95 and mean IoU 0.90 over the labels the truth holds, or 80 strokes), it scribbles the true label over the
 // largest wrong area, with the region tool (setting S) or the brush (setting 0), whichever fixes more pixels;
-// taking up the other tool costs a stroke.
+// taking up the other tool costs a stroke. With assist, every completion shown also says how well its confidence
+// points at its errors, as a reviewer of a pre-labelled clip would use it: the share of its wrong pixels among its
+// 10 % least sure.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -35,6 +37,7 @@ constexpr int kMaxRadius = 10;
 constexpr size_t kMaxScribblePoints = 40;
 constexpr double kGoodAccuracy = 0.95;
 constexpr double kGoodMeanIou = 0.90;
+constexpr double kLeastSureShare = 0.10;
 
 struct Options {
   std::string demoDir;
@@ -159,29 +162,69 @@ Scribble ScribbleOver(const WrongArea& area) {
   return scribble;
 }
 
-// The assistant with a stopwatch: what each completion costs the annotator in waiting.
+// The assistant with a stopwatch, which keeps its last completion: what each completion costs the annotator in
+// waiting, and how well its confidence points at its errors.
 class TimedAssistant : public LabelCompleter {
  public:
   TimedAssistant(Timeline& timeline, PresegEngine& preseg, const std::string& labelDir)
       : assistant_(timeline, preseg, labelDir) {}
   cv::Mat Complete(const cv::Mat& labels, const cv::Mat& painted) override {
     const auto start = std::chrono::steady_clock::now();
-    cv::Mat completed = assistant_.Complete(labels, painted);
+    completed_ = assistant_.Complete(labels, painted);
     seconds_.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    return completed;
+    painted_ = painted.clone();
+    return completed_;
   }
   cv::Mat Confidence() const override { return assistant_.Confidence(); }
   bool Outdated() const override { return assistant_.Outdated(); }
   const std::vector<double>& seconds() const { return seconds_; }
+  const cv::Mat& completed() const { return completed_; }
+  const cv::Mat& painted() const { return painted_; }
 
  private:
   FrameAssistant assistant_;
   std::vector<double> seconds_;
+  cv::Mat completed_;
+  cv::Mat painted_;
 };
+
+// The share of a completion's wrong unpainted pixels that are among its 10 % least confident unpainted pixels:
+// how much of the error a reviewer finds by looking there first. Pixels tied at the threshold count in
+// proportion, as a random pick among them would. NaN unless some but at most 10 % of the unpainted pixels are
+// wrong: with more, even a perfect confidence could not hold them all, and the figure would only say how wrong
+// the completion is.
+double WrongShareOfLeastSure(const cv::Mat& completed, const cv::Mat& painted, const cv::Mat& confidence,
+                             const Truth& truth) {
+  const cv::Mat wrong = PackColours(completed) != truth.packed;
+  std::vector<double> pixels(256, 0), wrongPixels(256, 0);
+  double unpainted = 0, allWrong = 0;
+  for (int y = 0; y < completed.rows; ++y) {
+    for (int x = 0; x < completed.cols; ++x) {
+      if (painted.at<uchar>(y, x) != 0) continue;
+      const uchar sure = confidence.at<uchar>(y, x);
+      const bool isWrong = wrong.at<uchar>(y, x) != 0;
+      ++pixels[sure];
+      wrongPixels[sure] += isWrong;
+      ++unpainted;
+      allWrong += isWrong;
+    }
+  }
+  if (allWrong == 0 || allWrong > kLeastSureShare * unpainted) return std::nan("");
+  double left = kLeastSureShare * unpainted, found = 0;
+  for (int sure = 0; sure < 256 && left > 0; ++sure) {
+    const double taken = std::min(left, pixels[sure]);
+    if (taken > 0) found += wrongPixels[sure] * taken / pixels[sure];
+    left -= taken;
+  }
+  return found / allWrong;
+}
 
 struct FrameResult {
   int strokes = 0;
   Score score;
+  // WrongShareOfLeastSure of each completion shown to the annotator (on entering the frame, after each stroke)
+  // for which it is defined.
+  std::vector<double> wrongShares;
 };
 
 struct ModeRun {
@@ -260,6 +303,11 @@ class Session {
     FrameResult result;
     for (;;) {
       result.score = Compare(images_.shown(), truth);
+      if (mode_ == Mode::kAssist) {
+        const double share =
+            WrongShareOfLeastSure(assistant_.completed(), assistant_.painted(), assistant_.Confidence(), truth);
+        if (!std::isnan(share)) result.wrongShares.push_back(share);
+      }
       if (result.score.Good() || result.strokes >= kMaxStrokes) return result;
       result.strokes += PaintWithBetterTool(ScribbleOver(LargestWrongArea(images_.shown(), truth)), truth);
     }
@@ -327,6 +375,22 @@ double Mean(const std::vector<double>& values) {
   return values.empty() ? 0 : std::accumulate(values.begin(), values.end(), 0.0) / values.size();
 }
 
+// How well the assist's confidence points at its errors: per frame the mean over its completions of the share of
+// their wrong pixels among their 10 % least sure ("-" where no completion counts), then the mean over the frames.
+void PrintLeastSure(const ModeRun& run) {
+  std::vector<double> frameMeans;
+  std::printf("%-16s", "  least sure");
+  for (const FrameResult& frame : run.frames) {
+    if (frame.wrongShares.empty()) {
+      std::printf(" %5s", "-");
+    } else {
+      frameMeans.push_back(Mean(frame.wrongShares));
+      std::printf(" %5.2f", frameMeans.back());
+    }
+  }
+  std::printf(" %6.2f\n", Mean(frameMeans));
+}
+
 // One line: the strokes of each frame (starred where the annotator gave up), then the means over the frames.
 void PrintRun(const ModeRun& run) {
   std::vector<double> strokes, accuracy, iou;
@@ -340,6 +404,7 @@ void PrintRun(const ModeRun& run) {
   std::printf(" %6.1f %9.3f %9.3f", Mean(strokes), Mean(accuracy), Mean(iou));
   if (!run.completionSeconds.empty()) std::printf("   %.3f s", Mean(run.completionSeconds));
   std::printf("\n");
+  if (run.mode == Mode::kAssist) PrintLeastSure(run);
 }
 
 void PrintTable(const Options& options, const std::vector<ModeRun>& runs) {
@@ -351,6 +416,9 @@ void PrintTable(const Options& options, const std::vector<ModeRun>& runs) {
   for (const ModeRun& run : runs) PrintRun(run);
   std::printf("* stopped after %d strokes short of the goal; accuracy and mean IoU: means over the frames\n",
               kMaxStrokes);
+  std::printf("least sure: share of the wrong unpainted pixels among the %.0f %% least sure, per completion shown "
+              "with at most %.0f %% wrong\n",
+              100 * kLeastSureShare, 100 * kLeastSureShare);
 }
 
 bool ParseOptions(int argc, char** argv, Options& options) {

@@ -4,6 +4,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "annotation/label_completer.h"
+#include "annotation/painted_record.h"
 #include "assist/label_assist.h"
 #include "bench/bench_support.h"
 #include "preseg/preseg_engine.h"
@@ -71,8 +73,9 @@ void BM_AssistCompletion(benchmark::State& state) {
   const AssistScene scene(state);
   LabelCarrier carrier;
   LabelAssist assist({scene.frame, scene.partitions, CarryFromNeighbours(scene.grey, {scene.before}, carrier)});
-  const cv::Mat painted = scene.Strokes();
-  for (auto _ : state) benchmark::DoNotOptimize(assist.Complete(painted).data);
+  const cv::Mat strokes = scene.Strokes();
+  const cv::Mat painted = NonBlackPixels(strokes);
+  for (auto _ : state) benchmark::DoNotOptimize(assist.Complete(strokes, painted).labels.data);
   state.counters["cells"] = assist.regionCount();
 }
 

@@ -2,7 +2,8 @@
 //
 // The strokes of one frame (a label image, black where nothing is painted) are completed exactly as the labeller
 // completes them: over the frame's own stored label image, with the regions of the chosen presegmentation at its
-// start thresholds, and the label folder's stored label images of the frames just before and after. Useful for pre-labelling a clip before review.
+// start thresholds, and the label folder's stored label images of the frames just before and after. Useful for
+// pre-labelling a clip before review; the confidence picture shows a reviewer where to look first.
 #include <cstdio>
 #include <opencv2/imgcodecs.hpp>
 #include <string>
@@ -27,6 +28,7 @@ struct AssistOptions {
   std::string meta;
   std::string strokes;
   std::string out;
+  std::string confidence;
   int frame = -1;
   int setting = 0;
 };
@@ -41,6 +43,8 @@ AssistOptions ParseAssistOptions(int argc, char** argv) {
       options.strokes = TextOption(argc, argv, i, kAssistUsage);
     } else if (arg == "--out") {
       options.out = TextOption(argc, argv, i, kAssistUsage);
+    } else if (arg == "--confidence") {
+      options.confidence = TextOption(argc, argv, i, kAssistUsage);
     } else if (arg == "--frame") {
       options.frame = IntOption(argc, argv, i, 0, 999999999, kAssistUsage);
     } else if (arg == "--setting") {
@@ -85,6 +89,14 @@ Painted WithStoredLabels(const cv::Mat& strokes, const std::string& labelDir, in
   return painted;
 }
 
+void WritePng(const std::string& path, const cv::Mat& image) {
+  std::vector<uchar> png;
+  if (!cv::imencode(".png", image, png)) throw FatalError(ErrorLine("cannot encode " + path));
+  const std::string failure = WriteFileAtomically(path, png);
+  if (!failure.empty()) throw FatalError(ErrorLine("cannot write " + path + ": " + failure));
+  std::printf("Wrote %s\n", path.c_str());
+}
+
 }  // namespace
 
 int AssistCommand(int argc, char** argv) {
@@ -115,11 +127,8 @@ int AssistCommand(int argc, char** argv) {
     QuietConsole quiet;  // the presegmentations say what they compute
     completed = assistant.Complete(painted.labels, painted.mask);
   }
-  std::vector<uchar> png;
-  if (!cv::imencode(".png", completed, png)) throw FatalError(ErrorLine("cannot encode " + options.out));
-  const std::string failure = WriteFileAtomically(options.out, png);
-  if (!failure.empty()) throw FatalError(ErrorLine("cannot write " + options.out + ": " + failure));
-  std::printf("Wrote %s\n", options.out.c_str());
+  WritePng(options.out, completed);
+  if (!options.confidence.empty()) WritePng(options.confidence, assistant.Confidence());
   return 0;
 }
 

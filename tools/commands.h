@@ -14,7 +14,7 @@ int ExportCommand(int argc, char** argv);
 int StatsCommand(int argc, char** argv);
 // carry --meta FILE.meta [--truth DIR] [--every K] [--steps N]
 int CarryCommand(int argc, char** argv);
-// assist --meta FILE.meta --frame N --strokes PAINTED.png --out OUT.png [--setting S]
+// assist --meta FILE.meta --frame N --strokes PAINTED.png --out OUT.png [--confidence SURE.png] [--setting S]
 int AssistCommand(int argc, char** argv);
 
 inline constexpr const char* kSegmentUsage =
@@ -34,10 +34,11 @@ inline constexpr const char* kCarryUsage =
     "  carries the true labels (DIR, else the project's label images) of every K-th frame N frames on (5) and\n"
     "  scores a plain copy, the optical flow and the flow snapped to each presegmentation\n";
 inline constexpr const char* kAssistUsage =
-    "usage: labeler-tool assist --meta FILE.meta --frame N --strokes PAINTED.png --out OUT.png [--setting S]\n"
+    "usage: labeler-tool assist --meta FILE.meta --frame N --strokes PAINTED.png --out OUT.png\n"
+    "                           [--confidence SURE.png] [--setting S]\n"
     "  completes the strokes of frame N (black where nothing is painted) over its stored label image as the\n"
     "  labeller's label assist does, with presegmentation setting S (0 none, the default) and the stored label\n"
-    "  images of frames N - 1 and N + 1\n";
+    "  images of frames N - 1 and N + 1; SURE.png: how sure each pixel is, grey, 255 painted, 0 no evidence\n";
 inline constexpr const char* kStatsUsage =
     "usage: labeler-tool stats --meta FILE.meta [--meta FILE.meta...] [--csv | --json] [--shard K/N]\n"
     "  per frame: whether it has a label image and the share of each label; totals at the end;\n"

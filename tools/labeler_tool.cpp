@@ -5,7 +5,8 @@
 //   labeler-tool export --meta FILE.meta [--meta ...] --out DIR [--unlabelled N] [--frames] [--shard K/N] [--json]
 //   labeler-tool stats --meta FILE.meta [--meta ...] [--csv | --json] [--shard K/N]
 //   labeler-tool carry --meta FILE.meta [--truth DIR] [--every K] [--steps N]
-//   labeler-tool assist --meta FILE.meta --frame N --strokes PAINTED.png --out OUT.png [--setting S]
+//   labeler-tool assist --meta FILE.meta --frame N --strokes PAINTED.png --out OUT.png [--confidence SURE.png]
+//                       [--setting S]
 //   labeler-tool --help | --version
 //
 // "segment" runs a presegmentation on one image as the labeller does. "export" turns the colour label images

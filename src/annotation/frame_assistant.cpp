@@ -13,13 +13,14 @@ FrameAssistant::FrameAssistant(Timeline& timeline, PresegEngine& preseg, std::st
     : timeline_(timeline), preseg_(preseg), labelDir_(std::move(labelDir)) {}
 
 cv::Mat FrameAssistant::Complete(const cv::Mat& labels, const cv::Mat& painted) {
+  confidence_.release();
   // The presegmentation engine may still hold the frame before's: the completion rests on this frame's.
   preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);
   if (Outdated()) Prepare();
   if (assist_ == nullptr) throw std::runtime_error("the frame could not be prepared for label assist");
-  cv::Mat strokes = cv::Mat::zeros(labels.size(), CV_8UC3);
-  labels.copyTo(strokes, painted);
-  return assist_->Complete(strokes);
+  LabelAssist::Completion completion = assist_->Complete(labels, painted);
+  confidence_ = completion.confidence;
+  return completion.labels;
 }
 
 bool FrameAssistant::Outdated() const {

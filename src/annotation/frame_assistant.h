@@ -6,7 +6,8 @@
 // the published presegmentation changed; each completion after that costs one walk. Used by the labeller in
 // assist mode and by `labeler-tool assist`, so that both give the same labels. Borrows the timeline and the
 // presegmentation engine, which must outlive it. A preparation that fails is not tried again until the frame or
-// the presegmentation changes; the completions until then fail at once.
+// the presegmentation changes; the completions until then fail at once. A completion that fails leaves no
+// confidence; each completion's confidence is a picture of its own, never written to afterwards.
 #ifndef LABELER_ANNOTATION_FRAME_ASSISTANT_H_
 #define LABELER_ANNOTATION_FRAME_ASSISTANT_H_
 
@@ -28,7 +29,7 @@ class FrameAssistant : public LabelCompleter {
   FrameAssistant(Timeline& timeline, PresegEngine& preseg, std::string labelDir);
 
   cv::Mat Complete(const cv::Mat& labels, const cv::Mat& painted) override;
-  cv::Mat Confidence() const override { return {}; }
+  cv::Mat Confidence() const override { return confidence_; }
   bool Outdated() const override;
 
  private:
@@ -41,6 +42,7 @@ class FrameAssistant : public LabelCompleter {
   PresegEngine pyramid_;  // the pyramid regions at the start thresholds, whatever the chosen setting
   LabelCarrier carrier_;
   std::unique_ptr<LabelAssist> assist_;
+  cv::Mat confidence_;  // of the last completion
   // What assist_ was prepared for.
   uint64_t frameSerial_ = 0;
   uint64_t presegGeneration_ = 0;

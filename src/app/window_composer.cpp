@@ -19,10 +19,11 @@ WindowComposer::WindowComposer(ui::WindowSystem& windows, const Timeline& timeli
       presegMarks_(strokes),
       labels_(labelImages),
       edges_(preseg),
+      unsure_(labelImages),
       labelMarks_(strokes),
       frameWindow_(framePicture_, {&frame_, &overlay_, &frameMarks_}),
       presegWindow_(presegPicture_, {&preseg_, &highlight_, &presegMarks_}),
-      labelWindow_(labelPicture_, {&labels_, &edges_, &labelMarks_}) {}
+      labelWindow_(labelPicture_, {&labels_, &edges_, &unsure_, &labelMarks_}) {}
 
 void WindowComposer::Create(cv::Size frameSize) {
   scratch_ = cv::Mat::zeros(frameSize, CV_8UC3);

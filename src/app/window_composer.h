@@ -92,6 +92,7 @@ class WindowComposer : public Canvas {
   MarksLayer presegMarks_;
   WorkingLabelsLayer labels_;
   EdgesLayer edges_;
+  UnsureAreasLayer unsure_;
   MarksLayer labelMarks_;
   LayeredPicture frameWindow_;
   LayeredPicture presegWindow_;

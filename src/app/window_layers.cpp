@@ -12,6 +12,7 @@ constexpr double kPresegWeight = 90 * 0.01f;
 constexpr double kBrightening = 80;
 const cv::Vec3b kHighlight(0, 20, 200);
 const cv::Scalar kCursorColour(0, 255, 0);
+const cv::Vec3b kUnsureDash(0, 255, 255);  // yellow, between black ones
 
 // With assist on, a label the assist completed is told from one painted by hand: it is drawn lighter (halfway to
 // white in "Labeled Map", at half the weight over the frame) but on every fourth diagonal, a hatching of its
@@ -22,7 +23,6 @@ bool ShownAsCompleted(const LabelImages& images, const uchar* painted, int x) {
 
 bool OnHatching(int x, int y) { return ((x + y) & 3) == 0; }
 
-// Unsure areas are outlined in dashes of white and black, which no label colour can hide.
 bool OnUnsureDash(int x, int y) { return ((x + y) & 4) == 0; }
 
 // The entries of the ascending `sorted` inside [from, to).
@@ -231,15 +231,22 @@ void WorkingLabelsLayer::Draw(cv::Mat& picture, const cv::Rect& rect) const {
   if (!labelImages_.assisted()) return;
   for (int y = rect.y; y < rect.y + rect.height; ++y) {
     const uchar* painted = labelImages_.painted().ptr<uchar>(y);
+    cv::Vec3b* out = picture.ptr<cv::Vec3b>(y);
+    for (int x = rect.x; x < rect.x + rect.width; ++x) {
+      if (!ShownAsCompleted(labelImages_, painted, x) || OnHatching(x, y) || out[x] == cv::Vec3b(0, 0, 0)) continue;
+      for (int c = 0; c < 3; ++c) out[x][c] = static_cast<uchar>((out[x][c] + 256) >> 1);
+    }
+  }
+}
+
+void UnsureAreasLayer::Draw(cv::Mat& picture, const cv::Rect& rect) const {
+  if (!labelImages_.assisted()) return;
+  for (int y = rect.y; y < rect.y + rect.height; ++y) {
+    const uchar* painted = labelImages_.painted().ptr<uchar>(y);
     const uchar* unsure = labelImages_.unsureOutline().ptr<uchar>(y);
     cv::Vec3b* out = picture.ptr<cv::Vec3b>(y);
     for (int x = rect.x; x < rect.x + rect.width; ++x) {
-      if (!ShownAsCompleted(labelImages_, painted, x)) continue;
-      if (unsure[x] != 0) {
-        out[x] = OnUnsureDash(x, y) ? cv::Vec3b(255, 255, 255) : cv::Vec3b(0, 0, 0);
-      } else if (!OnHatching(x, y) && out[x] != cv::Vec3b(0, 0, 0)) {
-        for (int c = 0; c < 3; ++c) out[x][c] = static_cast<uchar>((out[x][c] + 256) >> 1);
-      }
+      if (unsure[x] != 0 && painted[x] == 0) out[x] = OnUnsureDash(x, y) ? kUnsureDash : cv::Vec3b(0, 0, 0);
     }
   }
 }

@@ -172,6 +172,20 @@ class WorkingLabelsLayer : public PictureLayer {
   uint64_t shownGeneration_ = 0;
 };
 
+// "Labeled Map", with assist on: the outline of the areas where the completion is unsure, in dashes of yellow and
+// black over the region boundaries, where no label colour or edge hides them.
+class UnsureAreasLayer : public PictureLayer {
+ public:
+  explicit UnsureAreasLayer(const LabelImages& labelImages) : labelImages_(labelImages) {}
+  cv::Rect Changes(const cv::Rect&) override { return labelImages_.ChangesSince(shownGeneration_); }
+  void Draw(cv::Mat& picture, const cv::Rect& rect) const override;
+  void Drawn() override { shownGeneration_ = labelImages_.workingGeneration(); }
+
+ private:
+  const LabelImages& labelImages_;
+  uint64_t shownGeneration_ = 0;
+};
+
 // "Labeled Map": the presegmentation's region boundaries, in the grey level of its edge image.
 class EdgesLayer : public PictureLayer {
  public:

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "assist/completion_confidence.h"
+
 namespace labeler {
 namespace {
 
@@ -14,7 +16,7 @@ constexpr float kLookAlike = 6.0f;
 
 uint32_t Code(const cv::Vec3b& colour) { return colour[0] | (colour[1] << 8) | (colour[2] << 16); }
 
-// The label colours met in the images, in order of first appearance; black is none.
+// The label colours met in the evidence, in order of first appearance.
 class Palette {
  public:
   int IndexOf(const cv::Vec3b& colour) {
@@ -61,9 +63,10 @@ struct Evidence {
   }
 };
 
-// Painted pixels, and the reliable carried ones where nothing is painted, summed per cell and label.
-Evidence GatherEvidence(const RegionGraph& graph, const cv::Mat& painted, const cv::Mat& carriedEvidence,
-                        Palette& palette) {
+// Painted pixels, and the reliable carried ones where nothing is painted, summed per cell and label. A painted
+// pixel counts whatever its colour; a carried black one is no label.
+Evidence GatherEvidence(const RegionGraph& graph, const cv::Mat& labels, const cv::Mat& painted,
+                        const cv::Mat& carriedEvidence, Palette& palette) {
   const int cellCount = graph.nodeCount();
   Evidence evidence;
   evidence.paintedPixels.assign(cellCount, 0);
@@ -74,13 +77,14 @@ Evidence GatherEvidence(const RegionGraph& graph, const cv::Mat& painted, const 
     if (label >= static_cast<int>(evidence.perLabel.size())) evidence.perLabel.emplace_back(cellCount, 0.0f);
     evidence.perLabel[label][cell] += weight;
   };
-  for (int y = 0; y < painted.rows; ++y) {
-    const cv::Vec3b* paint = painted.ptr<cv::Vec3b>(y);
+  for (int y = 0; y < labels.rows; ++y) {
+    const cv::Vec3b* colour = labels.ptr<cv::Vec3b>(y);
+    const uchar* paint = painted.ptr<uchar>(y);
     const cv::Vec3b* carried = carriedEvidence.ptr<cv::Vec3b>(y);
     const int* cell = cells.ptr<int>(y);
-    for (int x = 0; x < painted.cols; ++x) {
-      if (paint[x] != black) {
-        add(cell[x], paint[x], kPaintedWeight);
+    for (int x = 0; x < labels.cols; ++x) {
+      if (paint[x] != 0) {
+        add(cell[x], colour[x], kPaintedWeight);
         ++evidence.paintedPixels[cell[x]];
       } else if (carried[x] != black) {
         add(cell[x], carried[x], kCarriedWeight);
@@ -148,23 +152,30 @@ LabelAssist::LabelAssist(const AssistInputs& inputs) {
   walker_ = std::make_unique<SeededWalker>(*graph_);
 }
 
-cv::Mat LabelAssist::Complete(const cv::Mat& painted) {
-  CV_Assert(painted.type() == CV_8UC3 && painted.size() == evidence_.size());
+LabelAssist::Completion LabelAssist::Complete(const cv::Mat& labels, const cv::Mat& painted) {
+  CV_Assert(labels.type() == CV_8UC3 && labels.size() == evidence_.size());
+  CV_Assert(painted.type() == CV_8U && painted.size() == evidence_.size());
   Palette palette;
-  Evidence evidence = GatherEvidence(*graph_, painted, evidence_, palette);
+  Evidence evidence = GatherEvidence(*graph_, labels, painted, evidence_, palette);
   AddLookAlikes(*graph_, evidence);
-  const std::vector<int> chosen = walker_->Walk(evidence.Matrix(graph_->nodeCount()));
+  const WalkedLabels walked = walker_->Walk(evidence.Matrix(graph_->nodeCount()));
   const cv::Mat& cells = graph_->nodes();
-  const cv::Vec3b black(0, 0, 0);
-  cv::Mat completed = painted.clone();
-  for (int y = 0; y < completed.rows; ++y) {
-    cv::Vec3b* out = completed.ptr<cv::Vec3b>(y);
+  Completion completion{cv::Mat::zeros(labels.size(), CV_8UC3), cv::Mat()};
+  for (int y = 0; y < labels.rows; ++y) {
+    const cv::Vec3b* colour = labels.ptr<cv::Vec3b>(y);
+    const uchar* paint = painted.ptr<uchar>(y);
     const int* cell = cells.ptr<int>(y);
-    for (int x = 0; x < completed.cols; ++x) {
-      if (out[x] == black && chosen[cell[x]] >= 0) out[x] = palette.Colour(chosen[cell[x]]);
+    cv::Vec3b* out = completion.labels.ptr<cv::Vec3b>(y);
+    for (int x = 0; x < labels.cols; ++x) {
+      if (paint[x] != 0) {
+        out[x] = colour[x];
+      } else if (walked.labels[cell[x]] >= 0) {
+        out[x] = palette.Colour(walked.labels[cell[x]]);
+      }
     }
   }
-  return completed;
+  completion.confidence = CompletionConfidence(*graph_, walked, completion.labels, painted);
+  return completion;
 }
 
 }  // namespace labeler

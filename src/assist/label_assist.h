@@ -3,10 +3,11 @@
 //
 // Built once per frame: the frame is cut into small regions (the cells of its presegmentations, cut again along
 // the boundaries of the carried labels, so that a region straddling two carried labels becomes two) and these
-// form a RegionGraph. Each completion gives the regions their evidence (painted pixels; the reliable carried
-// ones with a tenth of that weight; and, for a region nothing else speaks for, the label of a painted region of
-// nearly the same mean colour, weaker still) and lets a SeededWalker label them; every unpainted pixel takes its
-// region's label. Painted pixels never change. Not thread-safe; the object owns copies of what it needs.
+// form a RegionGraph. Each completion gives the regions their evidence (painted pixels, whatever their colour,
+// black included; the reliable carried ones with a tenth of that weight; and, for a region nothing else speaks
+// for, the label of a painted region of nearly the same mean colour, weaker still) and lets a SeededWalker label
+// them; every unpainted pixel takes its region's label, and a confidence (see CompletionConfidence). Painted
+// pixels never change and are sure. Not thread-safe; the object owns copies of what it needs.
 #ifndef LABELER_ASSIST_LABEL_ASSIST_H_
 #define LABELER_ASSIST_LABEL_ASSIST_H_
 
@@ -30,9 +31,14 @@ class LabelAssist {
  public:
   explicit LabelAssist(const AssistInputs& inputs);
 
-  // `painted` (8-bit colour, the frame's size; black where nothing is painted) with every unpainted pixel that
-  // the evidence reaches given a label; black where nothing reaches.
-  cv::Mat Complete(const cv::Mat& painted);
+  struct Completion {
+    cv::Mat labels;      // 8-bit colour
+    cv::Mat confidence;  // 8-bit, one channel: 255 painted or beyond doubt, 0 a tie or no evidence
+  };
+
+  // `labels` (8-bit colour, the frame's size) where `painted` (8-bit, one channel, non-zero painted) says so;
+  // every other pixel the label the evidence gives it, black where nothing reaches.
+  Completion Complete(const cv::Mat& labels, const cv::Mat& painted);
 
   int regionCount() const { return graph_->nodeCount(); }
 

@@ -56,13 +56,21 @@ NeighbourDistances MeasureNeighbours(const cv::Mat& lab) {
 
 float PairWeight(double exponent) { return std::max(kWeakestPair, static_cast<float>(std::exp(exponent))); }
 
+// Pixel pairs joining the same two nodes (PairKey), summed.
+struct PairRun {
+  uint64_t key;
+  float weight;
+  int pixelPairs;
+};
+
 // Pairs along one boundary come in runs of the same two nodes: a run is summed as it comes, which leaves far
 // fewer entries to sort.
-void AddPair(std::vector<std::pair<uint64_t, float>>& pairs, uint64_t key, double exponent) {
-  if (!pairs.empty() && pairs.back().first == key) {
-    pairs.back().second += PairWeight(exponent);
+void AddPair(std::vector<PairRun>& pairs, uint64_t key, double exponent) {
+  if (!pairs.empty() && pairs.back().key == key) {
+    pairs.back().weight += PairWeight(exponent);
+    ++pairs.back().pixelPairs;
   } else {
-    pairs.emplace_back(key, PairWeight(exponent));
+    pairs.push_back({key, PairWeight(exponent), 1});
   }
 }
 
@@ -78,7 +86,7 @@ RegionGraph::RegionGraph(const cv::Mat& frame, const cv::Mat& nodes, int nodeCou
   MeasureNodes(lab);
   const NeighbourDistances d = MeasureNeighbours(lab);
   const double scale = d.mean > 0 ? -4.0 / d.mean : 0;
-  std::vector<std::pair<uint64_t, float>> pairs;
+  std::vector<PairRun> pairs;
   for (int y = 0; y < nodes.rows; ++y) {
     const int* row = nodes.ptr<int>(y);
     const int* below = y + 1 < nodes.rows ? nodes.ptr<int>(y + 1) : nullptr;
@@ -89,11 +97,14 @@ RegionGraph::RegionGraph(const cv::Mat& frame, const cv::Mat& nodes, int nodeCou
       if (below != nullptr && below[x] != row[x]) AddPair(pairs, PairKey(row[x], below[x]), scale * dy[x]);
     }
   }
-  std::sort(pairs.begin(), pairs.end(), [](const auto& l, const auto& r) { return l.first < r.first; });
+  std::sort(pairs.begin(), pairs.end(), [](const PairRun& l, const PairRun& r) { return l.key < r.key; });
   for (size_t i = 0; i < pairs.size();) {
-    GraphEdge edge{static_cast<int>(pairs[i].first >> 32), static_cast<int>(pairs[i].first & 0xffffffffu), 0};
-    const uint64_t key = pairs[i].first;
-    for (; i < pairs.size() && pairs[i].first == key; ++i) edge.weight += pairs[i].second;
+    GraphEdge edge{static_cast<int>(pairs[i].key >> 32), static_cast<int>(pairs[i].key & 0xffffffffu), 0, 0};
+    const uint64_t key = pairs[i].key;
+    for (; i < pairs.size() && pairs[i].key == key; ++i) {
+      edge.weight += pairs[i].weight;
+      edge.pixelPairs += pairs[i].pixelPairs;
+    }
     edges_.push_back(edge);
   }
 }

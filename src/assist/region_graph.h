@@ -19,6 +19,7 @@ struct GraphEdge {
   int a = 0;
   int b = 0;  // a < b
   double weight = 0;
+  int pixelPairs = 0;  // the 4-neighbour pixel pairs the weight sums over
 };
 
 class RegionGraph {

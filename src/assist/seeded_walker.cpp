@@ -1,5 +1,6 @@
 #include "assist/seeded_walker.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace labeler {
@@ -31,12 +32,12 @@ SeededWalker::SeededWalker(const RegionGraph& graph) : graph_(graph), degree_(gr
   solver_.analyzePattern(system_);
 }
 
-std::vector<int> SeededWalker::Walk(const cv::Mat& evidence) {
+WalkedLabels SeededWalker::Walk(const cv::Mat& evidence) {
   CV_Assert(evidence.type() == CV_32F && evidence.rows == graph_.nodeCount());
   const int n = graph_.nodeCount();
   const int labels = evidence.cols;
-  std::vector<int> chosen(n, -1);
-  if (labels == 0 || n == 0) return chosen;
+  WalkedLabels walked{std::vector<int>(n, -1), std::vector<float>(n, 0.0f)};
+  if (labels == 0 || n == 0) return walked;
   for (int node = 0; node < n; ++node) {
     const float* row = evidence.ptr<float>(node);
     double total = 0;
@@ -51,11 +52,18 @@ std::vector<int> SeededWalker::Walk(const cv::Mat& evidence) {
   }
   const Eigen::MatrixXd chances = solver_.solve(sides);
   for (int node = 0; node < n; ++node) {
+    const double reached = chances.row(node).sum();
     Eigen::Index best = 0;
     const double most = chances.row(node).maxCoeff(&best);
-    if (chances.row(node).sum() >= kReached && most > 0) chosen[node] = static_cast<int>(best);
+    if (reached < kReached || most <= 0) continue;
+    double second = 0;
+    for (int k = 0; k < labels; ++k) {
+      if (k != best) second = std::max(second, chances(node, k));
+    }
+    walked.labels[node] = static_cast<int>(best);
+    walked.margins[node] = static_cast<float>(std::clamp((most - second) / reached, 0.0, 1.0));
   }
-  return chosen;
+  return walked;
 }
 
 }  // namespace labeler

@@ -3,9 +3,11 @@
 // Each node may hold evidence for some labels, a weight per label (a painted pixel, a pixel carried from another
 // frame). The walker solves, for every label k, (L + S) x_k = s_k, where L is the graph's Laplacian, s_k the
 // evidence for k and S the diagonal of all evidence: x_k(n) is the chance that a walk from node n, stepping
-// along edges by their weights, first meets evidence for k. Each node takes its most likely label. The matrix is
-// the same for every label: one factorisation, one solve per label. Nodes that no walk links to evidence get no
-// label. The object keeps the graph's sparsity analysis between calls; it borrows the graph.
+// along edges by their weights, first meets evidence for k. Each node takes its most likely label, and how sure
+// that is: the margin between its two most likely labels, their chances divided by the node's chance of meeting
+// any evidence (a node that reaches one label only is as sure as it gets). The matrix is the same for every
+// label: one factorisation, one solve per label. Nodes that no walk links to evidence get no label and no
+// margin. The object keeps the graph's sparsity analysis between calls; it borrows the graph.
 #ifndef LABELER_ASSIST_SEEDED_WALKER_H_
 #define LABELER_ASSIST_SEEDED_WALKER_H_
 
@@ -18,14 +20,18 @@
 
 namespace labeler {
 
+struct WalkedLabels {
+  std::vector<int> labels;     // per node: a column of the evidence, or -1 where no walk reaches any evidence
+  std::vector<float> margins;  // per node: 0 (a tie, or no label) to 1 (no other label within reach)
+};
+
 class SeededWalker {
  public:
   explicit SeededWalker(const RegionGraph& graph);
 
-  // `evidence` holds one row per node and one column per label (32-bit floats). Returns each node's label
-  // (a column of `evidence`), or -1 where no walk reaches any evidence. Throws std::runtime_error when the
-  // system can't be solved.
-  std::vector<int> Walk(const cv::Mat& evidence);
+  // `evidence` holds one row per node and one column per label (32-bit floats). Throws std::runtime_error when
+  // the system can't be solved.
+  WalkedLabels Walk(const cv::Mat& evidence);
 
  private:
   const RegionGraph& graph_;

@@ -44,16 +44,23 @@ cv::Mat WithBrushRing(const cv::Mat& labels) {
 }
 
 // `labels` as "Labeled Map" shows them with assist on: what the clicks at `clicks` (brush 10) painted in full,
-// the completed labels lighter, halfway to white, but for a hatching of full colour on every fourth diagonal.
-cv::Mat AsAssistShowsThem(const cv::Mat& labels, const std::vector<cv::Point>& clicks) {
+// the completed labels lighter, halfway to white, but for a hatching of full colour on every fourth diagonal. An
+// unpainted pixel `seen` shows in a dash colour of the unsure outline (yellow or black) is taken as seen: where the
+// completion is unsure is the confidence's business.
+cv::Mat AsAssistShowsThem(const cv::Mat& labels, const std::vector<cv::Point>& clicks, const cv::Mat& seen) {
   cv::Mat painted = cv::Mat::zeros(labels.size(), CV_8UC1);
   for (const cv::Point& click : clicks) cv::circle(painted, click, 10, cv::Scalar(255), cv::FILLED, cv::LINE_8);
   cv::Mat shown = labels.clone();
   for (int y = 0; y < shown.rows; ++y) {
     for (int x = 0; x < shown.cols; ++x) {
-      if (painted.at<uchar>(y, x) != 0 || (x + y) % 4 == 0) continue;
+      if (painted.at<uchar>(y, x) != 0) continue;
       cv::Vec3b& pixel = shown.at<cv::Vec3b>(y, x);
-      for (int c = 0; c < 3; ++c) pixel[c] = static_cast<uchar>((pixel[c] + 256) / 2);
+      const cv::Vec3b dash = seen.at<cv::Vec3b>(y, x);
+      if (dash == cv::Vec3b(0, 255, 255) || dash == cv::Vec3b(0, 0, 0)) {
+        pixel = dash;
+      } else if ((x + y) % 4 != 0) {
+        for (int c = 0; c < 3; ++c) pixel[c] = static_cast<uchar>((pixel[c] + 256) / 2);
+      }
     }
   }
   return shown;
@@ -87,10 +94,10 @@ TEST(LabelAssist, CompletesTheFrameFromTwoClicksFollowsUndoAndIsSavedAsShown) {
   ASSERT_EQ(s.Run(), 0);
   EXPECT_TRUE(s.Printed("Label assist on.\n"));
   EXPECT_NE(status.find("completion not saved, Enter accepts"), std::string::npos) << status;
-  const cv::Mat bothShown = AsAssistShowsThem(expected, {{50, 40}, {25, 20}});
+  const cv::Mat bothShown = AsAssistShowsThem(expected, {{50, 40}, {25, 20}}, completed);
   EXPECT_EQ(cv::norm(completed, WithBrushRing(bothShown), cv::NORM_INF), 0);
   const cv::Mat allRoad(48, 64, CV_8UC3, cv::Scalar(kRoadBgr));
-  EXPECT_EQ(cv::norm(undone, WithBrushRing(AsAssistShowsThem(allRoad, {{50, 40}})), cv::NORM_INF), 0);
+  EXPECT_EQ(cv::norm(undone, WithBrushRing(AsAssistShowsThem(allRoad, {{50, 40}}, undone)), cv::NORM_INF), 0);
   EXPECT_EQ(cv::norm(redone, completed, cv::NORM_INF), 0);
   cv::Mat discs = cv::Mat::zeros(48, 64, CV_8UC3);
   cv::circle(discs, {50, 40}, 10, cv::Scalar(kRoadBgr), cv::FILLED, cv::LINE_8);
@@ -106,8 +113,8 @@ TEST(LabelAssist, CompletesTheFrameFromTwoClicksFollowsUndoAndIsSavedAsShown) {
 }
 
 // labeler-tool assist, given the strokes of a frame, writes what the labeller saves for them over the frame's
-// stored label image.
-TEST(LabelAssist, TheToolCompletesStrokesAsTheLabellerDoes) {
+// stored label image, and how sure it is of each pixel.
+TEST(LabelAssist, TheToolCompletesStrokesAsTheLabellerDoesAndWritesTheirConfidence) {
   PaintingSession s;
   s.Click({50, 40});  // road on frame 0: the neighbour the completion of frame 1 carries from
   s.windows.Key(' ');
@@ -128,9 +135,10 @@ TEST(LabelAssist, TheToolCompletesStrokesAsTheLabellerDoes) {
   cv::circle(strokes, {12, 27}, 10, cv::Scalar(kRoadBgr), cv::FILLED, cv::LINE_8);
   const std::string painted = s.dir.File("painted.png");
   const std::string out = s.dir.File("out.png");
+  const std::string sure = s.dir.File("sure.png");
   cv::imwrite(painted, strokes);
   const std::string command = std::string(LABELER_TOOL) + " assist --meta " + s.meta + " --frame 1 --strokes " +
-                              painted + " --out " + out + " > /dev/null";
+                              painted + " --out " + out + " --confidence " + sure + " > /dev/null";
   ASSERT_EQ(std::system(command.c_str()), 0);
   const cv::Mat written = cv::imread(out, cv::IMREAD_COLOR);
   ASSERT_FALSE(written.empty());
@@ -138,6 +146,10 @@ TEST(LabelAssist, TheToolCompletesStrokesAsTheLabellerDoes) {
   EXPECT_EQ(written.at<cv::Vec3b>(27, 12), kRoadBgr);
   EXPECT_EQ(written.at<cv::Vec3b>(20, 35), kCarBgr);
   EXPECT_EQ(written.at<cv::Vec3b>(5, 60), kRoadBgr);
+  const cv::Mat confidence = cv::imread(sure, cv::IMREAD_UNCHANGED);
+  ASSERT_EQ(confidence.type(), CV_8UC1);
+  EXPECT_EQ(confidence.size(), cv::Size(64, 48));
+  EXPECT_EQ(confidence.at<uchar>(27, 12), 255);
 }
 
 // "p" carries a frame as it was saved last, also when assist saved it without a stroke.
@@ -154,6 +166,36 @@ TEST(LabelAssist, PCarriesAFrameAsAssistLastSavedIt) {
   s.windows.Do([&s, &proposed] { proposed = s.windows.lastShown[kLabelWin].clone(); });
   ASSERT_EQ(s.Run(), 0);
   EXPECT_EQ(cv::norm(proposed, WithBrushRing(cv::Mat(48, 64, CV_8UC3, cv::Scalar(kRoadBgr))), cv::NORM_INF), 0);
+}
+
+// One road click leaves the rest of the frame a guess: it is outlined on "Labeled Map" (never over painted
+// pixels), and "u" brings the pointer into it. Painted whole with the pyramid regions, nothing is left unsure.
+TEST(LabelAssist, UnsureAreasAreOutlinedAndUBringsThePointerToThem) {
+  PaintingSession s;
+  cv::Mat shown;
+  s.windows.Key('a');
+  s.Click({50, 40});
+  s.windows.Key('u');
+  s.windows.Do([&] { shown = s.windows.lastShown[kLabelWin].clone(); });
+  s.windows.Key(4);
+  s.windows.Key('s');
+  s.Click({50, 40});
+  s.windows.Key('2');
+  s.Click({25, 20});
+  s.windows.Key('u');
+  ASSERT_EQ(s.Run(), 0);
+  ASSERT_EQ(s.windows.shownPoints.size(), 1u);
+  EXPECT_EQ(s.windows.shownPoints[0].first, testing::kFrameWin);
+  const cv::Point pointed = s.windows.shownPoints[0].second;
+  EXPECT_GT(cv::norm(pointed - cv::Point(50, 40)), 10.0) << pointed;
+  EXPECT_TRUE(s.Printed("Unsure area at (" + std::to_string(pointed.x) + ", " + std::to_string(pointed.y) + ")."));
+  EXPECT_GT(CountColour(shown, cv::Vec3b(0, 255, 255)), 0);
+  cv::Mat disc = cv::Mat::zeros(48, 64, CV_8UC1);
+  cv::circle(disc, {50, 40}, 10, cv::Scalar(255), cv::FILLED, cv::LINE_8);
+  cv::Mat roadInDisc;
+  cv::inRange(shown, cv::Scalar(kRoadBgr), cv::Scalar(kRoadBgr), roadInDisc);
+  EXPECT_EQ(cv::countNonZero(roadInDisc & disc), cv::countNonZero(disc));
+  EXPECT_TRUE(s.Printed("No unsure area left on frame 0.\n"));
 }
 
 class FailingCompleter : public LabelCompleter {

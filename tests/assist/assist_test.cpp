@@ -1,6 +1,6 @@
 // The completion of a frame's labels: evidence carried from neighbouring frames, trusted only away from carried
-// boundaries and where the flow to the neighbour and back returns to its start; and strokes spread along edges
-// and to what looks alike.
+// boundaries and where the flow to the neighbour and back returns to its start; strokes, of any colour, spread
+// along edges and to what looks alike; and how sure the completion is of each pixel.
 #include <gtest/gtest.h>
 
 #include "assist/carried_evidence.h"
@@ -12,7 +12,7 @@
 namespace labeler {
 namespace {
 
-const cv::Vec3b kCar(142, 0, 0), kRoad(128, 64, 128), kSky(180, 130, 70), kLane(255, 255, 255);
+const cv::Vec3b kCar(142, 0, 0), kRoad(128, 64, 128), kSky(180, 130, 70), kLane(255, 255, 255), kBlack(0, 0, 0);
 
 // A grey frame with texture everywhere, so that the flow is sure of itself; shifted by `dx` pixels.
 cv::Mat TexturedGrey(int dx) {
@@ -53,6 +53,17 @@ TEST(CarriedEvidence, IsTrustedAwayFromCarriedBoundariesAndOnlyWhereNeighboursAg
   EXPECT_EQ(two.all.at<cv::Vec3b>(60, 30), kRoad);  // the first neighbour's, for cutting regions
 }
 
+// Strokes drawn as the annotator paints them: colours in `labels`, and 255 in `painted` where painted.
+struct Strokes {
+  explicit Strokes(cv::Size size) : labels(cv::Mat::zeros(size, CV_8UC3)), painted(cv::Mat::zeros(size, CV_8U)) {}
+  void Disc(cv::Point centre, int radius, const cv::Vec3b& label) {
+    cv::circle(labels, centre, radius, cv::Scalar(label), cv::FILLED);
+    cv::circle(painted, centre, radius, cv::Scalar(255), cv::FILLED);
+  }
+  cv::Mat labels;
+  cv::Mat painted;
+};
+
 // Two white dashes on a grey road, walled in by their edges: a stroke on one dash and one on the road label the
 // whole frame, the other dash by its look; painted pixels keep their label whatever surrounds them.
 TEST(LabelAssist, StrokesSpreadWithinEdgesAndToWhatLooksAlike) {
@@ -61,16 +72,59 @@ TEST(LabelAssist, StrokesSpreadWithinEdgesAndToWhatLooksAlike) {
   frame(painted).setTo(cv::Scalar(235, 235, 235));
   frame(alike).setTo(cv::Scalar(235, 235, 235));
   LabelAssist assist({frame, {RegionMap(frame).ids()}, {}});
-  cv::Mat strokes = cv::Mat::zeros(frame.size(), CV_8UC3);
-  cv::circle(strokes, {24, 24}, 4, cv::Scalar(kLane), cv::FILLED);  // most of the dash
-  cv::circle(strokes, {50, 50}, 3, cv::Scalar(kRoad), cv::FILLED);
-  strokes.at<cv::Vec3b>(5, 5) = kCar;
+  Strokes strokes(frame.size());
+  strokes.Disc({24, 24}, 4, kLane);  // most of the dash
+  strokes.Disc({50, 50}, 3, kRoad);
+  strokes.labels.at<cv::Vec3b>(5, 5) = kCar;
+  strokes.painted.at<uchar>(5, 5) = 255;
   cv::Mat expected(frame.size(), CV_8UC3, cv::Scalar(kRoad));
   expected(painted).setTo(cv::Scalar(kLane));
   expected(alike).setTo(cv::Scalar(kLane));
   cv::circle(expected, {24, 24}, 4, cv::Scalar(kLane), cv::FILLED);
   expected.at<cv::Vec3b>(5, 5) = kCar;
-  EXPECT_EQ(cv::norm(assist.Complete(strokes), expected, cv::NORM_INF), 0);
+  EXPECT_EQ(cv::norm(assist.Complete(strokes.labels, strokes.painted).labels, expected, cv::NORM_INF), 0);
+}
+
+// Black is a label like any other once painted: a black stroke on the dark half of a frame and a car stroke on
+// its light half give each half its stroke's label, and what the labels hold where nothing is painted is no
+// evidence.
+TEST(LabelAssist, APaintedBlackLabelIsKeptAndSpreads) {
+  cv::Mat frame(60, 100, CV_8UC3, cv::Scalar(60, 60, 60));
+  frame.colRange(50, 100).setTo(cv::Scalar(200, 200, 200));
+  LabelAssist assist({frame, {RegionMap(frame).ids()}, {}});
+  Strokes strokes(frame.size());
+  strokes.Disc({20, 30}, 3, kBlack);
+  strokes.Disc({80, 30}, 3, kCar);
+  strokes.labels.at<cv::Vec3b>(5, 5) = kSky;  // not painted
+  cv::Mat expected(frame.size(), CV_8UC3, cv::Scalar(kBlack));
+  expected.colRange(50, 100).setTo(cv::Scalar(kCar));
+  const LabelAssist::Completion completion = assist.Complete(strokes.labels, strokes.painted);
+  EXPECT_EQ(cv::norm(completion.labels, expected, cv::NORM_INF), 0);
+  EXPECT_GT(completion.confidence.at<uchar>(45, 5), 0);  // black from evidence, not for want of it
+}
+
+// Ten stripes of one grey, a label painted on a corner of each end stripe (too little of it for the stripes in
+// between to take its label by their look): the stripes in the middle are a toss-up, the one next to a painted
+// stripe nearly sure; nothing painted, nothing is.
+TEST(CompletionConfidence, IsSureOfPaintLessSoBetweenTwoLabelsAndZeroWithoutEvidence) {
+  const cv::Mat frame(20, 100, CV_8UC3, cv::Scalar(90, 90, 90));
+  cv::Mat stripes(frame.size(), CV_32S);
+  for (int x = 0; x < frame.cols; ++x) stripes.col(x).setTo(x / 10);
+  LabelAssist assist({frame, {stripes}, {}});
+  Strokes strokes(frame.size());
+  const cv::Rect road(0, 0, 10, 5), car(90, 0, 10, 5);
+  strokes.labels(road).setTo(cv::Scalar(kRoad));
+  strokes.labels(car).setTo(cv::Scalar(kCar));
+  strokes.painted(road).setTo(255);
+  strokes.painted(car).setTo(255);
+  const cv::Mat confidence = assist.Complete(strokes.labels, strokes.painted).confidence;
+  ASSERT_EQ(confidence.type(), CV_8U);
+  EXPECT_EQ(cv::countNonZero(confidence(road) == 255), road.area());
+  EXPECT_GT(confidence.at<uchar>(10, 15), 150);  // beside the road stripe
+  EXPECT_LT(confidence.at<uchar>(10, 45), 50);   // halfway
+  const LabelAssist::Completion none = assist.Complete(strokes.labels, cv::Mat::zeros(frame.size(), CV_8U));
+  EXPECT_EQ(cv::countNonZero(none.confidence), 0);
+  EXPECT_EQ(cv::countNonZero(none.labels.reshape(1)), 0);
 }
 
 }  // namespace
