@@ -163,9 +163,6 @@ void LabelFile::SaveRecord(int frame, const cv::Mat& labels, const cv::Mat& pain
     std::filesystem::remove(path, error);
     return;
   }
-  if (HasPaintedRecord(labelDir_, frame, labels) && SamePicture(PaintedPixels(labelDir_, frame, labels), painted)) {
-    return;
-  }
   std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
   std::vector<uchar> png;
   std::string reason = EncodePaintedRecord(painted, labels, png) ? WriteFileAtomically(path, png)

@@ -164,8 +164,4 @@ cv::Mat PaintedPixels(const std::string& labelDir, int frame, const cv::Mat& lab
   return painted.empty() ? NonBlackPixels(labels) : painted;
 }
 
-bool HasPaintedRecord(const std::string& labelDir, int frame, const cv::Mat& labels) {
-  return !MatchingRecord(labelDir, frame, labels).empty();
-}
-
 }  // namespace labeler

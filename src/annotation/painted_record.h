@@ -36,9 +36,6 @@ bool NeedsPaintedRecord(const cv::Mat& painted, const cv::Mat& labels);
 // matches `labels`, its non-black pixels.
 cv::Mat PaintedPixels(const std::string& labelDir, int frame, const cv::Mat& labels);
 
-// Whether the stored label image of `frame` has a record that matches `labels`.
-bool HasPaintedRecord(const std::string& labelDir, int frame, const cv::Mat& labels);
-
 // The non-black pixels of `labels` (255).
 cv::Mat NonBlackPixels(const cv::Mat& labels);
 

@@ -86,6 +86,7 @@ void Labeler::StartUp(const std::string& metaPath) {
   composer_->CreateRescaled(display_.size);
   composer_->ShowRescaled(timeline_->frame());
   InstallMouseHandlers();
+  if (!folderLock_->othersNotice().empty()) fileNotice_ = "label folder open in another labeller too";
   UpdateStatusLine();
   if (!folderLock_->othersNotice().empty()) windows_.ShowMessageBox(folderLock_->othersNotice(), kFileNoticeCaption);
   if (prepareNeighbours_) {
