@@ -115,10 +115,12 @@ void LabelFile::LeaveUnsaved(int frame) {
 
 bool LabelFile::Save(int frame, const cv::Mat& labels, const cv::Mat& painted) {
   const std::string path = LabelImagePath(labelDir_, frame);
-  if (frame == unusableFrame_) {
-    if (!KeepUnusableFile(unusablePath_)) return false;
-    unusableFrame_ = -1;
+  // The unusable file is kept only while it is still the one loaded: a version another labeller saved over it
+  // since is theirs, and this one goes beside it.
+  if (frame == unusableFrame_ && StampOf(unusablePath_) == loaded_.stamp && !KeepUnusableFile(unusablePath_)) {
+    return false;
   }
+  if (frame == unusableFrame_) unusableFrame_ = -1;
   std::vector<uchar> png;
   try {
     if (!cv::imencode(".png", labels, png)) png.clear();
@@ -131,26 +133,29 @@ bool LabelFile::Save(int frame, const cv::Mat& labels, const cv::Mat& painted) {
   }
   const FileStamp expected = frame == loaded_.frame ? loaded_.stamp : StampOf(path);
   std::string reason;
-  switch (PublishIfUnchanged(path, png, expected, reason)) {
+  FileStamp published;
+  switch (PublishIfUnchanged(path, png, expected, reason, &published)) {
     case Publication::kFailed: Fail(path, reason); return false;
     case Publication::kChangedMeanwhile:
-      if (!OnDiskAlready(path, labels)) return SaveBeside(frame, path, png);
+      // The same picture saved by another labeller stands, with the record it wrote.
+      if (!OnDiskAlready(path, labels, published)) return SaveBeside(frame, path, png);
       break;
-    case Publication::kPublished: break;
+    case Publication::kPublished: SaveRecord(frame, labels, painted); break;
   }
-  loaded_ = {frame, StampOf(path)};
-  SaveRecord(frame, labels, painted);
+  loaded_ = {frame, published};
   leftFrame_ = frame;
   leftLabels_ = labels.clone();
   leftStamp_ = loaded_.stamp;
   return true;
 }
 
-// Another labeller saved exactly this picture since it was loaded: there is nothing to put beside it.
-bool LabelFile::OnDiskAlready(const std::string& path, const cv::Mat& labels) const {
+// Another labeller saved exactly this picture since it was loaded: there is nothing to put beside it. `stamp`
+// becomes that file's.
+bool LabelFile::OnDiskAlready(const std::string& path, const cv::Mat& labels, FileStamp& stamp) const {
+  stamp = StampOf(path);
   cv::Mat onDisk;
   std::string ignored;
-  return ReadInto(path, labels.size(), onDisk, ignored) && SamePicture(onDisk, labels);
+  return ReadInto(path, labels.size(), onDisk, ignored) && SamePicture(onDisk, labels) && StampOf(path) == stamp;
 }
 
 // The record follows its label image: should the record fail to be written, or the save be cut between the two,
@@ -172,6 +177,7 @@ void LabelFile::SaveRecord(int frame, const cv::Mat& labels, const cv::Mat& pain
                "labeler: warning: cannot save the record of painted pixels %s: %s; frame %d will count as painted "
                "wherever it is labelled\n",
                path.c_str(), reason.c_str(), frame);
+  notices_.push_back({"record of painted pixels not saved: " + reason});
 }
 
 // Neither version is lost: this labeller's goes beside the other's as "frame-NNNNNN.conflict-N.png", the first

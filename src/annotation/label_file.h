@@ -62,7 +62,7 @@ class LabelFile {
  private:
   bool KeepUnusableFile(const std::string& path);
   bool SaveBeside(int frame, const std::string& path, const std::vector<unsigned char>& png);
-  bool OnDiskAlready(const std::string& path, const cv::Mat& labels) const;
+  bool OnDiskAlready(const std::string& path, const cv::Mat& labels, FileStamp& stamp) const;
   void SaveRecord(int frame, const cv::Mat& labels, const cv::Mat& painted);
   void Fail(const std::string& path, const std::string& reason);
 

@@ -16,6 +16,7 @@ namespace labeler {
 namespace {
 
 constexpr const char* kLockName = "/.labeler.lock";
+constexpr const char* kNoteName = "/.labeler.note.";
 
 std::string HostName() {
   char name[256] = {};
@@ -72,7 +73,8 @@ bool LeftBehind(const std::string& content, const LockHolder& holder) {
 
 }  // namespace
 
-LabelFolderLock::LabelFolderLock(const std::string& labelDir) : path_(labelDir + kLockName) {
+LabelFolderLock::LabelFolderLock(const std::string& labelDir)
+    : path_(labelDir + kLockName), notePrefix_(labelDir + kNoteName) {
   mine_ = "host " + HostName() + "\npid " + std::to_string(getpid()) + "\nstarted " + Now() + "\n";
   // A folder the lock can't be written to (read-only, say) has no lock to show; its saves say what fails.
   const Attempt attempt = TryCreate();
@@ -90,7 +92,7 @@ LabelFolderLock::LabelFolderLock(const std::string& labelDir) : path_(labelDir +
 }
 
 void LabelFolderLock::LeaveNote() {
-  const std::string note = path_ + "." + HostName() + "." + std::to_string(getpid());
+  const std::string note = notePrefix_ + HostName() + "." + std::to_string(getpid());
   std::ofstream out(note, std::ios::binary | std::ios::trunc);
   out << mine_;
   if (out) note_ = note;
@@ -101,18 +103,18 @@ void LabelFolderLock::LeaveNote() {
 void LabelFolderLock::FindOthers(const std::string& labelDir) {
   std::vector<LockHolder> others;
   if (!held_) others.push_back(ReadHolder(path_));
-  const std::string notePrefix = std::filesystem::path(path_).filename().string() + ".";
+  const std::string notePrefix = std::filesystem::path(notePrefix_).filename().string();
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(labelDir, error)) {
     const std::string name = entry.path().filename().string();
     if (name.rfind(notePrefix, 0) != 0 || entry.path().string() == note_) continue;
     const std::string content = ReadAll(entry.path().string());
     const LockHolder holder = ReadHolder(entry.path().string());
-    if (holder.pid == 0) continue;  // a lock being taken over, not a note
-    if (LeftBehind(content, holder)) {
-      std::filesystem::remove(entry.path(), error);
-    } else {
+    if (!LeftBehind(content, holder)) {
       others.push_back(holder);
+    } else if (std::filesystem::remove(entry.path(), error)) {
+      std::printf("Removed the note of label folder %s left by process %ld (started %s), which no longer runs.\n",
+                  labelDir.c_str(), holder.pid, holder.started.c_str());
     }
   }
   std::erase_if(others, [](const LockHolder& holder) { return holder.pid == 0; });

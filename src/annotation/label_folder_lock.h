@@ -2,7 +2,7 @@
 //
 // Teams keep label folders on shared disks, and two labellers may open the same clip. The lock is advisory: the
 // file ".labeler.lock" in the label folder holds the host, process id and start time of the labeller that took
-// it, and every labeller that finds it taken leaves a note of its own beside it (".labeler.lock.HOST.PID"), so
+// it, and every labeller that finds it taken leaves a note of its own beside it (".labeler.note.HOST.PID"), so
 // that a labeller started later hears of all of them, also after the first one quit. A labeller that finds
 // others starts anyway and says once who has the folder open (its saves are then guarded by LabelFile's
 // conflict check); a lock or note left on this host by a process that no longer runs is taken over or removed.
@@ -36,6 +36,7 @@ class LabelFolderLock {
   void FindOthers(const std::string& labelDir);
 
   std::string path_;
+  std::string notePrefix_;  // "<dir>/.labeler.note.", then host and process id
   std::string mine_;  // the content this process wrote
   bool held_ = false;
   std::string note_;  // the note this process left, when it did not take the lock

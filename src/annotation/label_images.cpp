@@ -304,7 +304,8 @@ void LabelImages::PaintRegions(const Stroke& newPart, const cv::Vec3b& colour) {
   }
 }
 
-// Carried labels go only where nothing is painted yet: they never overwrite the annotator's own work.
+// Carried labels never overwrite the annotator's own work: with assist on they go where nothing is painted (a
+// completion is no one's work); without it, where nothing is labelled, as label images always were.
 void LabelImages::PaintCarried(const Stroke& stroke) {
   const cv::Mat& carried = *stroke.carried;
   const cv::Rect bounds = stroke.carriedBounds & cv::Rect(0, 0, working_.cols, working_.rows);
@@ -314,7 +315,7 @@ void LabelImages::PaintCarried(const Stroke& stroke) {
     cv::Vec3b* out = working_.ptr<cv::Vec3b>(y);
     uchar* painted = workingPainted_.ptr<uchar>(y);
     for (int x = bounds.x; x < bounds.x + bounds.width; ++x) {
-      if (in[x] != black && painted[x] == 0) {
+      if (in[x] != black && painted[x] == 0 && (completer_ != nullptr || out[x] == black)) {
         out[x] = in[x];
         painted[x] = 255;
       }

@@ -333,9 +333,9 @@ void Labeler::HandleKey(int key) {
 
 // The frame as shown, completion and all, is the annotator's: it is saved, and the next frame comes.
 void Labeler::AcceptFrame() {
-  std::printf("Accepted frame %d.\n", timeline_->currentFrame());
+  const int accepted = timeline_->currentFrame();
   labelImages_->Accept();
-  ChangeFrame(+1);
+  if (ChangeFrame(+1)) std::printf("Accepted frame %d.\n", accepted);
 }
 
 // The eye and the brush go where the completion most needs a look: the largest unsure area not yet painted.
@@ -350,7 +350,7 @@ void Labeler::ShowLargestUnsureArea() {
 }
 
 // A neighbour the worker has read is shown as read, so that what was prepared for that picture applies.
-void Labeler::ChangeFrame(int delta) {
+bool Labeler::ChangeFrame(int delta) {
   fileNotice_.clear();
   const int current = timeline_->currentFrame();
   const long long target = std::clamp<long long>(static_cast<long long>(current) + delta, 0,
@@ -358,7 +358,9 @@ void Labeler::ChangeFrame(int delta) {
   if (preparer_ != nullptr && target != current) {
     timeline_->OfferPicture(static_cast<int>(target), preparer_->Picture(static_cast<int>(target)));
   }
-  if (!labelImages_->ChangeFrame(delta)) timeline_->OfferPicture(-1, {});  // the frame is not left
+  if (labelImages_->ChangeFrame(delta)) return true;
+  timeline_->OfferPicture(-1, {});  // the frame is not left
+  return false;
 }
 
 // With assist on, every pixel the annotator leaves unpainted is completed from the strokes, the neighbouring

@@ -68,7 +68,8 @@ class Labeler {
   bool ConfirmQuit();
   static bool EndsDrag(int key);
   void ShutDown();
-  void ChangeFrame(int delta);
+  // Returns false, the frame not left, when its save failed.
+  bool ChangeFrame(int delta);
   void AcceptFrame();
   void ShowLargestUnsureArea();
   void ShowFileNotices();
@@ -109,7 +110,7 @@ class Labeler {
   std::unique_ptr<MouseInteraction> mouse_;
   size_t escapeArmedFor_ = 0;  // the unsaved strokes the last Escape warned about; 0 when it did not warn
   std::vector<ui::StatusPart> shownStatus_;
-  std::string fileNotice_;  // the last save of this frame that failed or went beside, for the status line
+  std::string fileNotice_;  // the last save that failed or went beside, until the next frame change
   bool progressShown_ = false;  // the status line shows progress of work now done
   int cachingAll_ = 0;          // while "g" works: how many settings it has started
   LabelCarrier carrier_;

@@ -18,7 +18,6 @@ std::string PresegName(const PresegParams& preseg) {
 }
 
 std::string SavingState(const SessionState& state) {
-  if (!state.fileNotice.empty()) return state.fileNotice;
   const size_t unsaved = state.unsavedStrokes;
   if (unsaved > 0) return std::to_string(unsaved) + (unsaved == 1 ? " unsaved stroke" : " unsaved strokes");
   if (!state.assisted) return "nothing unsaved";
@@ -48,7 +47,9 @@ std::vector<ui::StatusPart> DescribeSession(const SessionState& state) {
   parts.push_back({PresegName(state.preseg)});
   if (state.overlayPercent > 0) parts.push_back({"labels over frame " + std::to_string(state.overlayPercent) + " %"});
   if (state.assisted) parts.push_back({"assist"});
-  parts.push_back({SavingState(state)});
+  // After a save that failed or went beside, "nothing unsaved" would mislead: the notice stands in its place.
+  if (state.fileNotice.empty() || state.unsavedStrokes > 0) parts.push_back({SavingState(state)});
+  if (!state.fileNotice.empty()) parts.push_back({state.fileNotice});
   return parts;
 }
 

@@ -4,8 +4,9 @@
 // with a swatch of its colour (or "no label"), the brush radius, the presegmentation by name and parameters
 // ("none", "pyramid 24/30", "mean shift 2", "graph"), the label overlay when one is shown, "assist" while label
 // assist completes the frame, and what leaving the frame would save: the strokes not yet saved, with assist on
-// whether the completion shown is the one on disk, and in place of all that the last save that failed or went
-// beside another labeller's. The windowing layer adds the zoom.
+// whether the completion shown is the one on disk, and the last save that failed or went beside another
+// labeller's, until the next frame change (in place of the rest, unless strokes wait to be saved). The windowing
+// layer adds the zoom.
 #ifndef LABELER_APP_STATUS_LINE_H_
 #define LABELER_APP_STATUS_LINE_H_
 
@@ -30,7 +31,7 @@ struct SessionState {
   size_t unsavedStrokes;
   bool savesOnLeaving;    // the frame is written when left, strokes or none
   bool completionSaved;   // with assist on: the label image on disk is the one shown
-  std::string fileNotice;  // the last save of this frame that failed or went beside; empty for none
+  std::string fileNotice;  // the last save that failed or went beside, until the next frame change; or ""
 };
 
 std::vector<ui::StatusPart> DescribeSession(const SessionState& state);

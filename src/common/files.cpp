@@ -1,6 +1,7 @@
 #include "common/files.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,52 +98,96 @@ FileStamp LinkStampOf(const std::string& path) {
           static_cast<int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
 }
 
-// Nothing at `path`: a hard link publishes the file only if no other has appeared there, on every file system.
+// Labellers publishing into one folder take turns: each holds an exclusive lock on the folder from its check to
+// its replacement, so that no two interleave. A program that takes no turn is met by the exchange below. A
+// folder that can't be locked (on some network file systems) is published into without a turn.
+class FolderTurn {
+ public:
+  explicit FolderTurn(const std::string& path) {
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    fd_ = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ >= 0) {
+      while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+      }
+    }
+  }
+  ~FolderTurn() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FolderTurn(const FolderTurn&) = delete;
+  FolderTurn& operator=(const FolderTurn&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
+Publication Failed(const std::string& temporary, int error, std::string& reason) {
+  unlink(temporary.c_str());
+  reason = std::strerror(error);
+  return Publication::kFailed;
+}
+
+// Nothing at `path`: a hard link publishes the file only if no other has appeared there. File systems without
+// hard links (FAT, say) get a rename that refuses to replace, or failing that a check just before the rename.
 Publication PublishNew(const std::string& temporary, const std::string& path, std::string& reason) {
   if (link(temporary.c_str(), path.c_str()) == 0) {
     unlink(temporary.c_str());
     return Publication::kPublished;
   }
-  const int error = errno;
+  int error = errno;
+  if (error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EMLINK) {
+    if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) {
+      return Publication::kPublished;
+    }
+    error = errno;
+    if (error == EINVAL || error == ENOSYS) {
+      if (StampOf(path).exists) {
+        error = EEXIST;
+      } else if (std::rename(temporary.c_str(), path.c_str()) == 0) {
+        return Publication::kPublished;
+      } else {
+        error = errno;
+      }
+    }
+  }
+  if (error != EEXIST) return Failed(temporary, error, reason);
   unlink(temporary.c_str());
-  if (error == EEXIST) return Publication::kChangedMeanwhile;
-  reason = std::strerror(error);
-  return Publication::kFailed;
+  return Publication::kChangedMeanwhile;
 }
 
-// The new version is swapped in and the one it replaced examined, in this process's hands alone: if it is not the
-// version expected, it is swapped back. A file found in the way of the swap back (a third writer's, within those
-// microseconds) is kept as a conflict of its own rather than removed.
+// The new version is swapped in and the one it replaced examined, in this process's hands alone (after links,
+// as the stamp loaded was taken): if it is not the version expected, it is swapped back. A version found in the
+// way of the swap back, written meanwhile by a program that takes no turn, is kept as "PATH.kept-PID".
 Publication PublishOver(const std::string& temporary, const std::string& path, const FileStamp& expected,
-                        std::string& reason) {
-  const FileStamp ours = LinkStampOf(temporary);
+                        const FileStamp& ours, std::string& reason) {
   if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) != 0) {
     const int error = errno;
     if (error == ENOENT) return PublishNew(temporary, path, reason);  // it was removed meanwhile
-    if (error != EINVAL && error != ENOSYS) {
-      unlink(temporary.c_str());
-      reason = std::strerror(error);
-      return Publication::kFailed;
-    }
-    // No exchange on this file system: the check and the rename are as close together as they can be.
+    if (error != EINVAL && error != ENOSYS) return Failed(temporary, error, reason);
+    // No exchange on this file system (network file systems): the check and the rename follow each other.
     if (StampOf(path) != expected) {
       unlink(temporary.c_str());
       return Publication::kChangedMeanwhile;
     }
     if (std::rename(temporary.c_str(), path.c_str()) == 0) return Publication::kPublished;
-    reason = std::strerror(errno);
-    unlink(temporary.c_str());
-    return Publication::kFailed;
+    return Failed(temporary, errno, reason);
   }
-  if (LinkStampOf(temporary) == expected) {
+  if (StampOf(temporary) == expected) {
     unlink(temporary.c_str());
     return Publication::kPublished;
   }
-  renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE);
+  const std::string kept = path + ".kept-" + std::to_string(getpid());
+  if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) != 0) {
+    const int error = errno;
+    std::rename(temporary.c_str(), kept.c_str());
+    reason = std::string("the version on disk could not be put back (") + std::strerror(error) + "); it is kept as " +
+             kept;
+    return Publication::kFailed;
+  }
   if (LinkStampOf(temporary) == ours) {
     unlink(temporary.c_str());
   } else {
-    PublishNew(temporary, path + ".kept-" + std::to_string(getpid()), reason);
+    std::rename(temporary.c_str(), kept.c_str());
   }
   return Publication::kChangedMeanwhile;
 }
@@ -163,12 +208,17 @@ std::string WriteFileAtomically(const std::string& path, const std::vector<unsig
 }
 
 Publication PublishIfUnchanged(const std::string& path, const std::vector<unsigned char>& bytes,
-                               const FileStamp& expected, std::string& reason) {
+                               const FileStamp& expected, std::string& reason, FileStamp* publishedStamp) {
   const std::string temporary = WriteBeside(path, bytes, reason);
   if (temporary.empty()) return Publication::kFailed;
-  const Publication published =
-      expected.exists ? PublishOver(temporary, path, expected, reason) : PublishNew(temporary, path, reason);
-  if (published == Publication::kPublished) SyncFolderOf(path);
+  const FileStamp ours = LinkStampOf(temporary);
+  const FolderTurn turn(path);
+  const Publication published = expected.exists ? PublishOver(temporary, path, expected, ours, reason)
+                                                 : PublishNew(temporary, path, reason);
+  if (published == Publication::kPublished) {
+    SyncFolderOf(path);
+    if (publishedStamp != nullptr) *publishedStamp = ours;
+  }
   return published;
 }
 

@@ -39,11 +39,13 @@ FileStamp StampOf(const std::string& path);
 enum class Publication { kPublished, kChangedMeanwhile, kFailed };
 
 // Writes `bytes` to `path` as WriteFileAtomically does, but only while `path` still holds the version `expected`
-// (nothing, when `expected.exists` is false). The check and the replacement are one step, so a version another
-// process published in between is never replaced: kChangedMeanwhile then, and nothing is written. kFailed says
-// why in `reason`. A file left as "PATH.kept-PID" is a third writer's version met in the act, kept.
+// (nothing, when `expected.exists` is false), and says so in `publishedStamp`, the stamp of the version written.
+// A version another process published in between is never replaced: kChangedMeanwhile then, and nothing is
+// written. Labellers take turns through a lock on the folder; against other programs the check and the
+// replacement are one exchange where the file system offers it. kFailed says why in `reason`.
+// A version a program that takes no turn wrote in the very act is kept as "PATH.kept-PID".
 Publication PublishIfUnchanged(const std::string& path, const std::vector<unsigned char>& bytes,
-                               const FileStamp& expected, std::string& reason);
+                               const FileStamp& expected, std::string& reason, FileStamp* publishedStamp = nullptr);
 
 }  // namespace labeler
 

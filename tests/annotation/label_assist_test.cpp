@@ -45,8 +45,8 @@ cv::Mat WithBrushRing(const cv::Mat& labels) {
 
 // `labels` as "Labeled Map" shows them with assist on: what the clicks at `clicks` (brush 10) painted in full,
 // the completed labels lighter, halfway to white, but for a hatching of full colour on every fourth diagonal. An
-// unpainted pixel `seen` shows in a dash colour of the unsure outline (yellow or black) is taken as seen: where the
-// completion is unsure is the confidence's business.
+// unpainted pixel `seen` shows in the dash colour of the unsure outline at its place (yellow where x + y is 0 to
+// 3 modulo 8, else black) is taken as seen: where the completion is unsure is the confidence's business.
 cv::Mat AsAssistShowsThem(const cv::Mat& labels, const std::vector<cv::Point>& clicks, const cv::Mat& seen) {
   cv::Mat painted = cv::Mat::zeros(labels.size(), CV_8UC1);
   for (const cv::Point& click : clicks) cv::circle(painted, click, 10, cv::Scalar(255), cv::FILLED, cv::LINE_8);
@@ -55,8 +55,8 @@ cv::Mat AsAssistShowsThem(const cv::Mat& labels, const std::vector<cv::Point>& c
     for (int x = 0; x < shown.cols; ++x) {
       if (painted.at<uchar>(y, x) != 0) continue;
       cv::Vec3b& pixel = shown.at<cv::Vec3b>(y, x);
-      const cv::Vec3b dash = seen.at<cv::Vec3b>(y, x);
-      if (dash == cv::Vec3b(0, 255, 255) || dash == cv::Vec3b(0, 0, 0)) {
+      const cv::Vec3b dash = (x + y) % 8 < 4 ? cv::Vec3b(0, 255, 255) : cv::Vec3b(0, 0, 0);
+      if (seen.at<cv::Vec3b>(y, x) == dash) {
         pixel = dash;
       } else if ((x + y) % 4 != 0) {
         for (int c = 0; c < 3; ++c) pixel[c] = static_cast<uchar>((pixel[c] + 256) / 2);

@@ -145,6 +145,33 @@ TEST(SharedLabelFolder, AnIdenticalSaveMakesNoConflictAndAConflictStaysOnTheStat
   EXPECT_EQ(status.find("nothing unsaved"), std::string::npos) << status;
 }
 
+// A label image that is a link to a file elsewhere is saved over like any other, not taken for another's version;
+// a damaged one is kept as .bak only while it is still the one loaded.
+TEST(SharedLabelFolder, ALinkedOrDamagedLabelImageIsNoConflict) {
+  testing::TempDir dir;
+  const std::string labels = dir.File("labels");
+  std::filesystem::create_directory(labels);
+  const cv::Size size(8, 6);
+  const cv::Mat ours(size, CV_8UC3, cv::Scalar(kRoadBgr));
+  cv::imwrite(dir.File("elsewhere.png"), cv::Mat(size, CV_8UC3, cv::Scalar(kCarBgr)));
+  std::filesystem::create_symlink(dir.File("elsewhere.png"), LabelImagePath(labels, 0));
+  dir.Write("labels/frame-000001.png", "damaged");
+  ::testing::internal::CaptureStderr();
+  LabelFile file(labels);
+  file.Load(0, size);
+  EXPECT_TRUE(file.Save(0, ours, NonBlackPixels(ours)));
+  file.Load(1, size);
+  const cv::Mat theirs(size, CV_8UC3, cv::Scalar(kCarBgr));
+  cv::imwrite(LabelImagePath(labels, 1), theirs);  // another labeller's good version over the damaged one
+  EXPECT_TRUE(file.Save(1, ours, NonBlackPixels(ours)));
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(cv::norm(cv::imread(LabelImagePath(labels, 0)), ours, cv::NORM_INF), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("labels/frame-000000.conflict-1.png")));
+  EXPECT_EQ(cv::norm(cv::imread(LabelImagePath(labels, 1)), theirs, cv::NORM_INF), 0);
+  EXPECT_EQ(cv::norm(cv::imread(dir.File("labels/frame-000001.conflict-1.png")), ours, cv::NORM_INF), 0);
+  EXPECT_FALSE(std::filesystem::exists(LabelImagePath(labels, 1) + ".bak"));
+}
+
 // Processes saving one frame at once, each from the version it loaded: one replaces it, every other version goes
 // beside under a name of its own, and none is lost, however the saves interleave.
 TEST(SharedLabelFolder, ProcessesSavingAtOnceLoseNoVersion) {
@@ -182,8 +209,9 @@ TEST(SharedLabelFolder, ProcessesSavingAtOnceLoseNoVersion) {
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
     std::set<int> found;
-    for (const auto& entry : std::filesystem::directory_iterator(labels)) {
-      const cv::Mat version = cv::imread(entry.path().string(), cv::IMREAD_COLOR);
+    for (int n = 0; n <= kWriters; ++n) {
+      const std::string name = n == 0 ? "frame-000000.png" : "frame-000000.conflict-" + std::to_string(n) + ".png";
+      const cv::Mat version = cv::imread(dir.File(name), cv::IMREAD_COLOR);
       if (!version.empty()) found.insert(version.at<cv::Vec3b>(0, 0)[0]);
     }
     EXPECT_EQ(found, (std::set<int>{10, 11, 12, 13})) << "round " << round;
