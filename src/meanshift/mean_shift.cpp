@@ -122,14 +122,18 @@ class MeanShiftSegmenter::Impl {
   void Run(const cv::Mat& frame, int mode, Random& random, bool marks);
 
   int colourCount() const { return colourCount_; }
+  int withheldMarks() const { return withheldMarks_; }
   int clusterCount() const { return n_; }
   const std::vector<std::array<uint8_t, 3>>& output() const { return output_; }
   const std::vector<uint8_t>& boundaries() const { return boundaries_; }
 
  private:
   // A progress mark on standard error, written at once, when the run shows them.
-  void Mark() const {
-    if (!marks_) return;
+  void Mark() {
+    if (!marks_) {
+      ++withheldMarks_;
+      return;
+    }
     std::fputc(':', stderr);
     std::fflush(stderr);
   }
@@ -208,6 +212,7 @@ class MeanShiftSegmenter::Impl {
   int n_ = 0;
   Random* random_ = nullptr;  // the generator of the run in progress
   bool marks_ = true;          // whether the run shows its progress marks
+  int withheldMarks_ = 0;      // ... and how many it did not show
   Point3 centres_[kMaxClusters];
   bool emptyCluster_[kMaxClusters] = {};
   std::array<int, 3> clusterColour_[kMaxClusters];
@@ -224,6 +229,7 @@ class MeanShiftSegmenter::Impl {
 void MeanShiftSegmenter::Impl::Run(const cv::Mat& frame, int mode, Random& random, bool marks) {
   random_ = &random;
   marks_ = marks;
+  withheldMarks_ = 0;
   mode_ = &kModes[mode];
   width_ = frame.cols;
   height_ = frame.rows;
@@ -831,10 +837,11 @@ MeanShiftSegmenter::MeanShiftSegmenter() : impl_(std::make_unique<Impl>()) {}
 MeanShiftSegmenter::~MeanShiftSegmenter() = default;
 
 void MeanShiftSegmenter::Segment(const cv::Mat& frame, cv::Mat& colour, cv::Mat& edges, int mode, Random& random,
-                                 std::string* report) {
+                                 std::string* report, int* withheldMarks) {
   CV_Assert(frame.type() == CV_8UC3 && mode >= 0 && mode <= 2);
   Impl& run = *impl_;
   run.Run(frame, mode, random, report == nullptr);
+  if (withheldMarks != nullptr) *withheldMarks = run.withheldMarks();
   Report(report, "\n\nOriginal Colors: " + std::to_string(run.colourCount()) + "\n");
   Report(report, "Segment. Colors: " + std::to_string(run.clusterCount()) + "\n");
   colour.create(frame.size(), CV_8UC3);

@@ -29,9 +29,10 @@ class MeanShiftSegmenter {
   MeanShiftSegmenter& operator=(const MeanShiftSegmenter&) = delete;
 
   // As MeanShiftSegment below, drawing from `random` (which it seeds). With `report` given, its colour counts
-  // are collected there (see common/report.h) and it shows no progress marks.
+  // are collected there (see common/report.h) and it shows no progress marks; their number goes to
+  // `withheldMarks`, when given, for whoever prints the report to show them too.
   void Segment(const cv::Mat& frame, cv::Mat& colour, cv::Mat& edges, int mode, Random& random = Random::Shared(),
-               std::string* report = nullptr);
+               std::string* report = nullptr, int* withheldMarks = nullptr);
 
  private:
   class Impl;

@@ -89,7 +89,7 @@ void PresegEngine::ComputeSlot(const cv::Mat& frame, int slot) {
   if (slot == kGraphSlot) slots_[slot].sigma = slots_[slot].k = slots_[slot].minSize = -1.0f;
   if (TakeSupplied(frame, slot)) return;
   if (computeNotice_) computeNotice_(currentPreseg_.algorithm);
-  SegmentInto(frame, currentPreseg_, Random::Shared(), nullptr, slotColour_[slot], slotEdges_[slot]);
+  SegmentInto(frame, currentPreseg_, Random::Shared(), nullptr, nullptr, slotColour_[slot], slotEdges_[slot]);
 }
 
 // A stroke re-rendered by undo, redo or clear asks for the thresholds it was painted with, which may not be
@@ -105,15 +105,21 @@ void PresegEngine::ComputePyramidPreseg(const cv::Mat& frame, int frameNumber, i
   lastPyramidThresholds_[1] = currentPreseg_.pyrSeg2;
   if (TakeSupplied(frame, kPyramidSlot)) return;
   if (computeNotice_) computeNotice_(kPyramidPreseg);
-  SegmentInto(frame, currentPreseg_, Random::Shared(), nullptr, slotColour_[kPyramidSlot], slotEdges_[kPyramidSlot]);
+  SegmentInto(frame, currentPreseg_, Random::Shared(), nullptr, nullptr, slotColour_[kPyramidSlot],
+              slotEdges_[kPyramidSlot]);
 }
 
-// Takes the supplier's result for the slot being computed, printing what computing it would have printed and
-// moving the shared sequence as computing it would have.
+// Takes the supplier's result for the slot being computed, printing what computing it would have printed (the
+// progress marks on standard error, then the lines on standard output) and moving the shared sequence as
+// computing it would have.
 bool PresegEngine::TakeSupplied(const cv::Mat& frame, int slot) {
   PreparedSegmentation found;
   if (supplier_ == nullptr || !supplier_->Supply(frame, currentPreseg_, Random::Shared().state(), found)) {
     return false;
+  }
+  if (found.progressMarks > 0) {
+    std::fputs(std::string(static_cast<size_t>(found.progressMarks), ':').c_str(), stderr);
+    std::fflush(stderr);
   }
   Report(nullptr, found.report);
   if (DrawsRandom(currentPreseg_.algorithm)) Random::Shared().Seed(found.randomAfter);
@@ -128,7 +134,7 @@ PreparedSegmentation PresegEngine::Segment(const cv::Mat& frame, const PresegPar
   PreparedSegmentation prepared;
   prepared.params = params;
   prepared.randomBefore = random.state();
-  SegmentInto(frame, params, random, &prepared.report, prepared.colour, prepared.edges);
+  SegmentInto(frame, params, random, &prepared.report, &prepared.progressMarks, prepared.colour, prepared.edges);
   prepared.randomAfter = random.state();
   return prepared;
 }
@@ -137,7 +143,7 @@ PreparedSegmentation PresegEngine::Segment(const cv::Mat& frame, const PresegPar
 // segmentations write 0 on boundaries and 255 elsewhere; the slot keeps the inverse, so that boundaries are
 // non-zero as for every setting.
 void PresegEngine::SegmentInto(const cv::Mat& frame, const PresegParams& params, Random& random,
-                               std::string* report, cv::Mat& colour, cv::Mat& edges) {
+                               std::string* report, int* withheldMarks, cv::Mat& colour, cv::Mat& edges) {
   colour = cv::Mat();
   edges = cv::Mat();
   const int slot = params.algorithm - 1;
@@ -154,7 +160,7 @@ void PresegEngine::SegmentInto(const cv::Mat& frame, const PresegParams& params,
   if (slot == kGraphSlot) {
     GraphSegment(frame, colour, edges, -1.0f, -1.0f, -1, random, report);
   } else {
-    meanShift_.Segment(frame, colour, edges, slot - 1, random, report);
+    meanShift_.Segment(frame, colour, edges, slot - 1, random, report, withheldMarks);
   }
   cv::subtract(cv::Scalar(255), edges, edges);
 }

@@ -6,8 +6,8 @@
 // holds five slots, one per setting 1..5, valid until InvalidatePresegCache. Each computation writes new
 // images, which never change afterwards: the published images (or the frame passed in) may be kept and shared.
 // A SegmentationSupplier, when set, may hand the engine a slot's result made elsewhere for the same picture;
-// the engine takes it where it would compute, and publishes and prints on standard output exactly what computing
-// would have (the mean shift's progress marks on standard error are not repeated).
+// the engine takes it where it would compute, and publishes and prints exactly what computing would have (the
+// mean shift's progress marks on standard error included).
 #ifndef LABELER_PRESEG_PRESEG_ENGINE_H_
 #define LABELER_PRESEG_PRESEG_ENGINE_H_
 
@@ -33,6 +33,7 @@ struct PreparedSegmentation {
   cv::Mat edges;                             // non-zero on region boundaries
   std::shared_ptr<const RegionMap> regions;  // the regions of `colour`, or nullptr
   std::string report;                        // the progress lines making it printed
+  int progressMarks = 0;                     // and the ':' marks it showed on standard error
   uint32_t randomBefore = 0;                 // where the pseudo-random sequence stood when it was made
   uint32_t randomAfter = 0;                  // and where it stood afterwards
 };
@@ -109,6 +110,7 @@ class PresegEngine {
   void ComputeSlot(const cv::Mat& frame, int slot);
   bool TakeSupplied(const cv::Mat& frame, int slot);
   void SegmentInto(const cv::Mat& frame, const PresegParams& params, Random& random, std::string* report,
+                   int* withheldMarks,
                    cv::Mat& colour, cv::Mat& edges);
 
   PresegParams currentPreseg_;

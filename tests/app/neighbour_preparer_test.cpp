@@ -36,6 +36,7 @@ void ExpectSameSessionWithWorker(RandomSessionOptions options) {
     }
   }
   EXPECT_EQ(withWorker.printed, alone.printed);
+  EXPECT_EQ(withWorker.errors, alone.errors);
   for (size_t frame = 0; frame < alone.saved.size(); ++frame) {
     EXPECT_TRUE(SameImage(withWorker.saved[frame], alone.saved[frame])) << "label image of frame " << frame;
   }

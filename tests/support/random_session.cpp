@@ -110,12 +110,14 @@ RandomSessionRecord RunRandomSession(const RandomSessionOptions& options) {
   Random::Shared().Seed(1);
   ::testing::internal::CaptureStderr();
   s.Run();
-  ::testing::internal::GetCapturedStderr();
-  // The project's folder named as DIR, so that two runs in different folders print alike.
+  record.errors = ::testing::internal::GetCapturedStderr();
   record.printed = s.printed;
+  // The project's folder named as DIR, so that two runs in different folders print alike.
   const std::string folder = s.dir.path().string();
-  for (size_t at = record.printed.find(folder); at != std::string::npos; at = record.printed.find(folder, at)) {
-    record.printed.replace(at, folder.size(), "DIR");
+  for (std::string* text : {&record.printed, &record.errors}) {
+    for (size_t at = text->find(folder); at != std::string::npos; at = text->find(folder, at)) {
+      text->replace(at, folder.size(), "DIR");
+    }
   }
   for (int frame = 0; frame < options.frames; ++frame) record.saved.push_back(s.Stored(frame));
   return record;

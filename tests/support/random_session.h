@@ -31,6 +31,7 @@ using WindowPictures = std::array<uint64_t, 3>;  // checksums of the three windo
 struct RandomSessionRecord {
   std::vector<WindowPictures> pictures;  // after every event
   std::string printed;                   // standard output, the project's folder named DIR
+  std::string errors;                    // standard error, likewise
   std::vector<cv::Mat> saved;            // each frame's label image at the end, empty where none was saved
 };
 
