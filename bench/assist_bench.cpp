@@ -166,8 +166,8 @@ Scribble ScribbleOver(const WrongArea& area) {
 // waiting, and how well its confidence points at its errors.
 class TimedAssistant : public LabelCompleter {
  public:
-  TimedAssistant(Timeline& timeline, PresegEngine& preseg, const std::string& labelDir)
-      : assistant_(timeline, preseg, labelDir) {}
+  TimedAssistant(Timeline& timeline, PresegEngine& preseg, const LabelSet& labels, const std::string& labelDir)
+      : assistant_(timeline, preseg, labels, labelDir) {}
   cv::Mat Complete(const cv::Mat& labels, const cv::Mat& painted) override {
     const auto start = std::chrono::steady_clock::now();
     completed_ = assistant_.Complete(labels, painted);
@@ -242,13 +242,21 @@ struct LabelFolder {
   std::string path;
 };
 
+// The label names of the demo clip.
+LabelSet DemoLabels(const std::string& demoDir) {
+  LabelSet labels;
+  QuietConsole quiet;
+  LoadLabelSet((std::filesystem::path(demoDir) / "labels.txt").string(), labels);
+  return labels;
+}
+
 // One annotator's pass over the frames in one mode: the labeller's classes on the demo clip, without windows.
 class Session {
  public:
   Session(const Options& options, Mode mode)
       : options_(options), mode_(mode), labelDir_(labelFolder_.path),
         timeline_((std::filesystem::path(options.demoDir) / "demo.avi").string()),
-        assistant_(timeline_, preseg_, labelDir_), images_(timeline_, preseg_, strokes_, redraws_, labelDir_),
+        assistant_(timeline_, preseg_, DemoLabels(options.demoDir), labelDir_), images_(timeline_, preseg_, strokes_, redraws_, labelDir_),
         tool_(options.setting) {
     timeline_.ReloadMovie();
     timeline_.GoToFrame(options.first);

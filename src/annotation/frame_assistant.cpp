@@ -1,5 +1,6 @@
 #include "annotation/frame_assistant.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <stdexcept>
 #include <opencv2/imgproc.hpp>
@@ -9,8 +10,22 @@
 
 namespace labeler {
 
-FrameAssistant::FrameAssistant(Timeline& timeline, PresegEngine& preseg, std::string labelDir)
-    : timeline_(timeline), preseg_(preseg), labelDir_(std::move(labelDir)) {}
+namespace {
+
+std::vector<cv::Vec3b> ColoursOf(const LabelSet& labels) {
+  std::vector<cv::Vec3b> colours;
+  for (const LabelInfo& label : labels) {
+    colours.emplace_back(cv::saturate_cast<uchar>(label.blue), cv::saturate_cast<uchar>(label.green),
+                         cv::saturate_cast<uchar>(label.red));
+  }
+  return colours;
+}
+
+}  // namespace
+
+FrameAssistant::FrameAssistant(Timeline& timeline, PresegEngine& preseg, const LabelSet& labels,
+                               std::string labelDir)
+    : timeline_(timeline), preseg_(preseg), labelDir_(std::move(labelDir)), colours_(ColoursOf(labels)) {}
 
 cv::Mat FrameAssistant::Complete(const cv::Mat& labels, const cv::Mat& painted) {
   confidence_.release();
@@ -18,9 +33,22 @@ cv::Mat FrameAssistant::Complete(const cv::Mat& labels, const cv::Mat& painted) 
   preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);
   if (Outdated()) Prepare();
   if (assist_ == nullptr) throw std::runtime_error("the frame could not be prepared for label assist");
-  LabelAssist::Completion completion = assist_->Complete(labels, painted);
+  cv::Mat mapped = labels.clone();
+  cv::Mat evidence = painted.clone();
+  MapColours(mapped, evidence, timeline_.currentFrame());
+  LabelAssist::Completion completion = assist_->Complete(mapped, evidence);
+  labels.copyTo(completion.labels, painted);  // what is painted keeps its colour, whatever it means
   confidence_ = completion.confidence;
   return completion.labels;
+}
+
+void FrameAssistant::MapColours(cv::Mat& labels, cv::Mat& painted, int frame) {
+  const int unknown = colours_.Map(labels, painted);
+  if (unknown == 0 || !framesWithStrayColours_.insert(frame).second) return;
+  std::fprintf(stderr,
+               "labeler: warning: the label image of frame %d has %d pixels of colours that are no label's; label "
+               "assist takes them as unlabelled\n",
+               frame, unknown);
 }
 
 bool FrameAssistant::Outdated() const {
@@ -69,6 +97,8 @@ std::vector<LabelledNeighbour> FrameAssistant::StoredNeighbours(const cv::Mat& g
     if (labels.size() != grey.size()) continue;
     const DeliveredFrame delivered = timeline_.FrameAt(frame);
     if (delivered.image.empty()) continue;
+    cv::Mat all(labels.size(), CV_8UC1, cv::Scalar(255));
+    MapColours(labels, all, frame);
     LabelledNeighbour neighbour{cv::Mat(), labels};
     cv::cvtColor(delivered.image, neighbour.grey, cv::COLOR_BGR2GRAY);
     neighbours.push_back(std::move(neighbour));

@@ -371,7 +371,7 @@ void Labeler::ToggleAssist() {
     std::printf("Label assist off.\n");
   } else {
     if (assistant_ == nullptr) {
-      assistant_ = std::make_unique<FrameAssistant>(*timeline_, preseg_, *config_.DIR_LABEL_IMGS);
+      assistant_ = std::make_unique<FrameAssistant>(*timeline_, preseg_, labels_, *config_.DIR_LABEL_IMGS);
     }
     labelImages_->SetCompleter(assistant_.get());
     std::printf("Label assist on.\n");

@@ -198,6 +198,31 @@ TEST(LabelAssist, UnsureAreasAreOutlinedAndUBringsThePointerToThem) {
   EXPECT_TRUE(s.Printed("No unsure area left on frame 0.\n"));
 }
 
+// A stored label image made elsewhere: road with JPEG-like noise on the left, five white specks, black on the
+// right. The assist sees the noisy colours as road and the specks as unlabelled, so the right half is completed in
+// road's exact colour, and the specks are said once, however often the frame is completed.
+TEST(LabelAssist, StrayColoursOfAStoredImageMeanTheirLabelOrNothing) {
+  PaintingSession s;
+  cv::Mat stored = cv::Mat::zeros(48, 64, CV_8UC3);
+  cv::Mat noise(48, 32, CV_8UC3);  // added to 128, 64, 128: never past 0 or 255
+  cv::RNG(4).fill(noise, cv::RNG::UNIFORM, cv::Scalar::all(-6), cv::Scalar::all(7));
+  cv::Mat left = stored.colRange(0, 32);
+  left.setTo(cv::Scalar(kRoadBgr));
+  left += noise;
+  for (int i = 0; i < 5; ++i) stored.at<cv::Vec3b>(40, 2 + 3 * i) = cv::Vec3b(255, 255, 255);
+  cv::imwrite(s.LabelFile(0), stored);
+  s.windows.Key('a');
+  s.Click({5, 5});  // a road stroke: completed again
+  s.windows.Key(' ');
+  ::testing::internal::CaptureStderr();
+  ASSERT_EQ(s.Run(), 0);
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  const std::string said = "the label image of frame 0 has 5 pixels of colours that are no label's";
+  EXPECT_NE(errors.find(said), std::string::npos) << errors;
+  EXPECT_EQ(errors.find(said, errors.find(said) + 1), std::string::npos) << errors;
+  EXPECT_EQ(CountColour(s.Stored(0).colRange(32, 64), kRoadBgr), 32 * 48);
+}
+
 class FailingCompleter : public LabelCompleter {
  public:
   cv::Mat Complete(const cv::Mat&, const cv::Mat&) override { throw std::runtime_error("no memory left"); }
