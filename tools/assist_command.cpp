@@ -1,9 +1,10 @@
 // labeler-tool assist: the label image the labeller would save with label assist on, from the command line.
 //
 // The strokes of one frame (a label image, black where nothing is painted) are completed exactly as the labeller
-// completes them: over the painted pixels of the frame's own stored label image, with the regions of the chosen presegmentation at its
-// start thresholds, and the label folder's stored label images of the frames just before and after. Useful for
-// pre-labelling a clip before review; the confidence picture shows a reviewer where to look first.
+// completes them: over the painted pixels of the frame's own stored label image, with the regions of the chosen
+// presegmentation at its start thresholds, and the label folder's stored label images of the frames just before
+// and after. Useful for pre-labelling a clip before review; the confidence picture shows a reviewer where to look
+// first.
 #include <cstdio>
 #include <opencv2/imgcodecs.hpp>
 #include <string>

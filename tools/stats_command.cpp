@@ -227,8 +227,8 @@ void PrintTable(const StatsClip& clip) {
               (std::to_string(clip.labelledFrames) + "/" + std::to_string(clip.rows.size())).c_str());
   shares(clip.total);
   std::printf("%d frame%s saved; of their pixels %.1f%% painted by hand, %.1f%% completed by label assist\n",
-              clip.labelledFrames, clip.labelledFrames == 1 ? "" : "s", 100 * Share(clip.total.painted, clip.total.pixels),
-              100 * Share(clip.total.completed, clip.total.pixels));
+              clip.labelledFrames, clip.labelledFrames == 1 ? "" : "s",
+              100 * Share(clip.total.painted, clip.total.pixels), 100 * Share(clip.total.completed, clip.total.pixels));
 }
 
 // The rows of several clips make one CSV only when their columns are the same labels.

@@ -122,7 +122,8 @@ void LabelFolderLock::FindOthers(const std::string& labelDir) {
   std::string who;
   for (size_t i = 0; i < others.size(); ++i) {
     if (i > 0) who += i + 1 == others.size() ? " and " : ", ";
-    who += "process " + std::to_string(others[i].pid) + " on " + others[i].host + " (started " + others[i].started + ")";
+    who += "process " + std::to_string(others[i].pid) + " on " + others[i].host + " (started " + others[i].started +
+           ")";
   }
   othersNotice_ = "Label folder " + labelDir + " is also open in " + who +
                   ". A frame saved there after this labeller loaded it is not replaced: this labeller's version "

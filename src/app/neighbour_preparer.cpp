@@ -150,84 +150,102 @@ NeighbourPreparer::Step NeighbourPreparer::NextStepFor(const Record& neighbour, 
   return {};
 }
 
-// Runs `step` with the lock released, on copies of its inputs (pictures are never changed once delivered), and
-// keeps the result if the situation still wants it.
+// Runs `step` with the lock released, on copies of its inputs, and keeps the result if the situation still
+// wants it.
 void NeighbourPreparer::RunStep(const Step& step, std::unique_lock<std::mutex>& lock) {
+  const StepInputs inputs = TakeInputs(step);
+  lock.unlock();
+  StepResult result = Compute(step, inputs);
+  lock.lock();
+  Keep(step, inputs, std::move(result));
+  stepDone_.notify_all();
+}
+
+// Under the lock; marks the step as in progress.
+NeighbourPreparer::StepInputs NeighbourPreparer::TakeInputs(const Step& step) {
   const Record& record = *Find(step.frame);
-  const DeliveredFrame picture = record.picture;
-  const cv::Mat grey = record.grey;
-  const cv::Mat towardsGrey = step.kind == StepKind::kFlow ? Find(step.towards)->grey : cv::Mat();
-  const uint64_t towardsSerial = step.kind == StepKind::kFlow ? Find(step.towards)->picture.serial : 0;
-  const Situation situation = situation_;
-  const uint64_t era = era_;
+  StepInputs inputs{record.picture, record.grey, cv::Mat(), 0, situation_, era_};
+  if (step.kind == StepKind::kFlow) {
+    inputs.towardsGrey = Find(step.towards)->grey;
+    inputs.towardsSerial = Find(step.towards)->picture.serial;
+  }
   worker_->movesAtRead = moves_.load();
   inProgress_ = step;
-  inProgressParams_ = situation.params;
-  inProgressRandom_ = situation.random;
-  lock.unlock();
+  inProgressParams_ = situation_.params;
+  inProgressRandom_ = situation_.random;
+  return inputs;
+}
 
-  DeliveredFrame read;
-  PreparedSegmentation segmented;
-  cv::Mat result;
-  bool failed = false;
+// Without the lock, with the worker's own timeline, engine and flow.
+NeighbourPreparer::StepResult NeighbourPreparer::Compute(const Step& step, const StepInputs& inputs) {
+  StepResult result;
   try {
     switch (step.kind) {
       case StepKind::kPicture:
-        worker_->timeline->LimitTo(situation.frameCount, situation.seekable);
-        read = worker_->timeline->FrameAt(step.frame);
+        worker_->timeline->LimitTo(inputs.situation.frameCount, inputs.situation.seekable);
+        result.read = worker_->timeline->FrameAt(step.frame);
         break;
       case StepKind::kSegment: {
         Random random;
-        random.Seed(situation.random);
-        segmented = worker_->engine.Segment(picture.image, situation.params, random);
-        segmented.regions = std::make_shared<const RegionMap>(segmented.colour);
+        random.Seed(inputs.situation.random);
+        result.segmented = worker_->engine.Segment(inputs.picture.image, inputs.situation.params, random);
+        result.segmented.regions = std::make_shared<const RegionMap>(result.segmented.colour);
         break;
       }
       case StepKind::kGrey:
-        cv::cvtColor(picture.image, result, cv::COLOR_BGR2GRAY);
+        cv::cvtColor(inputs.picture.image, result.image, cv::COLOR_BGR2GRAY);
         break;
       case StepKind::kFlow:
         // The flow from a neighbour to the current frame is what "p" or "P" needs right after moving there:
         // kept at full size, so that taking it costs nothing. The other one is scaled up when it is taken.
-        result = worker_->carrier.ReducedFlow(grey, towardsGrey);
-        if (step.frame != situation.frame) result = LabelCarrier::ExpandFlow(result, grey.size());
+        result.image = worker_->carrier.ReducedFlow(inputs.grey, inputs.towardsGrey);
+        if (step.frame != inputs.situation.frame) {
+          result.image = LabelCarrier::ExpandFlow(result.image, inputs.grey.size());
+        }
         break;
       case StepKind::kNone:
         break;
     }
   } catch (...) {
-    failed = true;
+    result.failed = true;
   }
+  return result;
+}
 
-  lock.lock();
+// Under the lock: the result is kept only for the very picture it was computed from, in the same era.
+void NeighbourPreparer::Keep(const Step& step, const StepInputs& inputs, StepResult result) {
   inProgress_ = {};
   Record* kept = Find(step.frame);
-  if (kept != nullptr && kept->picture.serial == picture.serial && era == era_) {
-    switch (step.kind) {
-      case StepKind::kPicture:
-        kept->picture = read;
-        kept->unreadable = read.image.empty() && moves_.load() == worker_->movesAtRead;  // not merely abandoned
-        break;
-      case StepKind::kSegment:
-        if (SameSegmentation(situation.params, situation.random, situation_.params, situation_.random)) {
-          kept->segmentFailed = failed;
-        }
-        if (!failed && Serves(segmented, situation_.params, situation_.random)) kept->preseg = std::move(segmented);
-        break;
-      case StepKind::kGrey:
-        kept->grey = result;
-        kept->greyFailed = failed;
-        break;
-      case StepKind::kFlow:
-        // A flow that failed is kept empty, so that it is not tried again: the foreground computes it when asked,
-        // and fails there as it would.
-        if (FindPicture(towardsSerial) != nullptr) flows_.push_back({picture.serial, towardsSerial, result});
-        break;
-      case StepKind::kNone:
-        break;
-    }
+  if (kept == nullptr || kept->picture.serial != inputs.picture.serial || inputs.era != era_) return;
+  const Situation& situation = inputs.situation;
+  switch (step.kind) {
+    case StepKind::kPicture:
+      kept->picture = result.read;
+      // Unreadable, not merely abandoned for another frame.
+      kept->unreadable = result.read.image.empty() && moves_.load() == worker_->movesAtRead;
+      break;
+    case StepKind::kSegment:
+      if (SameSegmentation(situation.params, situation.random, situation_.params, situation_.random)) {
+        kept->segmentFailed = result.failed;
+      }
+      if (!result.failed && Serves(result.segmented, situation_.params, situation_.random)) {
+        kept->preseg = std::move(result.segmented);
+      }
+      break;
+    case StepKind::kGrey:
+      kept->grey = result.image;
+      kept->greyFailed = result.failed;
+      break;
+    case StepKind::kFlow:
+      // A flow that failed is kept empty, so that it is not tried again: the foreground computes it when asked,
+      // and fails there as it would.
+      if (FindPicture(inputs.towardsSerial) != nullptr) {
+        flows_.push_back({inputs.picture.serial, inputs.towardsSerial, result.image});
+      }
+      break;
+    case StepKind::kNone:
+      break;
   }
-  stepDone_.notify_all();
 }
 
 DeliveredFrame NeighbourPreparer::Picture(int frame) {

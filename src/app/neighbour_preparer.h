@@ -91,11 +91,29 @@ class NeighbourPreparer : public SegmentationSupplier {
     bool operator==(const Step&) const = default;
   };
   class Worker;
+  // What a step works on, copied under the lock: pictures are never changed once delivered.
+  struct StepInputs {
+    DeliveredFrame picture;
+    cv::Mat grey;
+    cv::Mat towardsGrey;  // for a flow
+    uint64_t towardsSerial = 0;
+    Situation situation;
+    uint64_t era = 0;
+  };
+  struct StepResult {
+    DeliveredFrame read;
+    PreparedSegmentation segmented;
+    cv::Mat image;  // grey picture or flow
+    bool failed = false;
+  };
 
   void Run();
   Step NextStep() const;
   Step NextStepFor(const Record& neighbour, const Record& current) const;
   void RunStep(const Step& step, std::unique_lock<std::mutex>& lock);
+  StepInputs TakeInputs(const Step& step);
+  StepResult Compute(const Step& step, const StepInputs& inputs);
+  void Keep(const Step& step, const StepInputs& inputs, StepResult result);
   Record* Find(int frame);
   const Record* Find(int frame) const;
   Record* FindPicture(uint64_t serial);
