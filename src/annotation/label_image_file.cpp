@@ -30,9 +30,8 @@ bool IsOtherLabelFormat(std::string_view head) {
          std::isspace(static_cast<unsigned char>(head[2]));
 }
 
-// Whether the chunks of a PNG file fit in it; `file` stands just after the signature. The PNG decoder believes a
-// chunk's declared length and would allocate that much first, so a damaged length could cost gigabytes before
-// the end of the file says "no".
+}  // namespace
+
 bool ChunksFitTheFile(std::FILE* file) {
   if (std::fseek(file, 0, SEEK_END) != 0) return false;
   const long size = std::ftell(file);
@@ -51,6 +50,8 @@ bool ChunksFitTheFile(std::FILE* file) {
   }
   return true;
 }
+
+namespace {
 
 // Beyond 8192 x 8192 a label image's header is not believed, unless it declares the very size of the frames: the
 // decoder would allocate gigabytes on its say-so, while frames that large have label images that large.

@@ -8,6 +8,7 @@
 #ifndef LABELER_ANNOTATION_LABEL_IMAGE_FILE_H_
 #define LABELER_ANNOTATION_LABEL_IMAGE_FILE_H_
 
+#include <cstdio>
 #include <opencv2/core.hpp>
 #include <string>
 
@@ -19,6 +20,11 @@ namespace labeler {
 // than the file holds, or declares more than 8192 x 8192 pixels without declaring `frameSize`, the size of the
 // frames it belongs to (when the caller knows it).
 cv::Mat ReadStoredLabelImage(const std::string& path, cv::Size frameSize = {});
+
+// Whether the chunks of a PNG file fit in it. The PNG decoder believes a chunk's declared length and allocates
+// that much first, so a damaged length could cost gigabytes before the end of the file says "no". Moves the
+// file's position.
+bool ChunksFitTheFile(std::FILE* file);
 
 }  // namespace labeler
 

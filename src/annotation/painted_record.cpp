@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "annotation/label_image_file.h"
 #include "common/files.h"
 
 namespace labeler {
@@ -35,13 +36,14 @@ std::string DigestText(uint64_t digest) {
 bool ReadRecord(const std::string& path, cv::Size size, std::string& digest, cv::Mat& painted) {
   if (!NotARegularFile(path).empty()) return false;
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (file == nullptr) return false;
+  if (file == nullptr || !ChunksFitTheFile(file.get()) || std::fseek(file.get(), 0, SEEK_SET) != 0) return false;
   png_structp reader = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, Silent, Silent);
   png_infop info = reader != nullptr ? png_create_info_struct(reader) : nullptr;
   volatile bool read = false;  // volatile: libpng reports errors by longjmp back to the setjmp below
   cv::Mat rows;
   if (info != nullptr && setjmp(png_jmpbuf(reader)) == 0) {
     png_init_io(reader, file.get());
+    png_set_chunk_malloc_max(reader, 1 << 20);  // a record's one text chunk is short: no compressed text bombs
     png_read_info(reader, info);
     png_textp texts = nullptr;
     int textCount = 0;
