@@ -190,7 +190,8 @@ void LabelImages::CompleteCommitted() {
                  timeline_.currentFrame(), error.what());
     completed_ = committed_.clone();
   }
-  completionSaved_ = file_.hasFile() && SamePicture(completed_, file_.stored());
+  // Only a frame that leaving would not save asks whether its file holds the completion: no comparison per stroke.
+  completionSaved_ = !SavesOnLeaving() && file_.hasFile() && SamePicture(completed_, file_.stored());
   unsure_ = UnsurePixels(completer_->Confidence(), committedPainted_);
   unsureOutline_ = OutlineOf(unsure_);
   ShowCompletion(cv::Rect(0, 0, working_.cols, working_.rows));

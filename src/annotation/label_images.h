@@ -105,6 +105,7 @@ class LabelImages {
   // it then decodes nothing.
   cv::Mat SavedOnLeaving(int frame) const { return file_.SavedOnLeaving(frame); }
 
+  // The current frame's label file: the labeller takes its notices from it.
   LabelFile& file() { return file_; }
 
   // The part of the working image that changed since it had generation `generation` (all of it when that was

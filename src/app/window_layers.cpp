@@ -17,10 +17,6 @@ const cv::Vec3b kUnsureDash(0, 255, 255);  // yellow, between black ones
 // With assist on, a label the assist completed is told from one painted by hand: it is drawn lighter (halfway to
 // white in "Labeled Map", at half the weight over the frame) but on every fourth diagonal, a hatching of its
 // full colour. A pixel nothing labels stays as it is.
-bool ShownAsCompleted(const LabelImages& images, const uchar* painted, int x) {
-  return images.assisted() && painted[x] == 0;
-}
-
 bool OnHatching(int x, int y) { return ((x + y) & 3) == 0; }
 
 bool OnUnsureDash(int x, int y) { return ((x + y) & 4) == 0; }
@@ -133,6 +129,7 @@ cv::Rect LabelOverlayLayer::Changes(const cv::Rect& whole) {
 void LabelOverlayLayer::Draw(cv::Mat& picture, const cv::Rect& rect) const {
   if (percent_ == 0) return;
   const int fullWeight = percent_ * 256 / 100;
+  const bool assisted = labelImages_.assisted();
   const cv::Mat& labels = labelImages_.shown();
   for (int y = rect.y; y < rect.y + rect.height; ++y) {
     const cv::Vec3b* label = labels.ptr<cv::Vec3b>(y);
@@ -140,7 +137,7 @@ void LabelOverlayLayer::Draw(cv::Mat& picture, const cv::Rect& rect) const {
     cv::Vec3b* out = picture.ptr<cv::Vec3b>(y);
     for (int x = rect.x; x < rect.x + rect.width; ++x) {
       if (label[x] == cv::Vec3b(0, 0, 0)) continue;
-      const bool faint = ShownAsCompleted(labelImages_, painted, x) && !OnHatching(x, y);
+      const bool faint = assisted && painted[x] == 0 && !OnHatching(x, y);
       const int weight = faint ? fullWeight / 2 : fullWeight;
       for (int c = 0; c < 3; ++c) {
         out[x][c] = static_cast<uchar>((out[x][c] * (256 - weight) + label[x][c] * weight + 128) >> 8);
@@ -233,7 +230,7 @@ void WorkingLabelsLayer::Draw(cv::Mat& picture, const cv::Rect& rect) const {
     const uchar* painted = labelImages_.painted().ptr<uchar>(y);
     cv::Vec3b* out = picture.ptr<cv::Vec3b>(y);
     for (int x = rect.x; x < rect.x + rect.width; ++x) {
-      if (!ShownAsCompleted(labelImages_, painted, x) || OnHatching(x, y) || out[x] == cv::Vec3b(0, 0, 0)) continue;
+      if (painted[x] != 0 || OnHatching(x, y) || out[x] == cv::Vec3b(0, 0, 0)) continue;
       for (int c = 0; c < 3; ++c) out[x][c] = static_cast<uchar>((out[x][c] + 256) >> 1);
     }
   }

@@ -159,31 +159,33 @@ class HighlightLayer : public PictureLayer {
   cv::Rect shownBounds_;
 };
 
-// "Labeled Map": the working label image.
-class WorkingLabelsLayer : public PictureLayer {
+// A layer drawn from the label images: it changes where the working label image changed.
+class LabelImagesLayer : public PictureLayer {
  public:
-  explicit WorkingLabelsLayer(const LabelImages& labelImages) : labelImages_(labelImages) {}
+  explicit LabelImagesLayer(const LabelImages& labelImages) : labelImages_(labelImages) {}
   cv::Rect Changes(const cv::Rect&) override { return labelImages_.ChangesSince(shownGeneration_); }
-  void Draw(cv::Mat& picture, const cv::Rect& rect) const override;
   void Drawn() override { shownGeneration_ = labelImages_.workingGeneration(); }
 
- private:
+ protected:
   const LabelImages& labelImages_;
+
+ private:
   uint64_t shownGeneration_ = 0;
+};
+
+// "Labeled Map": the working label image.
+class WorkingLabelsLayer : public LabelImagesLayer {
+ public:
+  using LabelImagesLayer::LabelImagesLayer;
+  void Draw(cv::Mat& picture, const cv::Rect& rect) const override;
 };
 
 // "Labeled Map", with assist on: the outline of the areas where the completion is unsure, in dashes of yellow and
 // black over the region boundaries, where no label colour or edge hides them.
-class UnsureAreasLayer : public PictureLayer {
+class UnsureAreasLayer : public LabelImagesLayer {
  public:
-  explicit UnsureAreasLayer(const LabelImages& labelImages) : labelImages_(labelImages) {}
-  cv::Rect Changes(const cv::Rect&) override { return labelImages_.ChangesSince(shownGeneration_); }
+  using LabelImagesLayer::LabelImagesLayer;
   void Draw(cv::Mat& picture, const cv::Rect& rect) const override;
-  void Drawn() override { shownGeneration_ = labelImages_.workingGeneration(); }
-
- private:
-  const LabelImages& labelImages_;
-  uint64_t shownGeneration_ = 0;
 };
 
 // "Labeled Map": the presegmentation's region boundaries, in the grey level of its edge image.

@@ -22,12 +22,19 @@ std::string NotARegularFile(const std::string& path) {
   return "is not a regular file";
 }
 
-FileStamp StampOf(const std::string& path) {
-  struct stat status;
-  if (stat(path.c_str(), &status) != 0) return {};
+namespace {
+
+FileStamp StampFrom(const struct stat& status) {
   return {true, static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino),
           static_cast<int64_t>(status.st_size),
           static_cast<int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
+}
+
+}  // namespace
+
+FileStamp StampOf(const std::string& path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0 ? StampFrom(status) : FileStamp{};
 }
 
 void SkipByteOrderMark(std::FILE* file) {
@@ -90,12 +97,10 @@ void SyncFolderOf(const std::string& path) {
   }
 }
 
+// The stamp of the link itself, not of what it points to.
 FileStamp LinkStampOf(const std::string& path) {
   struct stat status;
-  if (lstat(path.c_str(), &status) != 0) return {};
-  return {true, static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino),
-          static_cast<int64_t>(status.st_size),
-          static_cast<int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
+  return lstat(path.c_str(), &status) == 0 ? StampFrom(status) : FileStamp{};
 }
 
 // Labellers publishing into one folder take turns: each holds an exclusive lock on the folder from its check to
