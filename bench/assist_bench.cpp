@@ -167,7 +167,7 @@ Scribble ScribbleOver(const WrongArea& area) {
 class TimedAssistant : public LabelCompleter {
  public:
   TimedAssistant(Timeline& timeline, PresegEngine& preseg, const LabelSet& labels, const std::string& labelDir)
-      : assistant_(timeline, preseg, labels, labelDir) {}
+      : assistant_(timeline, preseg, labels, labelDir, nullptr) {}
   cv::Mat Complete(const cv::Mat& labels, const cv::Mat& painted) override {
     const auto start = std::chrono::steady_clock::now();
     completed_ = assistant_.Complete(labels, painted);

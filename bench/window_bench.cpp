@@ -114,6 +114,12 @@ class LabellerOnScreen {
   // xdotool commands on the window.
   void Send(const std::string& commands) { testing::RunOnDisplay(Screen(), "xdotool " + commands); }
 
+  // Turns label assist on with the "a" key.
+  void TurnAssistOn() {
+    Send("key --window " + window_ + " a");
+    WaitUntilIdle(pid());
+  }
+
   // Chooses presegmentation `setting` with the "s" key, which moves the setting trackbar as a click would.
   void ChooseSetting(int setting) {
     if (setting == 0) return;
@@ -210,12 +216,14 @@ BENCHMARK(BM_RealWindowMove)
     ->Unit(benchmark::kMillisecond);
 
 // Space (and Backspace) to a ready picture, after the labeller has spent at least 1.5 s on the frame before and
-// finished all it does by itself there. Args: width, height, setting. Iterations alternate Space (frame 1 to 2)
-// and Backspace (2 to 1).
+// finished all it does by itself there. Args: width, height, setting, label assist on (1) or off (0). Iterations
+// alternate Space (frame 1 to 2) and Backspace (2 to 1); with assist on, the picture is ready once the
+// completion is shown.
 void BM_RealWindowFrameChange(benchmark::State& state) {
   const cv::Size size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
   LabellerOnScreen labeller(size, 4);
   labeller.ChooseSetting(static_cast<int>(state.range(2)));
+  if (state.range(3) != 0) labeller.TurnAssistOn();
   labeller.KeyToReady("space");
   int change = 0;
   for (auto _ : state) {
@@ -226,8 +234,10 @@ void BM_RealWindowFrameChange(benchmark::State& state) {
   labeller.Send("key --window " + labeller.window() + " Escape Escape");
 }
 BENCHMARK(BM_RealWindowFrameChange)
-    ->ArgsProduct({{1920}, {1080}, {0, 1, 2, 3, 4, 5}})
-    ->ArgsProduct({{3840}, {2160}, {0, 1, 2, 3, 4, 5}})
+    ->ArgsProduct({{768}, {576}, {0, 1, 5}, {0, 1}})
+    ->ArgsProduct({{1920}, {1080}, {0, 1, 5}, {0, 1}})
+    ->ArgsProduct({{1920}, {1080}, {2, 3, 4}, {0}})
+    ->ArgsProduct({{3840}, {2160}, {0, 1, 2, 3, 4, 5}, {0}})
     ->UseManualTime()
     ->Iterations(4)
     ->Unit(benchmark::kMillisecond);

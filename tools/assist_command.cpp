@@ -122,7 +122,7 @@ int AssistCommand(int argc, char** argv) {
   PresegEngine preseg;
   preseg.CreatePresegImages(timeline.frame().size());
   preseg.currentPreseg().algorithm = options.setting;
-  FrameAssistant assistant(timeline, preseg, project.labels, *project.config.DIR_LABEL_IMGS);
+  FrameAssistant assistant(timeline, preseg, project.labels, *project.config.DIR_LABEL_IMGS, nullptr);
   cv::Mat completed;
   {
     QuietConsole quiet;  // the presegmentations say what they compute

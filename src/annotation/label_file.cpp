@@ -37,11 +37,11 @@ std::string ProblemWith(const std::string& path, cv::Size frameSize, cv::Mat& lo
   return "";
 }
 
+}  // namespace
+
 bool SamePicture(const cv::Mat& a, const cv::Mat& b) {
   return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0;
 }
-
-}  // namespace
 
 std::string LabelImagePath(const std::string& dir, int frame) {
   char name[32];
@@ -54,6 +54,16 @@ LabelFile::LabelFile(std::string labelDir) : labelDir_(std::move(labelDir)) {}
 void LabelFile::Clear(cv::Size frameSize) {
   stored_ = cv::Mat::zeros(frameSize, CV_8UC3);
   storedPainted_ = cv::Mat::zeros(frameSize, CV_8UC1);
+}
+
+cv::Mat ReadStoredLabels(const std::string& labelDir, int frame, cv::Size frameSize, cv::Mat& painted) {
+  cv::Mat labels(frameSize, CV_8UC3, cv::Scalar::all(0));
+  const std::string path = LabelImagePath(labelDir, frame);
+  std::error_code error;
+  cv::Mat loaded;
+  if (std::filesystem::exists(path, error) && ProblemWith(path, frameSize, loaded).empty()) labels = loaded;
+  painted = PaintedPixels(labelDir, frame, labels);
+  return labels;
 }
 
 void LabelFile::Load(int frame, cv::Size frameSize) {

@@ -23,6 +23,13 @@ namespace labeler {
 // "<dir>/frame-%.6d.png".
 std::string LabelImagePath(const std::string& dir, int frame);
 
+// Whether two pictures have the same size, type and pixels.
+bool SamePicture(const cv::Mat& a, const cv::Mat& b);
+
+// The label image of `frame` as LabelFile::Load finds it, saying nothing (black when there is none or it can't be
+// used), and its painted pixels in `painted`.
+cv::Mat ReadStoredLabels(const std::string& labelDir, int frame, cv::Size frameSize, cv::Mat& painted);
+
 // Something the annotator must hear of, not only read on a console nobody may be watching.
 struct FileNotice {
   std::string text;

@@ -47,14 +47,6 @@ void RemoveLeftoverSaves(const std::string& dir) {
   }
 }
 
-namespace {
-
-bool SamePicture(const cv::Mat& a, const cv::Mat& b) {
-  return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0;
-}
-
-}  // namespace
-
 void PrepareLabelFolder(const std::string& dir) {
   std::error_code error;
   if (std::filesystem::is_directory(dir, error)) return;
@@ -167,6 +159,7 @@ void LabelImages::Commit() {
 
 void LabelImages::SetCompleter(LabelCompleter* completer) {
   completer_ = completer;
+  ++completions_;
   completed_.release();
   shown_.release();
   unsure_ = cv::Mat::zeros(working_.size(), CV_8UC1);
@@ -190,6 +183,7 @@ void LabelImages::CompleteCommitted() {
                  timeline_.currentFrame(), error.what());
     completed_ = committed_.clone();
   }
+  ++completions_;
   // Only a frame that leaving would not save asks whether its file holds the completion: no comparison per stroke.
   completionSaved_ = !SavesOnLeaving() && file_.hasFile() && SamePicture(completed_, file_.stored());
   unsure_ = UnsurePixels(completer_->Confidence(), committedPainted_);

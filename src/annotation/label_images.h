@@ -65,6 +65,11 @@ class LabelImages {
   bool SavesOnLeaving() const;
   // With assist on: whether the label image on disk is the one shown.
   bool CompletionSaved() const { return completionSaved_; }
+  // With assist on, the label image the current frame's file holds once the frame is accepted now (Enter, or a
+  // frame key after a change), never written afterwards; empty with assist off.
+  const cv::Mat& LabelsOnAccepting() const { return completed_; }
+  // Changes whenever LabelsOnAccepting does.
+  uint64_t completions() const { return completions_; }
 
   // The working image becomes the committed one with the strokes rendered over it: all of them (kFull) or the
   // last one (kIncremental). While a stroke is drawn, an incremental render only adds what its new points touch:
@@ -153,7 +158,8 @@ class LabelImages {
   bool accepted_ = false;
   bool completionSaved_ = false;
   LabelCompleter* completer_ = nullptr;
-  cv::Mat completed_;  // the committed image completed, while assist is on
+  cv::Mat completed_;  // the committed image completed, while assist is on; a new picture for each completion
+  uint64_t completions_ = 0;  // of the label image: turning assist on or off counts as one
   cv::Mat shown_;      // the working image over completed_, while assist is on
   cv::Mat unsure_;         // where the last completion is unsure, while assist is on
   cv::Mat unsureOutline_;  // ... and the outline of those areas

@@ -90,7 +90,8 @@ void Labeler::StartUp(const std::string& metaPath) {
   UpdateStatusLine();
   if (!folderLock_->othersNotice().empty()) windows_.ShowMessageBox(folderLock_->othersNotice(), kFileNoticeCaption);
   if (prepareNeighbours_) {
-    preparer_ = std::make_unique<NeighbourPreparer>(timeline_->Companion());
+    preparer_ = std::make_unique<NeighbourPreparer>(timeline_->Companion(), *config_.DIR_LABEL_IMGS,
+                                                    LabelColoursOf(labels_));
     preseg_.SetSupplier(preparer_.get());
     FollowSession();
   }
@@ -112,6 +113,7 @@ void Labeler::InstallMouseHandlers() {
       Guarded("a mouse event", [&] {
         (mouse_.get()->*on)(e, x, y, f);
         UpdateStatusLine();
+        FollowSession();  // a stroke ended: the label image the frame would be left with changed
       });
     };
   };
@@ -209,7 +211,8 @@ void Labeler::FollowSession() {
   const int current = timeline_->currentFrame();
   preparer_->Follow({current, timeline_->delivered(), timeline_->KeptFrame(current - 1),
                      timeline_->frameCount(), timeline_->seekable(), preseg_.currentPreseg(),
-                     Random::Shared().state()});
+                     Random::Shared().state(), labelImages_->assisted(), labelImages_->LabelsOnAccepting(),
+                     labelImages_->completions(), labelImages_->SavesOnLeaving()});
 }
 
 void Labeler::WaitForNeighbours() {
@@ -371,7 +374,9 @@ void Labeler::ToggleAssist() {
     std::printf("Label assist off.\n");
   } else {
     if (assistant_ == nullptr) {
-      assistant_ = std::make_unique<FrameAssistant>(*timeline_, preseg_, labels_, *config_.DIR_LABEL_IMGS);
+      assistant_ = std::make_unique<FrameAssistant>(*timeline_, preseg_, labels_, *config_.DIR_LABEL_IMGS,
+                                                    &labelImages_->file());
+      assistant_->SetSupplier(preparer_.get());
     }
     labelImages_->SetCompleter(assistant_.get());
     std::printf("Label assist on.\n");

@@ -18,7 +18,8 @@ constexpr int kWorkerNiceness = 10;
 bool SameSituation(const NeighbourPreparer::Situation& a, const NeighbourPreparer::Situation& b) {
   return a.frame == b.frame && a.picture.serial == b.picture.serial && a.before.serial == b.before.serial &&
          a.frameCount == b.frameCount && a.seekable == b.seekable && a.params.algorithm == b.params.algorithm &&
-         a.params.pyrSeg1 == b.params.pyrSeg1 && a.params.pyrSeg2 == b.params.pyrSeg2 && a.random == b.random;
+         a.params.pyrSeg1 == b.params.pyrSeg1 && a.params.pyrSeg2 == b.params.pyrSeg2 && a.random == b.random &&
+         a.assist == b.assist && a.completions == b.completions && a.savesOnLeaving == b.savesOnLeaving;
 }
 
 }  // namespace
@@ -32,6 +33,9 @@ struct NeighbourPreparer::Record {
   PreparedSegmentation preseg;
   bool segmentFailed = false;  // for the situation's setting: not tried again until it changes
   bool greyFailed = false;     // not tried again for this picture
+  std::shared_ptr<const AssistPreparation> assist[kAssistVariants];
+  uint64_t assistCompletions = 0;             // of the situation the accepted variant was prepared in
+  bool assistFailed[kAssistVariants] = {};    // in the situation: not tried again until it changes
 };
 
 // What only the worker thread touches.
@@ -45,8 +49,12 @@ class NeighbourPreparer::Worker {
   uint64_t movesAtRead = 0;  // NeighbourPreparer::moves_ when the read in progress began
 };
 
-NeighbourPreparer::NeighbourPreparer(std::unique_ptr<Timeline> companion)
-    : worker_(std::make_unique<Worker>(std::move(companion))), thread_([this] { Run(); }) {}
+NeighbourPreparer::NeighbourPreparer(std::unique_ptr<Timeline> companion, std::string labelDir,
+                                     LabelColours colours)
+    : worker_(std::make_unique<Worker>(std::move(companion))),
+      labelDir_(std::move(labelDir)),
+      colours_(std::move(colours)),
+      thread_([this] { Run(); }) {}
 
 NeighbourPreparer::~NeighbourPreparer() {
   {
@@ -68,10 +76,12 @@ void NeighbourPreparer::Follow(const Situation& situation) {
     // A movie found to end early, or without exact seeks, may have given wrong pictures to seeks made before.
     const bool movieLimited =
         situation.frameCount != situation_.frameCount || situation.seekable != situation_.seekable;
+    const bool completed = situation.completions != situation_.completions;
     if (situation.picture.serial != situation_.picture.serial) ++moves_;
     situation_ = situation;
-    if (settingChanged) {
-      for (Record& record : records_) record.segmentFailed = false;
+    for (Record& record : records_) {
+      record.segmentFailed = record.segmentFailed && !settingChanged;
+      if (settingChanged || completed) std::fill(std::begin(record.assistFailed), std::end(record.assistFailed), false);
     }
     if (movieLimited) {
       ++era_;
@@ -96,6 +106,9 @@ void NeighbourPreparer::KeepWanted() {
   if (current + 1 < situation_.frameCount && Find(current + 1) == nullptr) records_.push_back({current + 1, {}});
   for (Record& record : records_) {
     if (!Serves(record.preseg, situation_.params, situation_.random)) record.preseg = {};
+    for (AssistVariant variant : {kAccepted, kAsStored}) {
+      if (!AssistServes(record, variant)) record.assist[variant].reset();
+    }
   }
   std::erase_if(flows_, [&](const PreparedFlow& flow) {
     return FindPicture(flow.to) == nullptr || FindPicture(flow.from) == nullptr;
@@ -137,6 +150,19 @@ NeighbourPreparer::Step NeighbourPreparer::NextStepFor(const Record& neighbour, 
       !Serves(neighbour.preseg, situation_.params, situation_.random)) {
     return {StepKind::kSegment, neighbour.frame, serial};
   }
+  if (const Step flow = NextFlowStep(neighbour, current); flow.kind != StepKind::kNone) return flow;
+  for (AssistVariant variant : {kAccepted, kAsStored}) {
+    if (AssistWanted(variant) && !neighbour.segmentFailed && !neighbour.assistFailed[variant] &&
+        !AssistServes(neighbour, variant)) {
+      return {StepKind::kAssist, neighbour.frame, serial, -1, variant};
+    }
+  }
+  return {};
+}
+
+// The grey pictures, then the flow from the neighbour to the current frame, then back.
+NeighbourPreparer::Step NeighbourPreparer::NextFlowStep(const Record& neighbour, const Record& current) const {
+  const uint64_t serial = neighbour.picture.serial;
   if (!CanCarry(current.picture.image.size()) || current.greyFailed || neighbour.greyFailed) return {};
   if (current.grey.empty()) return {StepKind::kGrey, current.frame, current.picture.serial};
   if (neighbour.grey.empty()) return {StepKind::kGrey, neighbour.frame, serial};
@@ -148,6 +174,24 @@ NeighbourPreparer::Step NeighbourPreparer::NextStepFor(const Record& neighbour, 
   if (!tried(neighbour, current)) return {StepKind::kFlow, neighbour.frame, serial, current.frame};
   if (!tried(current, neighbour)) return {StepKind::kFlow, current.frame, current.picture.serial, neighbour.frame};
   return {};
+}
+
+// The regions of the chosen presegmentation the foreground publishes with `record`'s picture: those it takes from
+// the worker, or none for the setting without presegmentation.
+std::shared_ptr<const RegionMap> NeighbourPreparer::ChosenRegions(const Record& record) const {
+  return situation_.params.algorithm == kNoPreseg ? nullptr : record.preseg.regions;
+}
+
+// Leaving the frame as the folder holds it is a way only while nothing is changed.
+bool NeighbourPreparer::AssistWanted(AssistVariant variant) const {
+  return situation_.assist && (variant == kAccepted || !situation_.savesOnLeaving);
+}
+
+// The accepted variant rests on the current completion; the other on the folder, which the foreground checks.
+bool NeighbourPreparer::AssistServes(const Record& record, AssistVariant variant) const {
+  const std::shared_ptr<const AssistPreparation>& prepared = record.assist[variant];
+  return prepared != nullptr && AssistWanted(variant) && prepared->chosen == ChosenRegions(record) &&
+         (variant == kAsStored || record.assistCompletions == situation_.completions);
 }
 
 // Runs `step` with the lock released, on copies of its inputs, and keeps the result if the situation still
@@ -168,6 +212,10 @@ NeighbourPreparer::StepInputs NeighbourPreparer::TakeInputs(const Step& step) {
   if (step.kind == StepKind::kFlow) {
     inputs.towardsGrey = Find(step.towards)->grey;
     inputs.towardsSerial = Find(step.towards)->picture.serial;
+  }
+  if (step.kind == StepKind::kAssist) {
+    inputs.chosen = ChosenRegions(record);
+    inputs.current = Find(situation_.frame)->picture;
   }
   worker_->movesAtRead = moves_.load();
   inProgress_ = step;
@@ -202,6 +250,9 @@ NeighbourPreparer::StepResult NeighbourPreparer::Compute(const Step& step, const
         if (step.frame != inputs.situation.frame) {
           result.image = LabelCarrier::ExpandFlow(result.image, inputs.grey.size());
         }
+        break;
+      case StepKind::kAssist:
+        result.assist = PrepareAssist(step, inputs);
         break;
       case StepKind::kNone:
         break;
@@ -243,9 +294,49 @@ void NeighbourPreparer::Keep(const Step& step, const StepInputs& inputs, StepRes
         flows_.push_back({inputs.picture.serial, inputs.towardsSerial, result.image});
       }
       break;
+    case StepKind::kAssist:
+      if (inputs.chosen != ChosenRegions(*kept) || !AssistWanted(step.variant) ||
+          (step.variant == kAccepted && situation.completions != situation_.completions)) {
+        break;
+      }
+      kept->assistFailed[step.variant] = result.failed;
+      kept->assist[step.variant] = std::move(result.assist);
+      if (step.variant == kAccepted) kept->assistCompletions = situation.completions;
+      break;
     case StepKind::kNone:
       break;
   }
+}
+
+// As FrameAssistant prepares the frame once entered, with the current frame left as `step` says: accepted, its
+// label image is the one accepting it stores; else the one the folder holds. The first completion is of the frame's stored label image as the label
+// file loads it; FrameAssistant takes it only for that very image.
+std::shared_ptr<const AssistPreparation> NeighbourPreparer::PrepareAssist(const Step& step,
+                                                                          const StepInputs& inputs) {
+  auto prepared = std::make_shared<AssistPreparation>();
+  prepared->pictureSerial = inputs.picture.serial;
+  prepared->chosen = inputs.chosen;
+  const Situation& situation = inputs.situation;
+  const cv::Size size = inputs.picture.image.size();
+  std::vector<cv::Mat> pictures;
+  for (int neighbour : {step.frame - 1, step.frame + 1}) {
+    if (neighbour < 0 || neighbour >= situation.frameCount) continue;
+    const bool current = neighbour == situation.frame;
+    prepared->neighbours.push_back(
+        ReadNeighbourLabels(labelDir_, neighbour, size, current && step.variant == kAccepted ? situation.accepted : cv::Mat()));
+    cv::Mat picture;
+    if (!prepared->neighbours.back().labels.empty()) {
+      worker_->timeline->LimitTo(situation.frameCount, situation.seekable);
+      picture = current ? inputs.current.image : worker_->timeline->FrameAt(neighbour).image;
+    }
+    pictures.push_back(picture);
+  }
+  prepared->assist = BuildLabelAssist(inputs.picture.image, inputs.chosen.get(), prepared->neighbours, pictures,
+                                      colours_, worker_->engine, worker_->carrier);
+  prepared->stored = ReadStoredLabels(labelDir_, step.frame, size, prepared->storedPainted);
+  prepared->storedStrayPixels =
+      CompleteWith(*prepared->assist, colours_, prepared->stored, prepared->storedPainted, prepared->first);
+  return prepared;
 }
 
 DeliveredFrame NeighbourPreparer::Picture(int frame) {
@@ -300,6 +391,19 @@ bool NeighbourPreparer::Supply(const cv::Mat& frame, const PresegParams& params,
   if (record == records_.end() || !Serves(record->preseg, params, random)) return false;
   found = record->preseg;
   return true;
+}
+
+std::vector<std::shared_ptr<const AssistPreparation>> NeighbourPreparer::SupplyAssist(int frame, uint64_t serial) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  std::vector<std::shared_ptr<const AssistPreparation>> supplied;
+  for (AssistVariant variant : {kAccepted, kAsStored}) {
+    const Record* record = FindPicture(serial);
+    if (record == nullptr || record->frame != frame) break;
+    WaitWhileComputing({StepKind::kAssist, frame, serial, -1, variant}, lock);
+    record = FindPicture(serial);
+    if (record != nullptr && AssistServes(*record, variant)) supplied.push_back(record->assist[variant]);
+  }
+  return supplied;
 }
 
 void NeighbourPreparer::WaitUntilIdle() {

@@ -1,20 +1,24 @@
 // NeighbourPreparer: a worker thread that prepares the frames next to the current one while the annotator
 // works on it, so that the next frame is ready before Space is pressed.
 //
-// The Labeler owns one and tells it, after every key and trackbar change, where the session stands (Follow).
-// The worker then prepares the frame after the current one and then the frame before it: the decoded picture
-// (read by a companion of the timeline), its presegmentation with the chosen setting and its region map, the
-// grey pictures and the flow in both directions between it and the current frame. A result is handed out only
-// when it is exactly what the foreground would compute itself: a picture by frame number (the foreground then
-// shows that very picture, serial and all), a presegmentation for that picture, setting, thresholds and place
-// in the pseudo-random sequence (PresegEngine asks through SegmentationSupplier), a flow by the serials of both
-// pictures. Anything else the foreground computes as it would without a worker.
+// The Labeler owns one and tells it, after every key, trackbar change and mouse event, where the session stands
+// (Follow). The worker then prepares the frame after the current one and then the frame before it: the decoded
+// picture (read by a companion of the timeline), its presegmentation with the chosen setting and its region map,
+// the grey pictures and the flow in both directions between it and the current frame, and with label assist on,
+// the frame's AssistPreparation with its first completion, for each way the current frame may be left: accepted
+// (its completion stored: Enter, or a frame key after a change) and, while nothing is changed, as the folder holds
+// it (a frame key). A result is
+// handed out only when it is exactly what the foreground would compute itself: a picture by frame number (the
+// foreground then shows that very picture, serial and all), a presegmentation for that picture, setting,
+// thresholds and place in the pseudo-random sequence (PresegEngine asks through SegmentationSupplier), a flow by
+// the serials of both pictures, an assist preparation as FrameAssistant checks it (AssistSupplier). Anything else
+// the foreground computes as it would without a worker.
 //
 // The foreground never waits for work it did not ask for: when it asks for the very result being computed at
 // that moment it waits for it, else it takes what is ready or nothing. Work for a situation that has changed
 // (another frame, setting, threshold) is not started, and what it finishes is dropped unless still wanted.
-// Memory: at most three frames' results (the current frame and its two neighbours) and the four flows between
-// them; those from the current frame are kept at the reduced size they are computed at. The worker runs at a
+// Memory: at most three frames' results (the current frame and its two neighbours, of which the two neighbours'
+// assist preparations) and the four flows between them; those from the current frame are kept at the reduced size they are computed at. The worker runs at a
 // lower priority than the foreground, so that painting stays as cheap as without it.
 //
 // Thread-safety: every public member is for the foreground thread; the worker shares only the state behind one
@@ -32,12 +36,14 @@
 #include <thread>
 #include <vector>
 
+#include "annotation/frame_assistant.h"
+#include "assist/label_colours.h"
 #include "preseg/preseg_engine.h"
 #include "timeline/timeline.h"
 
 namespace labeler {
 
-class NeighbourPreparer : public SegmentationSupplier {
+class NeighbourPreparer : public SegmentationSupplier, public AssistSupplier {
  public:
   // Where the session stands.
   struct Situation {
@@ -48,10 +54,15 @@ class NeighbourPreparer : public SegmentationSupplier {
     bool seekable = true;
     PresegParams params;  // the chosen setting and pyramid thresholds
     uint32_t random = 0;  // where the shared pseudo-random sequence stands
+    bool assist = false;  // label assist is on
+    cv::Mat accepted;     // with assist: LabelImages::LabelsOnAccepting
+    uint64_t completions = 0;     // LabelImages::completions
+    bool savesOnLeaving = false;  // LabelImages::SavesOnLeaving
   };
 
-  // Reads frames through `companion` (see Timeline::Companion), which it owns and uses on the worker only.
-  explicit NeighbourPreparer(std::unique_ptr<Timeline> companion);
+  // Reads frames through `companion` (see Timeline::Companion), which it owns and uses on the worker only, and
+  // label images from `labelDir`, whose colours `colours` maps for the assist.
+  NeighbourPreparer(std::unique_ptr<Timeline> companion, std::string labelDir, LabelColours colours);
   ~NeighbourPreparer() override;
   NeighbourPreparer(const NeighbourPreparer&) = delete;
   NeighbourPreparer& operator=(const NeighbourPreparer&) = delete;
@@ -69,6 +80,8 @@ class NeighbourPreparer : public SegmentationSupplier {
   // SegmentationSupplier: a prepared presegmentation of `frame`, one of the pictures handed out.
   bool Supply(const cv::Mat& frame, const PresegParams& params, uint32_t random,
               PreparedSegmentation& found) override;
+  // AssistSupplier: the assist preparation of `frame`, a neighbour of the current frame, for its picture `serial`.
+  std::vector<std::shared_ptr<const AssistPreparation>> SupplyAssist(int frame, uint64_t serial) override;
 
   // Returns once the worker has nothing left to do for the current situation: for tests and benchmarks.
   void WaitUntilIdle();
@@ -80,14 +93,18 @@ class NeighbourPreparer : public SegmentationSupplier {
     uint64_t from = 0;
     cv::Mat flow;  // at full size, or as LabelCarrier::ReducedFlow gives it
   };
-  enum class StepKind { kNone, kPicture, kSegment, kGrey, kFlow };
+  enum class StepKind { kNone, kPicture, kSegment, kGrey, kFlow, kAssist };
+  // How the current frame is left in an assist preparation for a neighbour: accepted, or as the folder holds it.
+  enum AssistVariant { kAccepted, kAsStored, kAssistVariants };
   // One piece of work: its kind, the frame it is for and the serial of that frame's picture (0 while it is
-  // being read), and for a flow the other frame: for each pixel of `frame`, where it was in `towards`.
+  // being read), for a flow the other frame (for each pixel of `frame`, where it was in `towards`), for an
+  // assist preparation its variant.
   struct Step {
     StepKind kind = StepKind::kNone;
     int frame = -1;
     uint64_t serial = 0;
     int towards = -1;
+    AssistVariant variant = kAccepted;
     bool operator==(const Step&) const = default;
   };
   class Worker;
@@ -99,17 +116,25 @@ class NeighbourPreparer : public SegmentationSupplier {
     uint64_t towardsSerial = 0;
     Situation situation;
     uint64_t era = 0;
+    std::shared_ptr<const RegionMap> chosen;  // for an assist preparation: the picture's regions
+    DeliveredFrame current;                   // ... and the current frame's picture
   };
   struct StepResult {
     DeliveredFrame read;
     PreparedSegmentation segmented;
     cv::Mat image;  // grey picture or flow
+    std::shared_ptr<const AssistPreparation> assist;
     bool failed = false;
   };
 
   void Run();
   Step NextStep() const;
   Step NextStepFor(const Record& neighbour, const Record& current) const;
+  Step NextFlowStep(const Record& neighbour, const Record& current) const;
+  std::shared_ptr<const RegionMap> ChosenRegions(const Record& record) const;
+  bool AssistWanted(AssistVariant variant) const;
+  bool AssistServes(const Record& record, AssistVariant variant) const;
+  std::shared_ptr<const AssistPreparation> PrepareAssist(const Step& step, const StepInputs& inputs);
   void RunStep(const Step& step, std::unique_lock<std::mutex>& lock);
   StepInputs TakeInputs(const Step& step);
   StepResult Compute(const Step& step, const StepInputs& inputs);
@@ -121,6 +146,8 @@ class NeighbourPreparer : public SegmentationSupplier {
   void WaitWhileComputing(const Step& step, std::unique_lock<std::mutex>& lock);
 
   std::unique_ptr<Worker> worker_;  // the worker's own timeline, engine, flow and generator
+  const std::string labelDir_;
+  const LabelColours colours_;
   std::mutex mutex_;
   std::condition_variable changed_;  // a new situation, or stop
   std::condition_variable stepDone_;

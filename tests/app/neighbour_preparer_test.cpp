@@ -6,6 +6,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "annotation/frame_assistant.h"
+#include "annotation/label_file.h"
 #include "propagation/label_carrier.h"
 #include "support/painting_session.h"
 #include "support/random_session.h"
@@ -121,7 +123,7 @@ TEST(NeighbourPreparer, PreparesBothNeighboursExactlyAndForgetsAnotherSetting) {
   timeline.ReloadMovie();
   timeline.GoToFrame(1);
   ::testing::internal::GetCapturedStdout();
-  NeighbourPreparer preparer(timeline.Companion());
+  NeighbourPreparer preparer(timeline.Companion(), dir.path().string(), LabelColours({}));
   NeighbourPreparer::Situation situation{1, {timeline.frame(), timeline.frameSerial()}, {}, 4, true, {}, 77};
   situation.params.algorithm = kMeanShiftPreseg1;
   preparer.Follow(situation);
@@ -158,6 +160,59 @@ TEST(NeighbourPreparer, PreparesBothNeighboursExactlyAndForgetsAnotherSetting) {
   EXPECT_TRUE(preparer.Supply(preparer.Picture(2).image, graph, 77, supplied));
   EXPECT_FALSE(preparer.Supply(preparer.Picture(2).image, graph, 78, supplied));  // its colours come from 77 on
   EXPECT_FALSE(preparer.Supply(preparer.Picture(2).image, situation.params = {}, 77, supplied));
+}
+
+// With assist on, the worker prepares the next frame's assist for both ways of leaving the current frame. Entering
+// it as the folder holds the frame left, the foreground takes the worker's very completion, which is what it
+// computes itself; once a neighbour's label image changes on disk, the preparation no longer applies.
+TEST(NeighbourPreparer, PreparesTheNextFramesAssistAndItAppliesOnlyWhileTheFolderIsUnchanged) {
+  testing::TempDir dir;
+  const std::string movie = dir.File("clip.avi");
+  testing::WriteIndexedMovie(movie, 4, {64, 48});
+  const LabelSet labels = {{255, 0, 0, "red", 1}, {0, 255, 0, "green", 2}};
+  auto store = [&](int frame, int split) {
+    cv::Mat image(48, 64, CV_8UC3, cv::Scalar(0, 0, 255));
+    image.colRange(split, 64).setTo(cv::Scalar(0, 255, 0));
+    cv::imwrite(LabelImagePath(dir.path().string(), frame), image);
+    return image;
+  };
+  store(1, 20);
+  store(3, 40);
+  Timeline timeline(movie);
+  ::testing::internal::CaptureStdout();
+  timeline.ReloadMovie();
+  timeline.GoToFrame(1);
+  NeighbourPreparer preparer(timeline.Companion(), dir.path().string(), LabelColoursOf(labels));
+  NeighbourPreparer::Situation situation{1, timeline.delivered(), {}, 4, true, {}, 77};
+  situation.assist = true;
+  situation.accepted = cv::Mat(48, 64, CV_8UC3, cv::Scalar(0, 255, 0));
+  situation.completions = 1;
+  preparer.Follow(situation);
+  preparer.WaitUntilIdle();
+  timeline.OfferPicture(2, preparer.Picture(2));
+  timeline.GoToFrame(2);
+  ::testing::internal::GetCapturedStdout();
+  ASSERT_EQ(preparer.SupplyAssist(2, timeline.frameSerial()).size(), 2u);
+
+  const cv::Mat black = cv::Mat::zeros(48, 64, CV_8UC3);
+  const cv::Mat nothing = cv::Mat::zeros(48, 64, CV_8UC1);
+  auto complete = [&](bool supplied) {
+    PresegEngine preseg;
+    preseg.CreatePresegImages({64, 48});
+    FrameAssistant assistant(timeline, preseg, labels, dir.path().string(), nullptr);
+    if (supplied) assistant.SetSupplier(&preparer);
+    return assistant.Complete(black, nothing);
+  };
+  const std::vector<std::shared_ptr<const AssistPreparation>> prepared = preparer.SupplyAssist(2, timeline.frameSerial());
+  const cv::Mat taken = complete(true);
+  EXPECT_EQ(taken.data, prepared[1]->first.labels.data);
+  EXPECT_TRUE(SameImage(taken, complete(false)));
+
+  store(3, 0);
+  const cv::Mat afterChange = complete(true);
+  EXPECT_NE(afterChange.data, prepared[1]->first.labels.data);
+  EXPECT_TRUE(SameImage(afterChange, complete(false)));
+  EXPECT_FALSE(SameImage(afterChange, taken));
 }
 
 }  // namespace
