@@ -131,10 +131,13 @@ class LabellerOnScreen {
 
   // Seconds from sending `key` until the labeller's main thread has finished with it: the picture is ready.
   // The few milliseconds xdotool takes to start are included.
-  double KeyToReady(const std::string& key) {
+  double KeyToReady(const std::string& key) { return ToReady("key --window " + window_ + " " + key); }
+
+  // Likewise for any xdotool `commands`.
+  double ToReady(const std::string& commands) {
     const auto start = std::chrono::steady_clock::now();
     long long last = MainThreadCpuNanoseconds(pid());
-    Send("key --window " + window_ + " " + key);
+    Send(commands);
     auto lastBusy = std::chrono::steady_clock::now();
     for (auto now = lastBusy; now - lastBusy < std::chrono::milliseconds(300); now = std::chrono::steady_clock::now()) {
       std::this_thread::sleep_for(std::chrono::microseconds(500));
@@ -153,7 +156,7 @@ class LabellerOnScreen {
 
 // Args: width, height, setting, button held (1) or hover (0), zoom (0 for none, else screen pixels per frame
 // pixel: 4), worker busy (1: each batch starts right after a frame change, while the worker prepares the new
-// neighbours; the CPU counted is then the main thread's alone, which handles the moves).
+// neighbours; the CPU counted is then the main thread's alone, which handles the moves), label assist on (1).
 void BM_RealWindowMove(benchmark::State& state) {
   const cv::Size size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
   const int setting = static_cast<int>(state.range(2));
@@ -164,6 +167,7 @@ void BM_RealWindowMove(benchmark::State& state) {
   LabellerOnScreen labeller(size, 4);
   const std::string& window = labeller.window();
   labeller.ChooseSetting(setting);
+  if (state.range(6) != 0) labeller.TurnAssistOn();
   if (zoomed) {  // to 4: three steps from a frame that fits the screen (1, 2, 3, 4), four from a reduced one
     std::string keys;
     for (int step = 0; step < (size.width > 2000 ? 4 : 3); ++step) keys += " bracketright";
@@ -203,14 +207,15 @@ void BM_RealWindowMove(benchmark::State& state) {
   labeller.Send("key --window " + window + " ctrl+d Escape Escape");
 }
 BENCHMARK(BM_RealWindowMove)
-    ->ArgsProduct({{640}, {480}, {0, 1}, {1, 0}, {0}, {0}})
-    ->ArgsProduct({{1920}, {1080}, {0, 1}, {1, 0}, {0}, {0}})
-    ->ArgsProduct({{3840}, {2160}, {0, 1}, {1, 0}, {0}, {0}})
-    ->Args({640, 480, 0, 1, 4, 0})->Args({640, 480, 1, 1, 4, 0})
-    ->Args({1920, 1080, 0, 1, 4, 0})->Args({1920, 1080, 1, 1, 4, 0})
-    ->Args({3840, 2160, 0, 1, 4, 0})->Args({3840, 2160, 1, 1, 4, 0})
-    ->ArgsProduct({{1920}, {1080}, {5}, {1}, {0}, {0, 1}})
-    ->ArgsProduct({{3840}, {2160}, {5}, {1}, {0}, {0, 1}})
+    ->ArgsProduct({{640}, {480}, {0, 1}, {1, 0}, {0}, {0}, {0}})
+    ->ArgsProduct({{1920}, {1080}, {0, 1}, {1, 0}, {0}, {0}, {0}})
+    ->ArgsProduct({{3840}, {2160}, {0, 1}, {1, 0}, {0}, {0}, {0}})
+    ->Args({640, 480, 0, 1, 4, 0, 0})->Args({640, 480, 1, 1, 4, 0, 0})
+    ->Args({1920, 1080, 0, 1, 4, 0, 0})->Args({1920, 1080, 1, 1, 4, 0, 0})
+    ->Args({3840, 2160, 0, 1, 4, 0, 0})->Args({3840, 2160, 1, 1, 4, 0, 0})
+    ->ArgsProduct({{1920}, {1080}, {5}, {1}, {0}, {0, 1}, {0}})
+    ->ArgsProduct({{3840}, {2160}, {5}, {1}, {0}, {0, 1}, {0}})
+    ->ArgsProduct({{1920}, {1080}, {0, 1, 5}, {1}, {0}, {0}, {0, 1}})
     ->UseManualTime()
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
@@ -243,10 +248,12 @@ BENCHMARK(BM_RealWindowFrameChange)
     ->Unit(benchmark::kMillisecond);
 
 // "p" right after Space: the labels of the frame before carried to the frame reached, key to picture. Every
-// frame has a stored label image. Args: width, height.
+// frame has a stored label image. Args: width, height, setting, label assist on (1) or off (0).
 void BM_RealWindowCarryAfterSpace(benchmark::State& state) {
   const cv::Size size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
   LabellerOnScreen labeller(size, 4, true);
+  labeller.ChooseSetting(static_cast<int>(state.range(2)));
+  if (state.range(3) != 0) labeller.TurnAssistOn();
   for (auto _ : state) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     WaitUntilIdle(labeller.pid());
@@ -257,12 +264,47 @@ void BM_RealWindowCarryAfterSpace(benchmark::State& state) {
   labeller.Send("key --window " + labeller.window() + " Escape Escape");
 }
 BENCHMARK(BM_RealWindowCarryAfterSpace)
-    ->Args({1920, 1080})
+    ->ArgsProduct({{1920}, {1080}, {0, 5}, {0, 1}})
     ->UseManualTime()
     ->Iterations(8)
     ->Unit(benchmark::kMillisecond);
 
-// The floor of the two benchmarks above: a key the labeller ignores ("x"), from sending it to the main thread
+// A stroke's release to the label map shown again (with assist on, completed). Args: width, height, setting,
+// label assist on (1) or off (0). Each iteration paints a short stroke somewhere else with the first label.
+void BM_RealWindowStrokeToCompletion(benchmark::State& state) {
+  const cv::Size size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  LabellerOnScreen labeller(size, 4);
+  labeller.ChooseSetting(static_cast<int>(state.range(2)));
+  if (state.range(3) != 0) labeller.TurnAssistOn();
+  const std::string& window = labeller.window();
+  labeller.KeyToReady("1");
+  const int width = std::min(size.width, 1800);
+  const int height = std::min(size.height, 1000);
+  int stroke = 0;
+  for (auto _ : state) {
+    const int x = width / 8 + (stroke * 97) % (width * 3 / 4);
+    const int y = height / 8 + (stroke * 61) % (height * 3 / 4);
+    ++stroke;
+    std::string moves = "mousemove --window " + window + " " + std::to_string(x) + " " + std::to_string(y) +
+                        " mousedown 1";
+    for (int step = 1; step <= 10; ++step) {
+      moves += " mousemove --window " + window + " " + std::to_string(x + 3 * step) + " " + std::to_string(y + step) +
+               " sleep 0.01";
+    }
+    labeller.Send(moves);
+    WaitUntilIdle(labeller.pid());
+    state.SetIterationTime(labeller.ToReady("mouseup 1"));
+  }
+  labeller.Send("key --window " + window + " ctrl+d Escape Escape");
+}
+BENCHMARK(BM_RealWindowStrokeToCompletion)
+    ->ArgsProduct({{768}, {576}, {0, 1, 5}, {0, 1}})
+    ->ArgsProduct({{1920}, {1080}, {0, 1, 5}, {0, 1}})
+    ->UseManualTime()
+    ->Iterations(6)
+    ->Unit(benchmark::kMillisecond);
+
+// The floor of the benchmarks above: a key the labeller ignores ("x"), from sending it to the main thread
 // going idle again. What xdotool itself takes to start and send a key is in every figure above, and in this one.
 void BM_RealWindowKeyFloor(benchmark::State& state) {
   LabellerOnScreen labeller({1920, 1080}, 4);

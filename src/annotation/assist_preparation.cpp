@@ -43,6 +43,8 @@ namespace {
 cv::Mat PyramidRegions(const cv::Mat& picture, PresegEngine& pyramid) {
   PresegParams params;
   params.algorithm = kPyramidPreseg;
+  params.pyrSeg1 = kStartPyrSeg1;
+  params.pyrSeg2 = kStartPyrSeg2;
   Random unused;  // the pyramid draws nothing from the sequence
   const PreparedSegmentation segmented = pyramid.Segment(picture, params, unused);
   return RegionMap(segmented.colour).ids();

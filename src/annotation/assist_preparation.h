@@ -8,8 +8,9 @@
 // these: the picture by serial, the chosen regions by the shared map itself (never changed once made), each
 // neighbour's label image by the file's stamp when it was read from the label folder, or by content when it is
 // the image the frame left last was saved with. It may also hold the first completion, of the frame's stored
-// label image. PrepareAssist is the one way both threads build it; it prints nothing, and says how many pixels
-// of colours that are no label's each label image held, for the foreground to say once per frame.
+// label image. BuildLabelAssist and CompleteWith are the one way both threads build it; they print nothing, and
+// say how many pixels of colours that are no label's each label image held, for the foreground to say once per
+// frame.
 #ifndef LABELER_ANNOTATION_ASSIST_PREPARATION_H_
 #define LABELER_ANNOTATION_ASSIST_PREPARATION_H_
 
@@ -26,6 +27,7 @@
 #include "preseg/preseg_engine.h"
 #include "preseg/region_map.h"
 #include "propagation/label_carrier.h"
+#include "timeline/timeline.h"
 
 namespace labeler {
 
@@ -36,6 +38,7 @@ struct NeighbourLabels {
   FileStamp stamp;
   cv::Mat labels;  // as stored, colours not mapped; empty when the frame has none that can be used
   int strayPixels = 0;  // of colours that are no label's
+  DeliveredFrame picture;  // the frame's picture the labels were carried from, when they were
 };
 
 // The label image of `frame` in `labelDir` for a frame of `frameSize`: `known` when it is given (the image the
@@ -69,7 +72,7 @@ std::shared_ptr<LabelAssist> BuildLabelAssist(const cv::Mat& picture, const Regi
                                               const LabelColours& colours, PresegEngine& pyramid,
                                               LabelCarrier& carrier);
 
-// The first completion of `preparation`: `labels` where `painted` marks, completed, the painted pixels keeping
+// A completion by `assist`: `labels` where `painted` marks, completed, the painted pixels keeping
 // their colour (see LabelCompleter::Complete). Returns the pixels of colours that are no label's among the
 // painted ones.
 int CompleteWith(LabelAssist& assist, const LabelColours& colours, const cv::Mat& labels, const cv::Mat& painted,

@@ -86,7 +86,9 @@ std::shared_ptr<const AssistPreparation> FrameAssistant::PrepareHere(
     const int neighbour = timeline_.currentFrame() + step;
     if (neighbour < 0 || neighbour >= timeline_.frameCount()) continue;
     prepared->neighbours.push_back(ReadNeighbourLabels(labelDir_, neighbour, frame.size(), Known(neighbour)));
-    pictures.push_back(prepared->neighbours.back().labels.empty() ? cv::Mat() : timeline_.FrameAt(neighbour).image);
+    NeighbourLabels& used = prepared->neighbours.back();
+    if (!used.labels.empty()) used.picture = timeline_.FrameAt(neighbour);
+    pictures.push_back(used.picture.image);
   }
   prepared->assist = BuildLabelAssist(frame, chosen.get(), prepared->neighbours, pictures, colours_, pyramid_,
                                       carrier_);
@@ -100,7 +102,8 @@ bool FrameAssistant::Applies(const AssistPreparation& prepared, const std::share
     const int neighbour = timeline_.currentFrame() + step;
     if (neighbour < 0 || neighbour >= timeline_.frameCount()) continue;
     if (used == prepared.neighbours.size() || prepared.neighbours[used].frame != neighbour ||
-        !StillTheSame(prepared.neighbours[used], labelDir_, Known(neighbour))) {
+        !StillTheSame(prepared.neighbours[used], labelDir_, Known(neighbour)) ||
+        !timeline_.StillCurrent(neighbour, prepared.neighbours[used].picture)) {
       return false;
     }
     ++used;

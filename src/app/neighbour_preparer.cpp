@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <stdexcept>
+#include <string>
 #include <opencv2/imgproc.hpp>
 
 #include "common/random.h"
@@ -29,11 +31,11 @@ struct NeighbourPreparer::Record {
   int frame = -1;
   DeliveredFrame picture;
   bool unreadable = false;
-  cv::Mat grey;
-  PreparedSegmentation preseg;
+  cv::Mat grey{};
+  PreparedSegmentation preseg{};
   bool segmentFailed = false;  // for the situation's setting: not tried again until it changes
   bool greyFailed = false;     // not tried again for this picture
-  std::shared_ptr<const AssistPreparation> assist[kAssistVariants];
+  std::shared_ptr<const AssistPreparation> assist[kAssistVariants]{};
   uint64_t assistCompletions = 0;             // of the situation the accepted variant was prepared in
   bool assistFailed[kAssistVariants] = {};    // in the situation: not tried again until it changes
 };
@@ -58,7 +60,7 @@ NeighbourPreparer::NeighbourPreparer(std::unique_ptr<Timeline> companion, std::s
 
 NeighbourPreparer::~NeighbourPreparer() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     stopping_ = true;
     ++moves_;
   }
@@ -68,7 +70,7 @@ NeighbourPreparer::~NeighbourPreparer() {
 
 void NeighbourPreparer::Follow(const Situation& situation) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (SameSituation(situation_, situation)) return;
     const bool settingChanged = situation.params.algorithm != situation_.params.algorithm ||
                                 situation.params.pyrSeg1 != situation_.params.pyrSeg1 ||
@@ -86,7 +88,7 @@ void NeighbourPreparer::Follow(const Situation& situation) {
     if (movieLimited) {
       ++era_;
       ++moves_;
-      std::erase_if(records_, [&](const Record& record) { return record.frame != situation_.frame; });
+      std::erase_if(records_, [&](const Record& record) REQUIRES(mutex_) { return record.frame != situation_.frame; });
     }
     KeepWanted();
   }
@@ -97,7 +99,7 @@ void NeighbourPreparer::Follow(const Situation& situation) {
 // room for what does.
 void NeighbourPreparer::KeepWanted() {
   const int current = situation_.frame;
-  std::erase_if(records_, [&](const Record& record) {
+  std::erase_if(records_, [&](const Record& record) REQUIRES(mutex_) {
     if (record.frame == current) return record.picture.serial != situation_.picture.serial;
     return record.frame < current - 1 || record.frame > current + 1 || record.frame >= situation_.frameCount;
   });
@@ -110,7 +112,7 @@ void NeighbourPreparer::KeepWanted() {
       if (!AssistServes(record, variant)) record.assist[variant].reset();
     }
   }
-  std::erase_if(flows_, [&](const PreparedFlow& flow) {
+  std::erase_if(flows_, [&](const PreparedFlow& flow) REQUIRES(mutex_) {
     return FindPicture(flow.to) == nullptr || FindPicture(flow.from) == nullptr;
   });
 }
@@ -119,11 +121,11 @@ void NeighbourPreparer::Run() {
   setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWorkerNiceness);
   // A read of a far frame gives up once the current frame has changed since it began.
   worker_->timeline->SetReadingProgress([this](int, int) { return moves_.load() == worker_->movesAtRead; });
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] { return stopping_ || NextStep().kind != StepKind::kNone; });
+    lock.Wait(changed_, [this]() REQUIRES(mutex_) { return stopping_ || NextStep().kind != StepKind::kNone; });
     if (stopping_) return;
-    RunStep(NextStep(), lock);
+    RunStep(NextStep());
   }
 }
 
@@ -166,7 +168,7 @@ NeighbourPreparer::Step NeighbourPreparer::NextFlowStep(const Record& neighbour,
   if (!CanCarry(current.picture.image.size()) || current.greyFailed || neighbour.greyFailed) return {};
   if (current.grey.empty()) return {StepKind::kGrey, current.frame, current.picture.serial};
   if (neighbour.grey.empty()) return {StepKind::kGrey, neighbour.frame, serial};
-  auto tried = [this](const Record& to, const Record& from) {
+  auto tried = [this](const Record& to, const Record& from) REQUIRES(mutex_) {
     return std::any_of(flows_.begin(), flows_.end(), [&](const PreparedFlow& flow) {
       return flow.to == to.picture.serial && flow.from == from.picture.serial;
     });
@@ -196,11 +198,11 @@ bool NeighbourPreparer::AssistServes(const Record& record, AssistVariant variant
 
 // Runs `step` with the lock released, on copies of its inputs, and keeps the result if the situation still
 // wants it.
-void NeighbourPreparer::RunStep(const Step& step, std::unique_lock<std::mutex>& lock) {
+void NeighbourPreparer::RunStep(const Step& step) {
   const StepInputs inputs = TakeInputs(step);
-  lock.unlock();
+  mutex_.unlock();
   StepResult result = Compute(step, inputs);
-  lock.lock();
+  mutex_.lock();
   Keep(step, inputs, std::move(result));
   stepDone_.notify_all();
 }
@@ -221,6 +223,7 @@ NeighbourPreparer::StepInputs NeighbourPreparer::TakeInputs(const Step& step) {
   inProgress_ = step;
   inProgressParams_ = situation_.params;
   inProgressRandom_ = situation_.random;
+  inProgressCompletions_ = situation_.completions;
   return inputs;
 }
 
@@ -324,12 +327,14 @@ std::shared_ptr<const AssistPreparation> NeighbourPreparer::PrepareAssist(const 
     const bool current = neighbour == situation.frame;
     prepared->neighbours.push_back(
         ReadNeighbourLabels(labelDir_, neighbour, size, current && step.variant == kAccepted ? situation.accepted : cv::Mat()));
-    cv::Mat picture;
-    if (!prepared->neighbours.back().labels.empty()) {
+    NeighbourLabels& used = prepared->neighbours.back();
+    if (!used.labels.empty()) {
       worker_->timeline->LimitTo(situation.frameCount, situation.seekable);
-      picture = current ? inputs.current.image : worker_->timeline->FrameAt(neighbour).image;
+      used.picture = current ? inputs.current : worker_->timeline->FrameAt(neighbour);
+      // A read abandoned for another frame is no picture the foreground would read: nothing is prepared.
+      if (used.picture.image.empty()) throw std::runtime_error("frame " + std::to_string(neighbour) + " not read");
     }
-    pictures.push_back(picture);
+    pictures.push_back(used.picture.image);
   }
   prepared->assist = BuildLabelAssist(inputs.picture.image, inputs.chosen.get(), prepared->neighbours, pictures,
                                       colours_, worker_->engine, worker_->carrier);
@@ -340,13 +345,13 @@ std::shared_ptr<const AssistPreparation> NeighbourPreparer::PrepareAssist(const 
 }
 
 DeliveredFrame NeighbourPreparer::Picture(int frame) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const Record* record = Find(frame);
   return record != nullptr ? record->picture : DeliveredFrame{};
 }
 
 cv::Mat NeighbourPreparer::Grey(uint64_t serial) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const Record* record = FindPicture(serial);
   if (record == nullptr) return {};
   WaitWhileComputing({StepKind::kGrey, record->frame, serial}, lock);
@@ -355,7 +360,7 @@ cv::Mat NeighbourPreparer::Grey(uint64_t serial) {
 }
 
 cv::Mat NeighbourPreparer::Flow(uint64_t toSerial, uint64_t fromSerial) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const Record* to = FindPicture(toSerial);
   const Record* from = FindPicture(fromSerial);
   if (to == nullptr || from == nullptr) return {};
@@ -366,7 +371,7 @@ cv::Mat NeighbourPreparer::Flow(uint64_t toSerial, uint64_t fromSerial) {
     if (flow.to == toSerial && flow.from == fromSerial && !flow.flow.empty()) {
       const cv::Mat reduced = flow.flow;
       const cv::Size frameSize = to->picture.image.size();
-      lock.unlock();
+      lock.Unlock();
       return LabelCarrier::ExpandFlow(reduced, frameSize);
     }
   }
@@ -376,14 +381,14 @@ cv::Mat NeighbourPreparer::Flow(uint64_t toSerial, uint64_t fromSerial) {
 // A record's picture is held by the record, so while it is kept no other picture can have its pixels' address.
 bool NeighbourPreparer::Supply(const cv::Mat& frame, const PresegParams& params, uint32_t random,
                                PreparedSegmentation& found) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   auto holding = [&frame](const Record& record) {
     return record.picture.image.data == frame.data && record.picture.image.size() == frame.size();
   };
   auto record = std::find_if(records_.begin(), records_.end(), holding);
   if (record == records_.end() || frame.empty()) return false;
   const Step segmenting{StepKind::kSegment, record->frame, record->picture.serial};
-  stepDone_.wait(lock, [&] {
+  lock.Wait(stepDone_, [&]() REQUIRES(mutex_) {
     return !(inProgress_ == segmenting) ||
            !SameSegmentation(inProgressParams_, inProgressRandom_, params, random);
   });
@@ -394,12 +399,17 @@ bool NeighbourPreparer::Supply(const cv::Mat& frame, const PresegParams& params,
 }
 
 std::vector<std::shared_ptr<const AssistPreparation>> NeighbourPreparer::SupplyAssist(int frame, uint64_t serial) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   std::vector<std::shared_ptr<const AssistPreparation>> supplied;
   for (AssistVariant variant : {kAccepted, kAsStored}) {
     const Record* record = FindPicture(serial);
     if (record == nullptr || record->frame != frame) break;
-    WaitWhileComputing({StepKind::kAssist, frame, serial, -1, variant}, lock);
+    // A preparation of the accepted frame for a completion since replaced is not waited for: it is dropped.
+    const Step preparing{StepKind::kAssist, frame, serial, -1, variant};
+    lock.Wait(stepDone_, [&]() REQUIRES(mutex_) {
+      return !(inProgress_ == preparing) ||
+             (variant == kAccepted && inProgressCompletions_ != situation_.completions);
+    });
     record = FindPicture(serial);
     if (record != nullptr && AssistServes(*record, variant)) supplied.push_back(record->assist[variant]);
   }
@@ -407,12 +417,14 @@ std::vector<std::shared_ptr<const AssistPreparation>> NeighbourPreparer::SupplyA
 }
 
 void NeighbourPreparer::WaitUntilIdle() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  stepDone_.wait(lock, [this] { return inProgress_.kind == StepKind::kNone && NextStep().kind == StepKind::kNone; });
+  MutexLock lock(mutex_);
+  lock.Wait(stepDone_, [this]() REQUIRES(mutex_) {
+    return inProgress_.kind == StepKind::kNone && NextStep().kind == StepKind::kNone;
+  });
 }
 
-void NeighbourPreparer::WaitWhileComputing(const Step& step, std::unique_lock<std::mutex>& lock) {
-  stepDone_.wait(lock, [&] { return !(inProgress_ == step); });
+void NeighbourPreparer::WaitWhileComputing(const Step& step, MutexLock& lock) {
+  lock.Wait(stepDone_, [&]() REQUIRES(mutex_) { return !(inProgress_ == step); });
 }
 
 NeighbourPreparer::Record* NeighbourPreparer::Find(int frame) {

@@ -17,13 +17,15 @@
 // The foreground never waits for work it did not ask for: when it asks for the very result being computed at
 // that moment it waits for it, else it takes what is ready or nothing. Work for a situation that has changed
 // (another frame, setting, threshold) is not started, and what it finishes is dropped unless still wanted.
-// Memory: at most three frames' results (the current frame and its two neighbours, of which the two neighbours'
-// assist preparations) and the four flows between them; those from the current frame are kept at the reduced size they are computed at. The worker runs at a
-// lower priority than the foreground, so that painting stays as cheap as without it.
+// Memory: at most three frames' results (the current frame and its two neighbours, each neighbour with up to two
+// assist preparations) and the four flows between them; those from the current frame are kept at the reduced size
+// they are computed at. The worker runs at a lower priority than the foreground, so that painting stays as cheap
+// as without it.
 //
 // Thread-safety: every public member is for the foreground thread; the worker shares only the state behind one
-// mutex. The destructor stops the worker after the step in progress: a read forward to a far frame is abandoned
-// once it has gone on for half a second; a seek, a decode or a segmentation runs to its end.
+// mutex, marked GUARDED_BY it (checked by clang's -Wthread-safety). The destructor stops the worker after the
+// step in progress: a read forward to a far frame is abandoned once it has gone on for half a second; a seek, a
+// decode, a segmentation or an assist preparation runs to its end.
 #ifndef LABELER_APP_NEIGHBOUR_PREPARER_H_
 #define LABELER_APP_NEIGHBOUR_PREPARER_H_
 
@@ -31,13 +33,13 @@
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <opencv2/core.hpp>
 #include <thread>
 #include <vector>
 
 #include "annotation/frame_assistant.h"
 #include "assist/label_colours.h"
+#include "common/mutex.h"
 #include "preseg/preseg_engine.h"
 #include "timeline/timeline.h"
 
@@ -116,8 +118,8 @@ class NeighbourPreparer : public SegmentationSupplier, public AssistSupplier {
     uint64_t towardsSerial = 0;
     Situation situation;
     uint64_t era = 0;
-    std::shared_ptr<const RegionMap> chosen;  // for an assist preparation: the picture's regions
-    DeliveredFrame current;                   // ... and the current frame's picture
+    std::shared_ptr<const RegionMap> chosen{};  // for an assist preparation: the picture's regions
+    DeliveredFrame current{};                   // ... and the current frame's picture
   };
   struct StepResult {
     DeliveredFrame read;
@@ -127,39 +129,42 @@ class NeighbourPreparer : public SegmentationSupplier, public AssistSupplier {
     bool failed = false;
   };
 
-  void Run();
-  Step NextStep() const;
-  Step NextStepFor(const Record& neighbour, const Record& current) const;
-  Step NextFlowStep(const Record& neighbour, const Record& current) const;
-  std::shared_ptr<const RegionMap> ChosenRegions(const Record& record) const;
-  bool AssistWanted(AssistVariant variant) const;
-  bool AssistServes(const Record& record, AssistVariant variant) const;
-  std::shared_ptr<const AssistPreparation> PrepareAssist(const Step& step, const StepInputs& inputs);
-  void RunStep(const Step& step, std::unique_lock<std::mutex>& lock);
-  StepInputs TakeInputs(const Step& step);
-  StepResult Compute(const Step& step, const StepInputs& inputs);
-  void Keep(const Step& step, const StepInputs& inputs, StepResult result);
-  Record* Find(int frame);
-  const Record* Find(int frame) const;
-  Record* FindPicture(uint64_t serial);
-  void KeepWanted();
-  void WaitWhileComputing(const Step& step, std::unique_lock<std::mutex>& lock);
+  void Run() EXCLUDES(mutex_);
+  Step NextStep() const REQUIRES(mutex_);
+  Step NextStepFor(const Record& neighbour, const Record& current) const REQUIRES(mutex_);
+  Step NextFlowStep(const Record& neighbour, const Record& current) const REQUIRES(mutex_);
+  std::shared_ptr<const RegionMap> ChosenRegions(const Record& record) const REQUIRES(mutex_);
+  bool AssistWanted(AssistVariant variant) const REQUIRES(mutex_);
+  bool AssistServes(const Record& record, AssistVariant variant) const REQUIRES(mutex_);
+  void RunStep(const Step& step) REQUIRES(mutex_);
+  StepInputs TakeInputs(const Step& step) REQUIRES(mutex_);
+  StepResult Compute(const Step& step, const StepInputs& inputs) EXCLUDES(mutex_);
+  std::shared_ptr<const AssistPreparation> PrepareAssist(const Step& step, const StepInputs& inputs)
+      EXCLUDES(mutex_);
+  void Keep(const Step& step, const StepInputs& inputs, StepResult result) REQUIRES(mutex_);
+  Record* Find(int frame) REQUIRES(mutex_);
+  const Record* Find(int frame) const REQUIRES(mutex_);
+  Record* FindPicture(uint64_t serial) REQUIRES(mutex_);
+  void KeepWanted() REQUIRES(mutex_);
+  void WaitWhileComputing(const Step& step, MutexLock& lock) REQUIRES(mutex_);
 
   std::unique_ptr<Worker> worker_;  // the worker's own timeline, engine, flow and generator
   const std::string labelDir_;
   const LabelColours colours_;
-  std::mutex mutex_;
-  std::condition_variable changed_;  // a new situation, or stop
-  std::condition_variable stepDone_;
-  Situation situation_;
-  std::vector<Record> records_;
-  std::vector<PreparedFlow> flows_;
-  Step inProgress_;
-  PresegParams inProgressParams_;  // the setting and sequence the step in progress works with
-  uint32_t inProgressRandom_ = 0;
-  bool stopping_ = false;
+  Mutex mutex_;
+  std::condition_variable_any changed_;  // a new situation, or stop
+  std::condition_variable_any stepDone_;
+  Situation situation_ GUARDED_BY(mutex_);
+  std::vector<Record> records_ GUARDED_BY(mutex_);
+  std::vector<PreparedFlow> flows_ GUARDED_BY(mutex_);
+  Step inProgress_ GUARDED_BY(mutex_);
+  PresegParams inProgressParams_ GUARDED_BY(mutex_);  // the setting and sequence the step in progress works with
+  uint32_t inProgressRandom_ GUARDED_BY(mutex_) = 0;
+  uint64_t inProgressCompletions_ GUARDED_BY(mutex_) = 0;  // of the situation the step in progress works for
+  bool stopping_ GUARDED_BY(mutex_) = false;
   std::atomic<uint64_t> moves_{0};  // changes of the current frame, and the stop: a read of a far frame gives up
-  uint64_t era_ = 0;  // how often the movie was found shorter or without exact seeks: older pictures are dropped
+  // How often the movie was found shorter or without exact seeks: older pictures are dropped.
+  uint64_t era_ GUARDED_BY(mutex_) = 0;
   std::thread thread_;
 };
 

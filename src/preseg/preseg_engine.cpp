@@ -33,8 +33,8 @@ bool Serves(const PreparedSegmentation& prepared, const PresegParams& params, ui
 // The slots are made by each computation: nothing is allocated ahead.
 void PresegEngine::CreatePresegImages(cv::Size) {
   currentPreseg_ = PresegParams{};
-  currentPreseg_.pyrSeg1 = 24;
-  currentPreseg_.pyrSeg2 = 30;
+  currentPreseg_.pyrSeg1 = kStartPyrSeg1;
+  currentPreseg_.pyrSeg2 = kStartPyrSeg2;
   currentPreseg_.sigma = currentPreseg_.k = currentPreseg_.minSize = -1.0f;
 }
 

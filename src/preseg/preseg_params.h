@@ -19,6 +19,9 @@ enum PresegSetting {
   kGraphPreseg = 5,
 };
 inline constexpr int kLastPresegSetting = kGraphPreseg;
+// The pyramid trackbars' positions at start-up.
+inline constexpr int kStartPyrSeg1 = 24;
+inline constexpr int kStartPyrSeg2 = 30;
 
 struct PresegParams {
   int algorithm = kNoPreseg;  // the setting, 0..5
