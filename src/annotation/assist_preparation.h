@@ -7,7 +7,8 @@
 // labels', see LabelColours), carried along the flow (see CarryFromNeighbours). The preparation notes each of
 // these: the picture by serial, the chosen regions by the shared map itself (never changed once made), each
 // neighbour's label image by the file's stamp when it was read from the label folder, or by content when it is
-// the image the frame left last was saved with. It may also hold the first completion, of the frame's stored
+// the image the frame left last was saved with, and the neighbour's picture its labels were carried from (as
+// Timeline::StillCurrent checks it). It may also hold the first completion, of the frame's stored
 // label image. BuildLabelAssist and CompleteWith are the one way both threads build it; they print nothing, and
 // say how many pixels of colours that are no label's each label image held, for the foreground to say once per
 // frame.
