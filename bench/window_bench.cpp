@@ -133,6 +133,13 @@ class LabellerOnScreen {
   // The few milliseconds xdotool takes to start are included.
   double KeyToReady(const std::string& key) { return ToReady("key --window " + window_ + " " + key); }
 
+  // Seconds from sending `key` until the labeller has exited (nothing painted: one Escape quits).
+  double KeyToExit(const std::string& key) {
+    const auto start = std::chrono::steady_clock::now();
+    Send("key --window " + window_ + " " + key);
+    process_->WaitForExit(60);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
   // Likewise for any xdotool `commands`.
   double ToReady(const std::string& commands) {
     const auto start = std::chrono::steady_clock::now();
@@ -302,6 +309,24 @@ BENCHMARK(BM_RealWindowStrokeToCompletion)
     ->ArgsProduct({{1920}, {1080}, {0, 1, 5}, {0, 1}})
     ->UseManualTime()
     ->Iterations(6)
+    ->Unit(benchmark::kMillisecond);
+
+// Escape right after Space, while the worker segments the new neighbour: from the key to the labeller's exit.
+// Work nobody wants any more is cancelled, not finished. Args: width, height, setting.
+void BM_RealWindowQuitWhilePreparing(benchmark::State& state) {
+  const cv::Size size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  for (auto _ : state) {
+    LabellerOnScreen labeller(size, 4);
+    labeller.ChooseSetting(static_cast<int>(state.range(2)));
+    labeller.KeyToReady("space");
+    state.SetIterationTime(labeller.KeyToExit("Escape"));
+  }
+}
+BENCHMARK(BM_RealWindowQuitWhilePreparing)
+    ->ArgsProduct({{1920}, {1080}, {5}})
+    ->ArgsProduct({{3840}, {2160}, {1, 5}})
+    ->UseManualTime()
+    ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
 
 // The floor of the benchmarks above: a key the labeller ignores ("x"), from sending it to the main thread

@@ -5,6 +5,7 @@
 #include "annotation/label_file.h"
 #include "annotation/label_image_file.h"
 #include "assist/carried_evidence.h"
+#include "common/cancellation.h"
 #include "common/random.h"
 
 namespace labeler {
@@ -40,13 +41,13 @@ bool StillTheSame(const NeighbourLabels& used, const std::string& labelDir, cons
 namespace {
 
 // The pyramid regions at the start thresholds, whatever the chosen setting: fine cells along the frame's edges.
-cv::Mat PyramidRegions(const cv::Mat& picture, PresegEngine& pyramid) {
+cv::Mat PyramidRegions(const cv::Mat& picture, PresegEngine& pyramid, const std::stop_token& stop) {
   PresegParams params;
   params.algorithm = kPyramidPreseg;
   params.pyrSeg1 = kStartPyrSeg1;
   params.pyrSeg2 = kStartPyrSeg2;
   Random unused;  // the pyramid draws nothing from the sequence
-  const PreparedSegmentation segmented = pyramid.Segment(picture, params, unused);
+  const PreparedSegmentation segmented = pyramid.Segment(picture, params, unused, stop);
   return RegionMap(segmented.colour).ids();
 }
 
@@ -74,11 +75,12 @@ std::shared_ptr<LabelAssist> BuildLabelAssist(const cv::Mat& picture, const Regi
                                               std::vector<NeighbourLabels>& neighbours,
                                               const std::vector<cv::Mat>& neighbourPictures,
                                               const LabelColours& colours, PresegEngine& pyramid,
-                                              LabelCarrier& carrier) {
+                                              LabelCarrier& carrier, const std::stop_token& stop) {
   AssistInputs inputs{picture, {}, {}};
   if (chosen != nullptr) inputs.partitions.push_back(chosen->ids());
-  inputs.partitions.push_back(PyramidRegions(picture, pyramid));
+  inputs.partitions.push_back(PyramidRegions(picture, pyramid, stop));
   if (CanCarry(picture.size())) inputs.carried = CarriedFrom(picture, neighbours, neighbourPictures, colours, carrier);
+  ThrowIfCancelled(stop);
   return std::make_shared<LabelAssist>(inputs);
 }
 

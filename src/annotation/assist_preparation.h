@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <opencv2/core.hpp>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -66,12 +67,13 @@ struct AssistPreparation {
 
 // Builds the assist of `picture` (8-bit colour) from `chosen` (may be null), and `neighbours` with their
 // pictures (`neighbourPictures`, same order; a neighbour without labels or picture gives no evidence). `pyramid`
-// and `carrier` are the caller's, for their buffers. Throws std::exception when it can't be built.
+// and `carrier` are the caller's, for their buffers. Throws std::exception when it can't be built, Cancelled
+// (between its stages) once `stop` is requested.
 std::shared_ptr<LabelAssist> BuildLabelAssist(const cv::Mat& picture, const RegionMap* chosen,
                                               std::vector<NeighbourLabels>& neighbours,
                                               const std::vector<cv::Mat>& neighbourPictures,
                                               const LabelColours& colours, PresegEngine& pyramid,
-                                              LabelCarrier& carrier);
+                                              LabelCarrier& carrier, const std::stop_token& stop = {});
 
 // A completion by `assist`: `labels` where `painted` marks, completed, the painted pixels keeping
 // their colour (see LabelCompleter::Complete). Returns the pixels of colours that are no label's among the

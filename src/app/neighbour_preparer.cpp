@@ -8,6 +8,7 @@
 #include <string>
 #include <opencv2/imgproc.hpp>
 
+#include "common/cancellation.h"
 #include "common/random.h"
 #include "propagation/label_carrier.h"
 
@@ -63,6 +64,7 @@ NeighbourPreparer::~NeighbourPreparer() {
     MutexLock lock(mutex_);
     stopping_ = true;
     ++moves_;
+    inProgressStop_.request_stop();
   }
   changed_.notify_all();
   thread_.join();
@@ -91,6 +93,7 @@ void NeighbourPreparer::Follow(const Situation& situation) {
       std::erase_if(records_, [&](const Record& record) REQUIRES(mutex_) { return record.frame != situation_.frame; });
     }
     KeepWanted();
+    if (!InProgressWanted()) inProgressStop_.request_stop();
   }
   changed_.notify_one();
 }
@@ -196,6 +199,18 @@ bool NeighbourPreparer::AssistServes(const Record& record, AssistVariant variant
          (variant == kAsStored || record.assistCompletions == situation_.completions);
 }
 
+// Only segmentations and assist preparations take long enough to be worth cancelling.
+bool NeighbourPreparer::InProgressWanted() const {
+  if (inProgress_.kind != StepKind::kSegment && inProgress_.kind != StepKind::kAssist) return true;
+  const Record* record = Find(inProgress_.frame);
+  if (record == nullptr || record->picture.serial != inProgress_.serial) return false;
+  if (inProgress_.kind == StepKind::kSegment) {
+    return SameSegmentation(inProgressParams_, inProgressRandom_, situation_.params, situation_.random);
+  }
+  return AssistWanted(inProgress_.variant) && inProgressChosen_ == ChosenRegions(*record) &&
+         (inProgress_.variant == kAsStored || inProgressCompletions_ == situation_.completions);
+}
+
 // Runs `step` with the lock released, on copies of its inputs, and keeps the result if the situation still
 // wants it.
 void NeighbourPreparer::RunStep(const Step& step) {
@@ -224,6 +239,9 @@ NeighbourPreparer::StepInputs NeighbourPreparer::TakeInputs(const Step& step) {
   inProgressParams_ = situation_.params;
   inProgressRandom_ = situation_.random;
   inProgressCompletions_ = situation_.completions;
+  inProgressChosen_ = inputs.chosen;
+  inProgressStop_ = std::stop_source();
+  inputs.stop = inProgressStop_.get_token();
   return inputs;
 }
 
@@ -239,7 +257,7 @@ NeighbourPreparer::StepResult NeighbourPreparer::Compute(const Step& step, const
       case StepKind::kSegment: {
         Random random;
         random.Seed(inputs.situation.random);
-        result.segmented = worker_->engine.Segment(inputs.picture.image, inputs.situation.params, random);
+        result.segmented = worker_->engine.Segment(inputs.picture.image, inputs.situation.params, random, inputs.stop);
         result.segmented.regions = std::make_shared<const RegionMap>(result.segmented.colour);
         break;
       }
@@ -260,6 +278,8 @@ NeighbourPreparer::StepResult NeighbourPreparer::Compute(const Step& step, const
       case StepKind::kNone:
         break;
     }
+  } catch (const Cancelled&) {
+    result.cancelled = true;
   } catch (...) {
     result.failed = true;
   }
@@ -269,8 +289,11 @@ NeighbourPreparer::StepResult NeighbourPreparer::Compute(const Step& step, const
 // Under the lock: the result is kept only for the very picture it was computed from, in the same era.
 void NeighbourPreparer::Keep(const Step& step, const StepInputs& inputs, StepResult result) {
   inProgress_ = {};
+  inProgressChosen_.reset();
   Record* kept = Find(step.frame);
-  if (kept == nullptr || kept->picture.serial != inputs.picture.serial || inputs.era != era_) return;
+  if (result.cancelled || kept == nullptr || kept->picture.serial != inputs.picture.serial || inputs.era != era_) {
+    return;
+  }
   const Situation& situation = inputs.situation;
   switch (step.kind) {
     case StepKind::kPicture:
@@ -337,7 +360,7 @@ std::shared_ptr<const AssistPreparation> NeighbourPreparer::PrepareAssist(const 
     pictures.push_back(used.picture.image);
   }
   prepared->assist = BuildLabelAssist(inputs.picture.image, inputs.chosen.get(), prepared->neighbours, pictures,
-                                      colours_, worker_->engine, worker_->carrier);
+                                      colours_, worker_->engine, worker_->carrier, inputs.stop);
   prepared->stored = ReadStoredLabels(labelDir_, step.frame, size, prepared->storedPainted);
   prepared->storedStrayPixels =
       CompleteWith(*prepared->assist, colours_, prepared->stored, prepared->storedPainted, prepared->first);
@@ -389,7 +412,7 @@ bool NeighbourPreparer::Supply(const cv::Mat& frame, const PresegParams& params,
   if (record == records_.end() || frame.empty()) return false;
   const Step segmenting{StepKind::kSegment, record->frame, record->picture.serial};
   lock.Wait(stepDone_, [&]() REQUIRES(mutex_) {
-    return !(inProgress_ == segmenting) ||
+    return !(inProgress_ == segmenting) || inProgressStop_.stop_requested() ||
            !SameSegmentation(inProgressParams_, inProgressRandom_, params, random);
   });
   record = std::find_if(records_.begin(), records_.end(), holding);
@@ -407,7 +430,7 @@ std::vector<std::shared_ptr<const AssistPreparation>> NeighbourPreparer::SupplyA
     // A preparation of the accepted frame for a completion since replaced is not waited for: it is dropped.
     const Step preparing{StepKind::kAssist, frame, serial, -1, variant};
     lock.Wait(stepDone_, [&]() REQUIRES(mutex_) {
-      return !(inProgress_ == preparing) ||
+      return !(inProgress_ == preparing) || inProgressStop_.stop_requested() ||
              (variant == kAccepted && inProgressCompletions_ != situation_.completions);
     });
     record = FindPicture(serial);

@@ -23,9 +23,10 @@
 // as without it.
 //
 // Thread-safety: every public member is for the foreground thread; the worker shares only the state behind one
-// mutex, marked GUARDED_BY it (checked by clang's -Wthread-safety). The destructor stops the worker after the
-// step in progress: a read forward to a far frame is abandoned once it has gone on for half a second; a seek, a
-// decode, a segmentation or an assist preparation runs to its end.
+// mutex, marked GUARDED_BY it (checked by clang's -Wthread-safety). A segmentation or an assist preparation in
+// progress that the situation no longer wants is cancelled (see common/cancellation.h) rather than finished, and
+// so is any at the destructor, which stops the worker after the step in progress: a read forward to a far frame
+// is abandoned once it has gone on for half a second; a seek, a decode, a grey picture or a flow runs to its end.
 #ifndef LABELER_APP_NEIGHBOUR_PREPARER_H_
 #define LABELER_APP_NEIGHBOUR_PREPARER_H_
 
@@ -33,6 +34,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <stop_token>
 #include <opencv2/core.hpp>
 #include <thread>
 #include <vector>
@@ -120,6 +122,7 @@ class NeighbourPreparer : public SegmentationSupplier, public AssistSupplier {
     uint64_t era = 0;
     std::shared_ptr<const RegionMap> chosen{};  // for an assist preparation: the picture's regions
     DeliveredFrame current{};                   // ... and the current frame's picture
+    std::stop_token stop{};
   };
   struct StepResult {
     DeliveredFrame read;
@@ -127,6 +130,7 @@ class NeighbourPreparer : public SegmentationSupplier, public AssistSupplier {
     cv::Mat image;  // grey picture or flow
     std::shared_ptr<const AssistPreparation> assist;
     bool failed = false;
+    bool cancelled = false;  // nothing was made, nor failed
   };
 
   void Run() EXCLUDES(mutex_);
@@ -136,6 +140,7 @@ class NeighbourPreparer : public SegmentationSupplier, public AssistSupplier {
   std::shared_ptr<const RegionMap> ChosenRegions(const Record& record) const REQUIRES(mutex_);
   bool AssistWanted(AssistVariant variant) const REQUIRES(mutex_);
   bool AssistServes(const Record& record, AssistVariant variant) const REQUIRES(mutex_);
+  bool InProgressWanted() const REQUIRES(mutex_);
   void RunStep(const Step& step) REQUIRES(mutex_);
   StepInputs TakeInputs(const Step& step) REQUIRES(mutex_);
   StepResult Compute(const Step& step, const StepInputs& inputs) EXCLUDES(mutex_);
@@ -161,6 +166,8 @@ class NeighbourPreparer : public SegmentationSupplier, public AssistSupplier {
   PresegParams inProgressParams_ GUARDED_BY(mutex_);  // the setting and sequence the step in progress works with
   uint32_t inProgressRandom_ GUARDED_BY(mutex_) = 0;
   uint64_t inProgressCompletions_ GUARDED_BY(mutex_) = 0;  // of the situation the step in progress works for
+  std::shared_ptr<const RegionMap> inProgressChosen_ GUARDED_BY(mutex_);  // the regions an assist step rests on
+  std::stop_source inProgressStop_ GUARDED_BY(mutex_);
   bool stopping_ GUARDED_BY(mutex_) = false;
   std::atomic<uint64_t> moves_{0};  // changes of the current frame, and the stop: a read of a far frame gives up
   // How often the movie was found shorter or without exact seeks: older pictures are dropped.

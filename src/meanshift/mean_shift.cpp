@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "common/cancellation.h"
 #include "common/random.h"
 #include "common/report.h"
 
@@ -119,7 +120,7 @@ class MeanShiftSegmenter::Impl {
  public:
   // The whole run on `frame` in `mode`; fills the output planes (channel order of the frame) and the boundary
   // map.
-  void Run(const cv::Mat& frame, int mode, Random& random, bool marks);
+  void Run(const cv::Mat& frame, int mode, Random& random, bool marks, const std::stop_token& stop);
 
   int colourCount() const { return colourCount_; }
   int withheldMarks() const { return withheldMarks_; }
@@ -130,6 +131,7 @@ class MeanShiftSegmenter::Impl {
  private:
   // A progress mark on standard error, written at once, when the run shows them.
   void Mark() {
+    ThrowIfCancelled(stop_);
     if (!marks_) {
       ++withheldMarks_;
       return;
@@ -212,6 +214,7 @@ class MeanShiftSegmenter::Impl {
   int n_ = 0;
   Random* random_ = nullptr;  // the generator of the run in progress
   bool marks_ = true;          // whether the run shows its progress marks
+  std::stop_token stop_;       // of the run in progress
   int withheldMarks_ = 0;      // ... and how many it did not show
   Point3 centres_[kMaxClusters];
   bool emptyCluster_[kMaxClusters] = {};
@@ -226,7 +229,9 @@ class MeanShiftSegmenter::Impl {
   std::vector<uint8_t> boundaries_;
 };
 
-void MeanShiftSegmenter::Impl::Run(const cv::Mat& frame, int mode, Random& random, bool marks) {
+void MeanShiftSegmenter::Impl::Run(const cv::Mat& frame, int mode, Random& random, bool marks,
+                                   const std::stop_token& stop) {
+  stop_ = stop;
   random_ = &random;
   marks_ = marks;
   withheldMarks_ = 0;
@@ -837,10 +842,10 @@ MeanShiftSegmenter::MeanShiftSegmenter() : impl_(std::make_unique<Impl>()) {}
 MeanShiftSegmenter::~MeanShiftSegmenter() = default;
 
 void MeanShiftSegmenter::Segment(const cv::Mat& frame, cv::Mat& colour, cv::Mat& edges, int mode, Random& random,
-                                 std::string* report, int* withheldMarks) {
+                                 std::string* report, int* withheldMarks, const std::stop_token& stop) {
   CV_Assert(frame.type() == CV_8UC3 && mode >= 0 && mode <= 2);
   Impl& run = *impl_;
-  run.Run(frame, mode, random, report == nullptr);
+  run.Run(frame, mode, random, report == nullptr, stop);
   if (withheldMarks != nullptr) *withheldMarks = run.withheldMarks();
   Report(report, "\n\nOriginal Colors: " + std::to_string(run.colourCount()) + "\n");
   Report(report, "Segment. Colors: " + std::to_string(run.clusterCount()) + "\n");

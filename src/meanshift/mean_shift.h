@@ -11,6 +11,7 @@
 
 #include <array>
 #include <memory>
+#include <stop_token>
 #include <opencv2/core.hpp>
 #include <string>
 
@@ -30,9 +31,10 @@ class MeanShiftSegmenter {
 
   // As MeanShiftSegment below, drawing from `random` (which it seeds). With `report` given, its colour counts
   // are collected there (see common/report.h) and it shows no progress marks; their number goes to
-  // `withheldMarks`, when given, for whoever prints the report to show them too.
+  // `withheldMarks`, when given, for whoever prints the report to show them too. Throws Cancelled, at the
+  // points it marks progress, once `stop` is requested.
   void Segment(const cv::Mat& frame, cv::Mat& colour, cv::Mat& edges, int mode, Random& random = Random::Shared(),
-               std::string* report = nullptr, int* withheldMarks = nullptr);
+               std::string* report = nullptr, int* withheldMarks = nullptr, const std::stop_token& stop = {});
 
  private:
   class Impl;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "common/cancellation.h"
 #include "common/random.h"
 #include "common/report.h"
 #include "preseg/edge_sort.h"
@@ -259,15 +260,18 @@ void WriteBoundaries(const int* component, int w, int h, cv::Mat& edges) {
 
 // The core: smoothed planes in, components out; returns the number of components.
 int SegmentPlanes(const cv::Mat& frame, cv::Mat& colour, cv::Mat& edges, float sigma, float k, int minSize,
-                  Random& random) {
+                  Random& random, const std::stop_token& stop) {
   const int w = frame.cols;
   const int h = frame.rows;
   const int pixelCount = w * h;
   Uninitialised<PackedEdge> graph = BuildEdges(SmoothedChannels(frame, sigma)->channels);
+  ThrowIfCancelled(stop);
   SortEdges(graph.data(), graph.size());
+  ThrowIfCancelled(stop);
   ComponentForest forest = MergeByThreshold(pixelCount, graph, w, k);
   MergeSmallComponents(forest, graph, w, minSize);
   graph.Release();
+  ThrowIfCancelled(stop);
 
   // Pixel i draws the i-th colour of the sequence, and a component takes its root's: each root keeps its colour
   // in its own pixel of the picture, and the other pixels copy it from there.
@@ -305,7 +309,7 @@ void NormaliseMask(std::vector<float>& mask) {
 }
 
 int GraphSegment(const cv::Mat& frame, cv::Mat& colour, cv::Mat& edges, float sigma, float k, int minSize,
-                 Random& random, std::string* report) {
+                 Random& random, std::string* report, const std::stop_token& stop) {
   CV_Assert(frame.type() == CV_8UC3);
   if (sigma == -1.0f) sigma = 0.5f;
   if (k == -1.0f) k = 500.0f;
@@ -313,7 +317,7 @@ int GraphSegment(const cv::Mat& frame, cv::Mat& colour, cv::Mat& edges, float si
   colour.create(frame.size(), CV_8UC3);
   edges.create(frame.size(), CV_8UC1);
   Report(report, "processing\n");
-  const int count = SegmentPlanes(frame, colour, edges, sigma, k, minSize, random);
+  const int count = SegmentPlanes(frame, colour, edges, sigma, k, minSize, random, stop);
   Report(report, "got " + std::to_string(count) + " components\n");
   return count;
 }

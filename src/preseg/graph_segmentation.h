@@ -10,6 +10,7 @@
 #define LABELER_PRESEG_GRAPH_SEGMENTATION_H_
 
 #include <opencv2/core.hpp>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,10 @@ namespace labeler {
 // needed) and `edges` (8-bit: 0 on component boundaries, two pixels wide, and on the image border; 255
 // elsewhere). sigma -1 means 0.5, k -1 means 500, minSize -1 means 20; other values are used as given.
 // Reports "processing" and "got %d components" (see common/report.h); returns the number of components. Draws
-// exactly 3 x width x height numbers from `random`.
+// exactly 3 x width x height numbers from `random`, or throws Cancelled, between its stages and before drawing
+// any, once `stop` is requested.
 int GraphSegment(const cv::Mat& frame, cv::Mat& colour, cv::Mat& edges, float sigma, float k, int minSize,
-                 Random& random = Random::Shared(), std::string* report = nullptr);
+                 Random& random = Random::Shared(), std::string* report = nullptr, const std::stop_token& stop = {});
 
 // The one-sided Gaussian smoothing mask: tap i applies at distance i on both sides; sigma below 0.01 counts as
 // 0.01. NormaliseMask scales it so that the full symmetric mask sums to 1.

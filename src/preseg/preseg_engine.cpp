@@ -130,11 +130,13 @@ bool PresegEngine::TakeSupplied(const cv::Mat& frame, int slot) {
   return true;
 }
 
-PreparedSegmentation PresegEngine::Segment(const cv::Mat& frame, const PresegParams& params, Random& random) {
+PreparedSegmentation PresegEngine::Segment(const cv::Mat& frame, const PresegParams& params, Random& random,
+                                           const std::stop_token& stop) {
   PreparedSegmentation prepared;
   prepared.params = params;
   prepared.randomBefore = random.state();
-  SegmentInto(frame, params, random, &prepared.report, &prepared.progressMarks, prepared.colour, prepared.edges);
+  SegmentInto(frame, params, random, &prepared.report, &prepared.progressMarks, prepared.colour, prepared.edges,
+              stop);
   prepared.randomAfter = random.state();
   return prepared;
 }
@@ -143,12 +145,13 @@ PreparedSegmentation PresegEngine::Segment(const cv::Mat& frame, const PresegPar
 // segmentations write 0 on boundaries and 255 elsewhere; the slot keeps the inverse, so that boundaries are
 // non-zero as for every setting.
 void PresegEngine::SegmentInto(const cv::Mat& frame, const PresegParams& params, Random& random,
-                               std::string* report, int* withheldMarks, cv::Mat& colour, cv::Mat& edges) {
+                               std::string* report, int* withheldMarks, cv::Mat& colour, cv::Mat& edges,
+                               const std::stop_token& stop) {
   colour = cv::Mat();
   edges = cv::Mat();
   const int slot = params.algorithm - 1;
   if (slot == kPyramidSlot) {
-    pyramid_.Segment(frame, colour, kPyramidLevel, params.pyrSeg1 + 1, params.pyrSeg2 + 1);
+    pyramid_.Segment(frame, colour, kPyramidLevel, params.pyrSeg1 + 1, params.pyrSeg2 + 1, stop);
     // The edge image is the positive part of the Laplacian of the segmented picture's grey levels, with the
     // outermost pixels repeated beyond the frame border.
     cv::cvtColor(colour, grey_, cv::COLOR_RGB2GRAY);
@@ -158,9 +161,9 @@ void PresegEngine::SegmentInto(const cv::Mat& frame, const PresegParams& params,
     return;
   }
   if (slot == kGraphSlot) {
-    GraphSegment(frame, colour, edges, -1.0f, -1.0f, -1, random, report);
+    GraphSegment(frame, colour, edges, -1.0f, -1.0f, -1, random, report, stop);
   } else {
-    meanShift_.Segment(frame, colour, edges, slot - 1, random, report, withheldMarks);
+    meanShift_.Segment(frame, colour, edges, slot - 1, random, report, withheldMarks, stop);
   }
   cv::subtract(cv::Scalar(255), edges, edges);
 }

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <opencv2/core.hpp>
+#include <stop_token>
 #include <string>
 
 #include "common/random.h"
@@ -85,8 +86,10 @@ class PresegEngine {
 
   // Makes the presegmentation of `frame` with `params` (settings 1 to 5) as UpdatePresegmentation would,
   // drawing from `random` instead of the shared sequence and collecting the progress lines instead of printing
-  // them. Touches none of the slots: for another thread's engine preparing a result for this one.
-  PreparedSegmentation Segment(const cv::Mat& frame, const PresegParams& params, Random& random);
+  // them. Touches none of the slots: for another thread's engine preparing a result for this one. Throws
+  // Cancelled once `stop` is requested (see common/cancellation.h).
+  PreparedSegmentation Segment(const cv::Mat& frame, const PresegParams& params, Random& random,
+                               const std::stop_token& stop = {});
 
   PresegParams& currentPreseg() { return currentPreseg_; }
   const PresegParams& currentPreseg() const { return currentPreseg_; }
@@ -110,8 +113,7 @@ class PresegEngine {
   void ComputeSlot(const cv::Mat& frame, int slot);
   bool TakeSupplied(const cv::Mat& frame, int slot);
   void SegmentInto(const cv::Mat& frame, const PresegParams& params, Random& random, std::string* report,
-                   int* withheldMarks,
-                   cv::Mat& colour, cv::Mat& edges);
+                   int* withheldMarks, cv::Mat& colour, cv::Mat& edges, const std::stop_token& stop = {});
 
   PresegParams currentPreseg_;
   std::array<PresegParams, kSlotCount> slots_;

@@ -11,6 +11,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "common/cancellation.h"
+
 namespace labeler {
 namespace {
 
@@ -645,15 +647,18 @@ PyramidSegmenter::PyramidSegmenter() : workspace_(std::make_unique<Workspace>())
 PyramidSegmenter::~PyramidSegmenter() = default;
 
 void PyramidSegmenter::Segment(const cv::Mat& source, cv::Mat& destination, int level, double threshold1,
-                               double threshold2) {
+                               double threshold2, const std::stop_token& stop) {
   CV_Assert(source.type() == CV_8UC3 && !source.empty());
   CV_Assert(level >= 1 && level <= 15);
   const int t1 = RoundThreshold(threshold1);
   const int t2 = RoundThreshold(threshold2);
   Workspace& work = *workspace_;
   work.Prepare(source, level, t1);
+  ThrowIfCancelled(stop);
   work.Link();
+  ThrowIfCancelled(stop);
   work.Cluster(t2);
+  ThrowIfCancelled(stop);
   work.PaintOutput();
   destination.create(source.size(), CV_8UC3);
   work.output(cv::Rect(0, 0, source.cols, source.rows)).copyTo(destination);

@@ -9,6 +9,7 @@
 #define LABELER_PRESEG_PYRAMID_SEGMENTATION_H_
 
 #include <memory>
+#include <stop_token>
 #include <opencv2/core.hpp>
 
 namespace labeler {
@@ -22,8 +23,9 @@ class PyramidSegmenter {
   PyramidSegmenter(const PyramidSegmenter&) = delete;
   PyramidSegmenter& operator=(const PyramidSegmenter&) = delete;
 
-  // As PyramidSegment below.
-  void Segment(const cv::Mat& source, cv::Mat& destination, int level, double threshold1, double threshold2);
+  // As PyramidSegment below. Throws Cancelled, between its stages, once `stop` is requested.
+  void Segment(const cv::Mat& source, cv::Mat& destination, int level, double threshold1, double threshold2,
+               const std::stop_token& stop = {});
 
  private:
   struct Workspace;

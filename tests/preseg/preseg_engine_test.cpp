@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <opencv2/imgproc.hpp>
+#include <stop_token>
+
+#include "common/cancellation.h"
 
 namespace labeler {
 namespace {
@@ -95,6 +98,29 @@ TEST_F(PresegEngineTest, PyramidEdgesRepeatTheBorderPixels) {
   cv::Laplacian(grey, laplacian, CV_32F, 3);
   laplacian.convertTo(reflected, CV_8U, 100);
   EXPECT_GT(cv::norm(reflected, expected, cv::NORM_L1), 0) << "the frame's border does not matter here";
+}
+
+// A segmentation stopped midway throws, draws nothing from the sequence, and leaves the engine's working storage
+// fit for the next one: the result after it is what a fresh engine makes.
+TEST_F(PresegEngineTest, AStoppedSegmentationThrowsAndTheNextOneIsUnharmed) {
+  frame_.create(120, 160, CV_8UC3);
+  cv::RNG(11).fill(frame_, cv::RNG::UNIFORM, 0, 256);
+  std::stop_source stopped;
+  stopped.request_stop();
+  for (int setting = 1; setting <= 5; ++setting) {
+    SCOPED_TRACE(setting);
+    PresegParams params;
+    params.algorithm = setting;
+    Random random;
+    random.Seed(5);
+    EXPECT_THROW(engine_.Segment(frame_, params, random, stopped.get_token()), Cancelled);
+    EXPECT_EQ(random.state(), 5u);
+    const PreparedSegmentation after = engine_.Segment(frame_, params, random, std::stop_source().get_token());
+    random.Seed(5);
+    const PreparedSegmentation fresh = PresegEngine().Segment(frame_, params, random);
+    EXPECT_EQ(cv::norm(after.colour, fresh.colour, cv::NORM_INF), 0);
+    EXPECT_EQ(after.report, fresh.report);
+  }
 }
 
 }  // namespace
