@@ -281,8 +281,10 @@ class Session {
   }
 
  private:
-  // Leaving the frame saves its label image, as the labeller does on Space.
+  // Leaving the frame saves its label image, as the labeller does on Space; with assist, the annotator accepts
+  // the finished frame (Enter), so that a completion it needed no stroke for is saved too.
   void NextFrame() {
+    if (mode_ == Mode::kAssist) images_.Accept();
     if (!images_.ChangeFrame(+1)) throw std::runtime_error("cannot save a label image in " + labelDir_);
     images_.RenderWorking(RenderMode::kFull);
   }
