@@ -313,7 +313,7 @@ class Session {
     FrameResult result;
     for (;;) {
       result.score = Compare(images_.shown(), truth);
-      if (mode_ == Mode::kAssist) {
+      if (mode_ == Mode::kAssist && !assistant_.Confidence().empty()) {
         const double share =
             WrongShareOfLeastSure(assistant_.completed(), assistant_.painted(), assistant_.Confidence(), truth);
         if (!std::isnan(share)) result.wrongShares.push_back(share);

@@ -59,14 +59,14 @@ CarriedLabels CarriedFrom(const cv::Mat& picture, std::vector<NeighbourLabels>& 
   std::vector<LabelledNeighbour> labelled;
   for (size_t i = 0; i < neighbours.size(); ++i) {
     if (neighbours[i].labels.empty() || neighbourPictures[i].empty()) continue;
-    LabelledNeighbour neighbour{cv::Mat(), neighbours[i].labels.clone()};
+    LabelledNeighbour neighbour{cv::Mat(), neighbours[i].labels.clone(), neighbourPictures[i]};
     cv::Mat all(neighbour.labels.size(), CV_8UC1, cv::Scalar(255));
     neighbours[i].strayPixels = colours.Map(neighbour.labels, all);
     cv::cvtColor(neighbourPictures[i], neighbour.grey, cv::COLOR_BGR2GRAY);
     labelled.push_back(std::move(neighbour));
   }
   if (labelled.empty()) return {};
-  return CarryFromNeighbours(grey, labelled, carrier);
+  return CarryFromNeighbours(grey, labelled, carrier, picture);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 
+#include "assist/lost_pieces.h"
+
 namespace labeler {
 namespace {
 
@@ -74,15 +76,20 @@ void Merge(cv::Mat& into, const cv::Mat& from, cv::Mat* disagreement) {
 }  // namespace
 
 CarriedLabels CarryFromNeighbours(const cv::Mat& grey, const std::vector<LabelledNeighbour>& neighbours,
-                                  LabelCarrier& carrier) {
+                                  LabelCarrier& carrier, const cv::Mat& picture) {
   CarriedLabels result{cv::Mat::zeros(grey.size(), CV_8UC3), cv::Mat::zeros(grey.size(), CV_8UC3)};
   cv::Mat disagreement = cv::Mat::zeros(grey.size(), CV_8U);
   for (const LabelledNeighbour& neighbour : neighbours) {
     const cv::Mat toSource = carrier.Flow(grey, neighbour.grey, kLargestFlowArea);
+    const cv::Mat fromSource = carrier.Flow(neighbour.grey, grey, kLargestFlowArea);
     cv::Mat carried = CarryLabels(neighbour.labels, toSource);
+    cv::Mat reliable = carried.clone();
+    DropInconsistentFlow(reliable, toSource, fromSource);
+    const bool inColour = !picture.empty() && !neighbour.picture.empty();
+    RefindLostPieces(inColour ? picture : grey, inColour ? neighbour.picture : neighbour.grey, neighbour.labels,
+                     fromSource, carried, reliable);
     Merge(result.all, carried, nullptr);
-    DropInconsistentFlow(carried, toSource, carrier.Flow(neighbour.grey, grey, kLargestFlowArea));
-    Merge(result.reliable, WithoutBoundaryBand(carried), &disagreement);
+    Merge(result.reliable, WithoutBoundaryBand(reliable), &disagreement);
   }
   result.reliable.setTo(cv::Scalar::all(0), disagreement);
   return result;

@@ -16,10 +16,13 @@
 
 namespace labeler {
 
-// A neighbouring frame with a label image: its grey picture and its labels (8-bit colour, black unlabelled).
+// A neighbouring frame with a label image: its grey picture and its labels (8-bit colour, black unlabelled), and
+// its colour picture, by which small pieces the flow loses are found again (see RefindLostPieces); without it,
+// by the grey one.
 struct LabelledNeighbour {
   cv::Mat grey;
   cv::Mat labels;
+  cv::Mat picture{};
 };
 
 struct CarriedLabels {
@@ -27,10 +30,11 @@ struct CarriedLabels {
   cv::Mat reliable;  // the part of `all` that counts as evidence
 };
 
-// Carries the labels of `neighbours` to the frame `grey` (all of one size, at least CanCarry's). Where two
-// neighbours disagree on a reliable label, neither counts.
+// Carries the labels of `neighbours` to the frame `grey` (all of one size, at least CanCarry's; `picture` is
+// its colour picture, or empty when the neighbours have none). Where two neighbours disagree on a reliable
+// label, neither counts.
 CarriedLabels CarryFromNeighbours(const cv::Mat& grey, const std::vector<LabelledNeighbour>& neighbours,
-                                  LabelCarrier& carrier);
+                                  LabelCarrier& carrier, const cv::Mat& picture = {});
 
 }  // namespace labeler
 
