@@ -222,6 +222,8 @@ double WrongShareOfLeastSure(const cv::Mat& completed, const cv::Mat& painted, c
 struct FrameResult {
   int strokes = 0;
   Score score;
+  // The strokes after which pixel accuracy first reached 0.95, and mean IoU 0.85 and 0.90; -1 for never.
+  int strokesTo[3] = {-1, -1, -1};
   // WrongShareOfLeastSure of each completion shown to the annotator (on entering the frame, after each stroke)
   // for which it is defined.
   std::vector<double> wrongShares;
@@ -313,6 +315,11 @@ class Session {
     FrameResult result;
     for (;;) {
       result.score = Compare(images_.shown(), truth);
+      const bool reached[3] = {result.score.accuracy >= kGoodAccuracy, result.score.meanIou >= 0.85,
+                               result.score.meanIou >= kGoodMeanIou};
+      for (int goal = 0; goal < 3; ++goal) {
+        if (reached[goal] && result.strokesTo[goal] < 0) result.strokesTo[goal] = result.strokes;
+      }
       if (mode_ == Mode::kAssist && !assistant_.Confidence().empty()) {
         const double share =
             WrongShareOfLeastSure(assistant_.completed(), assistant_.painted(), assistant_.Confidence(), truth);
@@ -415,6 +422,9 @@ void PrintRun(const ModeRun& run) {
   if (!run.completionSeconds.empty()) std::printf("   %.3f s", Mean(run.completionSeconds));
   std::printf("\n");
   if (run.mode == Mode::kAssist) PrintLeastSure(run);
+  const FrameResult& fresh = run.frames.front();
+  std::printf("  first frame: accuracy 0.95 after %d strokes, mean IoU 0.85 after %d, 0.90 after %d (-1: never)\n",
+              fresh.strokesTo[0], fresh.strokesTo[1], fresh.strokesTo[2]);
 }
 
 void PrintTable(const Options& options, const std::vector<ModeRun>& runs) {
