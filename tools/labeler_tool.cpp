@@ -33,13 +33,37 @@ std::string Usage() {
          "Each command is described in the manual page (man labeler-tool) and in the README.\n";
 }
 
+// The usage of `command`, or null for no command of this tool.
+const char* CommandUsage(const std::string& command) {
+  using namespace labeler::tool;
+  if (command == "segment") return kSegmentUsage;
+  if (command == "export") return kExportUsage;
+  if (command == "stats") return kStatsUsage;
+  if (command == "carry") return kCarryUsage;
+  if (command == "assist") return kAssistUsage;
+  return nullptr;
+}
+
+// "labeler-tool COMMAND ... --help" asks for that command's usage, wherever the --help stands.
+bool AsksForHelp(int argc, char** argv) {
+  for (int i = 2; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  labeler::ProgramName() = "labeler-tool";
   if (labeler::AnswerHelpOrVersion(argc, argv, "labeler-tool", Usage())) return 0;
   labeler::ConfigureOpenCv();
   const std::string command = argc >= 2 ? argv[1] : "";
+  if (CommandUsage(command) != nullptr && AsksForHelp(argc, argv)) {
+    std::fputs(CommandUsage(command), stdout);
+    return 0;
+  }
   try {
     if (command == "segment") return labeler::tool::SegmentCommand(argc, argv);
     if (command == "export") return labeler::tool::ExportCommand(argc, argv);

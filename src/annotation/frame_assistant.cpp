@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "common/fatal_error.h"
+
 namespace labeler {
 
 LabelColours LabelColoursOf(const LabelSet& labels) {
@@ -45,9 +47,9 @@ cv::Mat FrameAssistant::Complete(const cv::Mat& labels, const cv::Mat& painted) 
 void FrameAssistant::WarnOfStrayColours(int frame, int strayPixels) {
   if (strayPixels == 0 || !framesWithStrayColours_.insert(frame).second) return;
   std::fprintf(stderr,
-               "labeler: warning: the label image of frame %d has %d pixels of colours that are no label's; label "
+               "%s: warning: the label image of frame %d has %d pixels of colours that are no label's; label "
                "assist takes them as unlabelled\n",
-               frame, strayPixels);
+               ProgramName().c_str(), frame, strayPixels);
 }
 
 bool FrameAssistant::Outdated() const {

@@ -8,6 +8,7 @@
 
 #include "annotation/label_image_file.h"
 #include "annotation/painted_record.h"
+#include "common/fatal_error.h"
 
 namespace labeler {
 namespace {
@@ -81,9 +82,9 @@ void LabelFile::Load(int frame, cv::Size frameSize) {
     } else {
       if (frame != unusableFrame_) {
         std::fprintf(stderr,
-                     "labeler: warning: label image %s %s; frame %d starts black, and the file will be kept as "
+                     "%s: warning: label image %s %s; frame %d starts black, and the file will be kept as "
                      "%s.bak before it is replaced\n",
-                     path.c_str(), problem.c_str(), frame, path.c_str());
+                     ProgramName().c_str(), path.c_str(), problem.c_str(), frame, path.c_str());
       }
       unusableFrame_ = frame;
       unusablePath_ = path;
@@ -98,12 +99,12 @@ bool LabelFile::KeepUnusableFile(const std::string& path) {
   std::string backup = path + ".bak";
   for (int n = 1; std::filesystem::exists(backup, error); ++n) backup = path + ".bak" + std::to_string(n);
   if (std::rename(path.c_str(), backup.c_str()) != 0) {
-    std::fprintf(stderr, "labeler: error: cannot keep %s as %s: %s; the frame is not left\n", path.c_str(),
-                 backup.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "%s: error: cannot keep %s as %s: %s; the frame is not left\n", ProgramName().c_str(),
+                 path.c_str(), backup.c_str(), std::strerror(errno));
     notices_.push_back({"cannot keep " + path + " as " + backup + ": frame not left"});
     return false;
   }
-  std::fprintf(stderr, "labeler: kept the unusable label image as %s\n", backup.c_str());
+  std::fprintf(stderr, "%s: kept the unusable label image as %s\n", ProgramName().c_str(), backup.c_str());
   return true;
 }
 
@@ -184,9 +185,9 @@ void LabelFile::SaveRecord(int frame, const cv::Mat& labels, const cv::Mat& pain
                                                                   : "PNG encoding failed";
   if (reason.empty()) return;
   std::fprintf(stderr,
-               "labeler: warning: cannot save the record of painted pixels %s: %s; frame %d will count as painted "
+               "%s: warning: cannot save the record of painted pixels %s: %s; frame %d will count as painted "
                "wherever it is labelled\n",
-               path.c_str(), reason.c_str(), frame);
+               ProgramName().c_str(), path.c_str(), reason.c_str(), frame);
   notices_.push_back({"record of painted pixels not saved: " + reason});
 }
 
@@ -204,9 +205,9 @@ bool LabelFile::SaveBeside(int frame, const std::string& path, const std::vector
     }
     leftFrame_ = -1;  // the frame's file is the other's: carrying from it reads that
     std::fprintf(stderr,
-                 "labeler: warning: label image %s changed on disk since frame %d was loaded (another labeller?); "
+                 "%s: warning: label image %s changed on disk since frame %d was loaded (another labeller?); "
                  "this labeller's version is saved as %s\n",
-                 path.c_str(), frame, beside.c_str());
+                 ProgramName().c_str(), path.c_str(), frame, beside.c_str());
     notices_.push_back({"Frame " + std::to_string(frame) + " was saved by another labeller meanwhile: this version "
                         "is saved beside it as " + std::filesystem::path(beside).filename().string() + ".",
                         true});
@@ -216,9 +217,9 @@ bool LabelFile::SaveBeside(int frame, const std::string& path, const std::vector
 
 void LabelFile::Fail(const std::string& path, const std::string& reason) {
   std::fprintf(stderr,
-               "labeler: error: cannot save label image %s: %s; the frame is not left, fix the cause and press the "
+               "%s: error: cannot save label image %s: %s; the frame is not left, fix the cause and press the "
                "key again\n",
-               path.c_str(), reason.c_str());
+               ProgramName().c_str(), path.c_str(), reason.c_str());
   notices_.push_back({"not saved: " + reason});
 }
 

@@ -8,9 +8,11 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <vector>
 #include <fstream>
 #include <sstream>
+#include <vector>
+
+#include "common/fatal_error.h"
 
 namespace labeler {
 namespace {
@@ -83,8 +85,10 @@ LabelFolderLock::LabelFolderLock(const std::string& labelDir)
     const std::string left = ReadAll(path_);
     const LockHolder holder = ReadHolder(path_);
     if (LeftBehind(left, holder) && TakeOver(left)) {
-      std::printf("Took over the lock of label folder %s left by process %ld (started %s), which no longer runs.\n",
-                  labelDir.c_str(), holder.pid, holder.started.c_str());
+      std::fprintf(stderr,
+                   "%s: took over the lock of label folder %s left by process %ld (started %s), which no longer "
+                   "runs\n",
+                   ProgramName().c_str(), labelDir.c_str(), holder.pid, holder.started.c_str());
     }
   }
   if (!held_) LeaveNote();
@@ -129,9 +133,9 @@ void LabelFolderLock::FindOthers(const std::string& labelDir) {
                   ". A frame saved there after this labeller loaded it is not replaced: this labeller's version "
                   "goes beside it.";
   std::fprintf(stderr,
-               "labeler: warning: label folder %s is also open in %s; a frame it saved after this labeller loaded "
+               "%s: warning: label folder %s is also open in %s; a frame it saved after this labeller loaded "
                "it is not replaced, this labeller's version goes beside it\n",
-               labelDir.c_str(), who.c_str());
+               ProgramName().c_str(), labelDir.c_str(), who.c_str());
 }
 
 // Replaces the lock `left` behind by a process that no longer runs, unless another labeller did so first: the

@@ -42,8 +42,8 @@ void RemoveLeftoverSaves(const std::string& dir) {
     }
   }
   if (removed > 0) {
-    std::fprintf(stderr, "labeler: removed %d temporary file%s that an interrupted save left in %s\n", removed,
-                 removed == 1 ? "" : "s", dir.c_str());
+    std::fprintf(stderr, "%s: removed %d temporary file%s that an interrupted save left in %s\n", ProgramName().c_str(),
+                 removed, removed == 1 ? "" : "s", dir.c_str());
   }
 }
 
@@ -179,8 +179,8 @@ void LabelImages::CompleteCommitted() {
   try {
     completed_ = completer_->Complete(committed_, committedPainted_);
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "labeler: error: label assist failed on frame %d: %s; the frame has its strokes alone\n",
-                 timeline_.currentFrame(), error.what());
+    std::fprintf(stderr, "%s: error: label assist failed on frame %d: %s; the frame has its strokes alone\n",
+                 ProgramName().c_str(), timeline_.currentFrame(), error.what());
     completed_ = committed_.clone();
   }
   ++completions_;

@@ -34,22 +34,30 @@ std::vector<ui::StatusPart> DescribeSession(const SessionState& state) {
   if (timeline.kind() == TimelineKind::kStillList) {
     frame += " " + std::filesystem::path(timeline.stillNames()[timeline.currentFrame()]).filename().string();
   }
-  parts.push_back({frame});
+  // On a narrow window what the annotator can't see elsewhere stays longest: where the work stands, the label in
+  // hand and whether it is saved. The brush shows under the mouse, the setting on its trackbar.
+  constexpr int kShownElsewhere = 0, kMode = 2, kEssential = 3;
+  parts.push_back({frame, false, {}, kEssential});
   if (state.currentLabel >= 0 && state.currentLabel < static_cast<int>(state.labels.size())) {
     const LabelInfo& label = state.labels[state.currentLabel];
     parts.push_back({label.name, true,
                      cv::Vec3b(cv::saturate_cast<uchar>(label.blue), cv::saturate_cast<uchar>(label.green),
-                               cv::saturate_cast<uchar>(label.red))});
+                               cv::saturate_cast<uchar>(label.red)),
+                     kEssential});
   } else {
-    parts.push_back({"no label"});
+    parts.push_back({"no label", false, {}, kEssential});
   }
-  parts.push_back({"brush " + std::to_string(state.brushRadius)});
-  parts.push_back({PresegName(state.preseg)});
-  if (state.overlayPercent > 0) parts.push_back({"labels over frame " + std::to_string(state.overlayPercent) + " %"});
-  if (state.assisted) parts.push_back({"assist"});
+  parts.push_back({"brush " + std::to_string(state.brushRadius), false, {}, kShownElsewhere});
+  parts.push_back({PresegName(state.preseg), false, {}, kShownElsewhere});
+  if (state.overlayPercent > 0) {
+    parts.push_back({"labels over frame " + std::to_string(state.overlayPercent) + " %", false, {}, kMode});
+  }
+  if (state.assisted) parts.push_back({"assist", false, {}, kMode});
   // After a save that failed or went beside, "nothing unsaved" would mislead: the notice stands in its place.
-  if (state.fileNotice.empty() || state.unsavedStrokes > 0) parts.push_back({SavingState(state)});
-  if (!state.fileNotice.empty()) parts.push_back({state.fileNotice});
+  if (state.fileNotice.empty() || state.unsavedStrokes > 0) {
+    parts.push_back({SavingState(state), false, {}, kEssential});
+  }
+  if (!state.fileNotice.empty()) parts.push_back({state.fileNotice, false, {}, kEssential});
   return parts;
 }
 

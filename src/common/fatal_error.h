@@ -26,8 +26,15 @@ class FatalError : public std::runtime_error {
   Stream stream_;
 };
 
-// Builds the one-line error text this tool uses for its own errors: "labeler: error: <what>\n".
-inline std::string ErrorLine(const std::string& what) { return "labeler: error: " + what + "\n"; }
+// The name the messages of this process start with: "labeler", unless main() names another program (before any
+// thread starts; it is not changed afterwards).
+inline std::string& ProgramName() {
+  static std::string name = "labeler";
+  return name;
+}
+
+// Builds the one-line error text this tool uses for its own errors: "<program>: error: <what>\n".
+inline std::string ErrorLine(const std::string& what) { return ProgramName() + ": error: " + what + "\n"; }
 
 // "<program>: internal error: <what>\n" on one line, for an exception nobody expected (the library's own
 // exceptions carry line ends and trailing blanks).

@@ -110,9 +110,9 @@ void WarnAboutSharedColours(const std::string& path, const LabelSet& labels) {
       const LabelInfo& b = labels[i];
       if (a.red == b.red && a.green == b.green && a.blue == b.blue) {
         std::fprintf(stderr,
-                     "labeler: warning: %s: labels '%s' and '%s' share the colour %d %d %d; their pixels can't be "
+                     "%s: warning: %s: labels '%s' and '%s' share the colour %d %d %d; their pixels can't be "
                      "told apart in the label images\n",
-                     path.c_str(), a.name.c_str(), b.name.c_str(), a.red, a.green, a.blue);
+                     ProgramName().c_str(), path.c_str(), a.name.c_str(), b.name.c_str(), a.red, a.green, a.blue);
         break;
       }
     }
@@ -146,11 +146,11 @@ void LoadLabelSet(const std::string& path, LabelSet& labels) {
     if (label) {
       labels.push_back(*label);
       if (!note.empty()) {
-        std::fprintf(stderr, "labeler: warning: %s:%d: %s\n", path.c_str(), lineNumber, note.c_str());
+        std::fprintf(stderr, "%s: warning: %s:%d: %s\n", ProgramName().c_str(), path.c_str(), lineNumber, note.c_str());
       }
     } else {
-      std::fprintf(stderr, "labeler: warning: %s:%d: label line skipped: %s\n", path.c_str(), lineNumber,
-                   reason.c_str());
+      std::fprintf(stderr, "%s: warning: %s:%d: label line skipped: %s\n", ProgramName().c_str(), path.c_str(),
+                   lineNumber, reason.c_str());
     }
   }
   std::fclose(file);

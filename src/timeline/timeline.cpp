@@ -36,8 +36,8 @@ std::optional<int> ReportedValue(const cv::VideoCapture& capture, int property, 
 
 // The frames of a movie whose header does not say how many it holds, counted by decoding them all.
 int CountFramesByDecoding(const std::string& path) {
-  std::fprintf(stderr, "labeler: movie %s does not say how many frames it holds; counting them by decoding\n",
-               path.c_str());
+  std::fprintf(stderr, "%s: movie %s does not say how many frames it holds; counting them by decoding\n",
+               ProgramName().c_str(), path.c_str());
   cv::VideoCapture capture;
   if (!capture.open(path, kMovieReader)) return 0;
   int count = 0;
@@ -348,8 +348,8 @@ void Timeline::EndMovieAt(int firstUnreadable) {
   if (firstUnreadable < 1) {
     throw FatalError(ErrorLine("cannot read frame " + std::to_string(firstUnreadable) + " of movie " + moviePath_));
   }
-  std::fprintf(stderr, "labeler: frame %d of %s can't be read; the movie ends at frame %d for this session\n",
-               firstUnreadable, moviePath_.c_str(), firstUnreadable - 1);
+  std::fprintf(stderr, "%s: frame %d of %s can't be read; the movie ends at frame %d for this session\n",
+               ProgramName().c_str(), firstUnreadable, moviePath_.c_str(), firstUnreadable - 1);
   frameCount_ = firstUnreadable;
   currentFrame_ = std::min(currentFrame_, frameCount_ - 1);
   seekable_ = false;

@@ -1,8 +1,8 @@
 #include "ui/qt_window_system.h"
 
 #include <QApplication>
-#include <QCursor>
 #include <QCloseEvent>
+#include <QCursor>
 #include <QEventLoop>
 #include <QHBoxLayout>
 #include <QImage>
@@ -21,6 +21,8 @@
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
+
+#include "ui/status_fit.h"
 
 namespace labeler::ui {
 
@@ -65,6 +67,9 @@ class LabelerWindow : public QWidget {
     status_->setFixedWidth(view_->width());
     status_->setText(html);
   }
+  // The width the status line's text has, and the metrics of its font.
+  int StatusRoom() const { return view_->width() - 8; }
+  QFontMetrics StatusMetrics() const { return status_ != nullptr ? status_->fontMetrics() : fontMetrics(); }
   // Paints the status line now, outside the event loop.
   void PaintStatus() {
     if (status_ != nullptr) status_->repaint();
@@ -210,6 +215,8 @@ void QtWindowSystem::PlaceNewWindows() {
     window.show();
     window.placed = true;
   }
+  // The scale a window is placed at is the zoom its status line shows.
+  for (const std::string& name : creationOrder_) RefreshStatus(name);
 }
 
 void QtWindowSystem::CreateTrackbar(const std::string& trackbar, const std::string& window, int* value, int max,
@@ -248,28 +255,59 @@ void QtWindowSystem::ShowStatusNow(const std::string& window, const std::vector<
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
-// The labeller's parts, then the zoom for windows of the shared view, one after another.
+namespace {
+
+// `text` when it fits in `room`, else its longest run of whole words that fits with " …" after it (the first
+// word alone when none does).
+QString CutAfterWholeWords(const QString& text, int room, const QFontMetrics& metrics) {
+  if (metrics.horizontalAdvance(text) <= room) return text;
+  const QString ellipsis = QStringLiteral(" \u2026");
+  QString cut = text;
+  while (cut.contains(QLatin1Char(' '))) {
+    cut = cut.left(cut.lastIndexOf(QLatin1Char(' ')));
+    if (metrics.horizontalAdvance(cut + ellipsis) <= room) break;
+  }
+  return cut + ellipsis;
+}
+
+}  // namespace
+
+// The labeller's parts, then the zoom for windows of the shared view, one after another; on a window too narrow
+// for all of them, those that fit (see StatusFit), and a part too wide alone cut after a whole word.
 void QtWindowSystem::RefreshStatus(const std::string& name) {
-  auto parts = statusParts_.find(name);
-  if (parts == statusParts_.end()) return;
+  auto found = statusParts_.find(name);
+  if (found == statusParts_.end()) return;
   LabelerWindow& window = Window(name);
+  std::vector<StatusPart> parts = found->second;
+  const View& view = window.view().view();
+  if (&view == &sharedView_) {
+    parts.push_back({"zoom " + std::to_string(std::lround(view.scale * 100)) + " %", false, {}, 1});
+  }
+  const QFontMetrics metrics = window.StatusMetrics();
+  const int swatchWidth = metrics.horizontalAdvance(QStringLiteral("     "));
+  std::vector<int> widths, importance;
+  for (const StatusPart& part : parts) {
+    widths.push_back(metrics.horizontalAdvance(QString::fromStdString(part.text)) + (part.swatch ? swatchWidth : 0));
+    importance.push_back(part.importance);
+  }
+  const std::vector<size_t> kept =
+      PartsThatFit(widths, importance, metrics.horizontalAdvance(QStringLiteral("  \u00b7  ")), window.StatusRoom());
   QString html;
-  auto add = [&html](const QString& part) {
-    if (!html.isEmpty()) html += QStringLiteral("&nbsp;&nbsp;&middot;&nbsp;&nbsp;");
-    html += part;
-  };
-  for (const StatusPart& part : parts->second) {
-    QString text = QString::fromStdString(part.text).toHtmlEscaped();
+  for (size_t index : kept) {
+    const StatusPart& part = parts[index];
+    QString text = QString::fromStdString(part.text);
+    if (kept.size() == 1)
+      text = CutAfterWholeWords(text, window.StatusRoom() - (part.swatch ? swatchWidth : 0), metrics);
+    text = text.toHtmlEscaped();
     if (part.swatch) {
       const QColor colour(part.colour[2], part.colour[1], part.colour[0]);
       text = QStringLiteral("<span style=\"background-color:%1\">&nbsp;&nbsp;&nbsp;&nbsp;</span>&nbsp;")
                  .arg(colour.name()) +
              text;
     }
-    add(text);
+    if (!html.isEmpty()) html += QStringLiteral("&nbsp;&nbsp;&middot;&nbsp;&nbsp;");
+    html += text;
   }
-  const View& view = window.view().view();
-  if (&view == &sharedView_) add(QStringLiteral("zoom %1 %").arg(std::lround(view.scale * 100)));
   window.SetStatus(html);
 }
 

@@ -36,10 +36,13 @@ inline constexpr int kKeyBackspace = 8;
 inline constexpr int kKeyEscape = 27;
 
 // One part of a status line: its text, with a swatch of `colour` (blue, green, red) before it when `swatch`.
+// Where the line is too narrow for all its parts, the least important give way first (see StatusFit); the
+// zoom the windowing layer adds to the line has importance 1.
 struct StatusPart {
   std::string text;
   bool swatch = false;
   cv::Vec3b colour;
+  int importance = 0;
   bool operator==(const StatusPart&) const = default;
 };
 

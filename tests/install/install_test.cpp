@@ -94,10 +94,16 @@ TEST_F(InstalledPrograms, LabelerHelpNamesTheMetaFileAndTheManualPage) {
   EXPECT_NE(run.output.find("man labeler"), std::string::npos);
 }
 
-TEST_F(InstalledPrograms, ToolHelpListsEveryCommand) {
+// Each command's own --help, wherever it stands among the command's arguments, is that command's usage alone.
+TEST_F(InstalledPrograms, ToolHelpListsEveryCommandAndEachCommandsHelpIsItsUsage) {
   const std::string help = RunInstalled("labeler-tool", "--help").output;
-  for (const char* command : {"segment", "export", "stats", "carry", "assist"}) {
-    EXPECT_NE(help.find(std::string("usage: labeler-tool ") + command + " "), std::string::npos) << command;
+  for (const std::string command : {"segment", "export", "stats", "carry", "assist"}) {
+    const std::string usage = "usage: labeler-tool " + command + " ";
+    EXPECT_NE(help.find(usage), std::string::npos) << command;
+    const CommandRun own = RunInstalled("labeler-tool", command + " --meta x.meta --help");
+    EXPECT_EQ(own.status, 0) << command;
+    EXPECT_EQ(own.output.rfind(usage, 0), 0u) << own.output;
+    EXPECT_EQ(own.output.find("usage: ", 1), std::string::npos) << "only the usage of " << command;
   }
 }
 

@@ -170,8 +170,8 @@ TEST(LabelerToolCorpus, BadShardsAreRefusedInOneLineNamingTheProblem) {
       std::string errors;
       ToolRun run = RunTool(command + " --meta " + project.meta + " --shard " + shard, &errors);
       EXPECT_EQ(run.status, 1) << shard;
-      EXPECT_EQ(errors, "labeler: error: --shard takes K/N, job K of N counted from 0, not '" + shard + "': " +
-                            problem + "\n");
+      EXPECT_EQ(errors, "labeler-tool: error: --shard takes K/N, job K of N counted from 0, not '" + shard +
+                            "': " + problem + "\n");
     }
   }
   EXPECT_FALSE(std::filesystem::exists(project.dir.File("out")));

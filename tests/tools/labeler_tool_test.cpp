@@ -277,7 +277,7 @@ TEST(LabelerToolExport, FramesWithoutATimelineAreRefusedBeforeAnythingIsWritten)
   std::string errors;
   ToolRun run = RunTool("export --frames --meta " + meta + " --out " + project.dir.File("out"), &errors);
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(errors, "labeler: error: --frames needs FILE_TIMELINE in " + meta + "\n");
+  EXPECT_EQ(errors, "labeler-tool: error: --frames needs FILE_TIMELINE in " + meta + "\n");
   EXPECT_FALSE(std::filesystem::exists(project.dir.File("out")));
 }
 
@@ -383,7 +383,7 @@ TEST(LabelerToolCarry, FramesTooSmallForTheFlowAreRefusedInOneLine) {
   ToolRun run = RunTool("carry --steps 1 --meta " + project.meta, &errors);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
-  EXPECT_EQ(errors.rfind("labeler: error: ", 0), 0u) << errors;
+  EXPECT_EQ(errors.rfind("labeler-tool: error: ", 0), 0u) << errors;
   EXPECT_NE(errors.find(project.dir.File("frames.txt")), std::string::npos) << errors;
   EXPECT_NE(errors.find("15 x 40"), std::string::npos) << errors;
 }
