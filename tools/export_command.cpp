@@ -12,6 +12,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "common/files.h"
@@ -112,9 +114,11 @@ std::string RemoveStaleMask(const std::string& path) {
 
 // The frames the exported masks belong to, in ascending order, read forward through one timeline (it seeks only
 // across gaps, and checks where each seek landed), so every picture is exactly the frame the labeller shows for
-// that number. Returns the failures, one per frame that could not be written.
+// that number; a few frames are read at a time and written on every core, as encoding a picture costs several
+// times decoding it. Returns the failures, one per frame that could not be written; `done` counts each frame
+// written or failed.
 std::vector<Failure> ExportFrames(const std::string& timelinePath, const std::vector<int>& frames,
-                                      const std::filesystem::path& folder) {
+                                  const std::filesystem::path& folder, Progress& progress, int& done) {
   std::vector<Failure> problems;
   std::error_code error;
   std::filesystem::create_directories(folder, error);
@@ -128,22 +132,34 @@ std::vector<Failure> ExportFrames(const std::string& timelinePath, const std::ve
       return {{"", "cannot read the frames: " + Reason(failure)}};
     }
   }
-  for (int frame : frames) {
-    const std::string path = LabelImagePath(folder.string(), frame);
-    cv::Mat image;
-    try {
-      QuietConsole quiet;
-      if (frame < timeline->frameCount()) image = timeline->GoToFrame(frame);
-    } catch (const FatalError& failure) {
-      problems.push_back({path, Reason(failure)});
-      continue;
+  const size_t batch = 2 * std::max(1u, std::thread::hardware_concurrency());
+  for (size_t first = 0; first < frames.size(); first += batch) {
+    std::vector<std::pair<std::string, cv::Mat>> read;  // path and picture
+    for (size_t i = first; i < std::min(frames.size(), first + batch); ++i) {
+      const int frame = frames[i];
+      const std::string path = LabelImagePath(folder.string(), frame);
+      cv::Mat image;
+      try {
+        QuietConsole quiet;
+        if (frame < timeline->frameCount()) image = timeline->GoToFrame(frame);
+      } catch (const FatalError& failure) {
+        problems.push_back({path, Reason(failure)});
+        continue;
+      }
+      if (image.empty() || timeline->currentFrame() != frame) {
+        problems.push_back({path, "frame " + std::to_string(frame) + " can't be read from " + timelinePath});
+        continue;
+      }
+      read.emplace_back(path, image.clone());  // the timeline may reuse its picture for the next frame
     }
-    if (image.empty() || timeline->currentFrame() != frame) {
-      problems.push_back({path, "frame " + std::to_string(frame) + " can't be read from " + timelinePath});
-      continue;
+    done += static_cast<int>(std::min(frames.size(), first + batch) - first - read.size());
+    std::vector<std::string> reasons(read.size());
+    ForEachFrameOnAllCores(static_cast<int>(read.size()), progress, done,
+                           [&](int i) { reasons[i] = WritePngAtomically(read[i].first, read[i].second); });
+    done += static_cast<int>(read.size());
+    for (size_t i = 0; i < read.size(); ++i) {
+      if (!reasons[i].empty()) problems.push_back({read[i].first, reasons[i]});
     }
-    const std::string reason = WritePngAtomically(path, image);
-    if (!reason.empty()) problems.push_back({path, reason});
   }
   return problems;
 }
@@ -322,10 +338,14 @@ int ExportCommand(int argc, char** argv) {
   std::vector<ExportClip> clips = OpenClips(options);
   for (const ExportClip& clip : clips) CreateOutputFolder(clip.out);
   const std::vector<MaskJob> jobs = ShareOfCorpus(clips, options.shard);
+  // With --frames, each label image is two files to write: its mask and its frame.
+  const int count = static_cast<int>(jobs.size());
+  Progress progress("export", options.frames ? 2 * count : count, options.frames ? "files" : "frames");
   std::vector<std::optional<Failure>> maskFailures(jobs.size());
-  ForEachFrameOnAllCores(static_cast<int>(jobs.size()), "export", [&](int i) {
+  ForEachFrameOnAllCores(count, progress, 0, [&](int i) {
     maskFailures[i] = ExportMask(clips[jobs[i].clip], jobs[i].file, options.unlabelled);
   });
+  int done = count;
   std::vector<Failure> failures;
   for (size_t i = 0; i < jobs.size(); ++i) {
     if (maskFailures[i]) {
@@ -335,13 +355,15 @@ int ExportCommand(int argc, char** argv) {
     }
   }
   if (options.frames) {
+    done += static_cast<int>(failures.size());  // label images without a mask have no frame to write
     for (const ExportClip& clip : clips) {
       for (Failure& failure : ExportFrames(*clip.project.config.FILE_TIMELINE, clip.exportedFrames,
-                                           std::filesystem::path(clip.out) / "frames")) {
+                                           std::filesystem::path(clip.out) / "frames", progress, done)) {
         failures.push_back(std::move(failure));
       }
     }
   }
+  progress.Finish();
   for (const ExportClip& clip : clips) {
     if (std::optional<Failure> failure = WriteClassList(clip)) failures.push_back(*failure);
   }

@@ -125,9 +125,14 @@ LabelCounts CountLabels(const cv::Mat& image, const ColourIndex& index, size_t l
 }
 
 void ForEachFrameOnAllCores(int count, const char* what, const std::function<void(int)>& work) {
+  Progress progress(what, count);
+  ForEachFrameOnAllCores(count, progress, 0, work);
+  progress.Finish();
+}
+
+void ForEachFrameOnAllCores(int count, Progress& progress, int before, const std::function<void(int)>& work) {
   std::atomic<int> next{0};
   std::atomic<int> done{0};
-  Progress progress(what, count);
   auto worker = [&](int thread) {
     for (int i = next++; i < count; i = next++) {
       try {
@@ -137,12 +142,11 @@ void ForEachFrameOnAllCores(int count, const char* what, const std::function<voi
         throw;
       }
       const int finished = ++done;
-      if (thread == 0) progress.Update(finished);  // the calling thread reports progress
+      if (thread == 0) progress.Update(before + finished);  // the calling thread reports progress
     }
   };
   const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   RunOnThreads(std::clamp(count, 1, cores), worker);
-  progress.Finish();
 }
 
 std::string CsvField(const std::string& text) {

@@ -12,6 +12,7 @@
 
 #include "config/label_set.h"
 #include "config/meta_file.h"
+#include "tools/progress.h"
 
 namespace labeler::tool {
 
@@ -69,6 +70,8 @@ LabelCounts CountLabels(const cv::Mat& image, const ColourIndex& index, size_t l
 // When a call throws, no further frame is started, and the first exception is rethrown here once every thread
 // has stopped.
 void ForEachFrameOnAllCores(int count, const char* what, const std::function<void(int)>& work);
+// The same as part of a longer run whose `progress` already counts `before` frames done.
+void ForEachFrameOnAllCores(int count, Progress& progress, int before, const std::function<void(int)>& work);
 
 // A CSV field, quoted when it holds a comma, a quote or a line end.
 std::string CsvField(const std::string& text);

@@ -13,12 +13,12 @@ constexpr int kLongRun = 100;  // frames; a run this long says when it is done e
 
 }  // namespace
 
-Progress::Progress(const char* what, int total)
-    : what_(what), total_(total), terminal_(isatty(STDERR_FILENO) != 0), start_(Clock::now()), lastReport_(start_) {}
+Progress::Progress(const char* what, int total, const char* unit)
+    : what_(what), total_(total), unit_(unit), terminal_(isatty(STDERR_FILENO) != 0), start_(Clock::now()), lastReport_(start_) {}
 
 std::string Progress::Counted(int done) const {
-  return "labeler-tool " + std::string(what_) + ": " + std::to_string(done) + " of " + std::to_string(total_) +
-         " frames";
+  return "labeler-tool " + std::string(what_) + ": " + std::to_string(done) + " of " + std::to_string(total_) + " " +
+         unit_;
 }
 
 void Progress::Update(int done) {
@@ -34,7 +34,7 @@ void Progress::Update(int done) {
   const double rate = done / seconds;
   char tail[64];
   if (rate > 0) {
-    std::snprintf(tail, sizeof tail, ", %.1f frames/s, %.0f s left", rate, (total_ - done) / rate);
+    std::snprintf(tail, sizeof tail, ", %.1f %s/s, %.0f s left", rate, unit_, (total_ - done) / rate);
   } else {
     std::snprintf(tail, sizeof tail, ", starting");
   }

@@ -3,7 +3,7 @@
 // On a terminal one line is redrawn in place at most four times a second: frames done of the total, the rate and
 // the time left. Anywhere else (a pipe, a log file of a cluster job) a plain line is written once a second at
 // most, so a log grows slowly. A run that reported, or had 100 frames or more, ends with the line
-// "labeler-tool <what>: N of N frames". Update and Finish are called from one thread.
+// "labeler-tool <what>: N of N frames" (or another unit of work). Update and Finish are called from one thread.
 #ifndef LABELER_TOOLS_PROGRESS_H_
 #define LABELER_TOOLS_PROGRESS_H_
 
@@ -14,7 +14,7 @@ namespace labeler::tool {
 
 class Progress {
  public:
-  Progress(const char* what, int total);
+  Progress(const char* what, int total, const char* unit = "frames");
 
   // `done` frames of the total are finished.
   void Update(int done);
@@ -29,6 +29,7 @@ class Progress {
 
   const char* what_;
   int total_;
+  const char* unit_;
   bool terminal_;
   Clock::time_point start_;
   Clock::time_point lastReport_;
