@@ -25,9 +25,10 @@ inline constexpr const char* kSegmentUsage =
     "  with --out, DIR/STEM.png (and EDGE_DIR/STEM.png) for each INPUT of job K's share (0 <= K < N)\n";
 inline constexpr const char* kExportUsage =
     "usage: labeler-tool export --meta FILE.meta [--meta FILE.meta...] --out DIR [--unlabelled N] [--frames]\n"
-    "                           [--shard K/N] [--json]\n"
-    "  writes DIR/frame-NNNNNN.png (the label index of every pixel, N = 255 where unlabelled) and "
-    "DIR/classes.csv;\n  with --frames also DIR/frames/frame-NNNNNN.png, the very frame each mask belongs to;\n"
+    "                           [--format index|palette] [--shard K/N] [--json]\n"
+    "  writes DIR/frame-NNNNNN.png (the label index of every pixel, N = 255 where unlabelled; with --format\n"
+    "  palette in a palette PNG of the label colours), DIR/classes.csv and DIR/classes.json;\n"
+    "  with --frames also DIR/frames/frame-NNNNNN.png, the very frame each mask belongs to;\n"
     "  several meta files write to DIR/STEM/ each; --shard K/N exports every N-th label image from the K-th\n";
 inline constexpr const char* kCarryUsage =
     "usage: labeler-tool carry --meta FILE.meta [--truth DIR] [--every K] [--steps N]\n"

@@ -36,6 +36,7 @@ struct ExportOptions {
   std::vector<std::string> metas;
   std::string out;
   int unlabelled = 255;
+  bool palette = false;  // --format palette
   bool frames = false;
   Shard shard;
   bool json = false;
@@ -51,6 +52,12 @@ ExportOptions ParseExportOptions(int argc, char** argv) {
       options.out = TextOption(argc, argv, i, kExportUsage);
     } else if (arg == "--frames") {
       options.frames = true;
+    } else if (arg == "--format") {
+      const std::string format = TextOption(argc, argv, i, kExportUsage);
+      if (format != "index" && format != "palette") {
+        throw FatalError(ErrorLine("--format takes index or palette, not '" + format + "'") + kExportUsage);
+      }
+      options.palette = format == "palette";
     } else if (arg == "--unlabelled") {
       options.unlabelled = IntOption(argc, argv, i, 0, 255, kExportUsage);
     } else if (arg == "--shard") {
@@ -65,6 +72,37 @@ ExportOptions ParseExportOptions(int argc, char** argv) {
     throw FatalError(ErrorLine("--meta and --out are required") + kExportUsage);
   }
   return options;
+}
+
+// The colour of unlabelled pixels in a palette mask where no label has that index: the colour the PASCAL VOC
+// masks give their "void" index 255, unlike any label of the usual label sets.
+constexpr PaletteColour kUnlabelledColour = {224, 224, 192};
+
+// The palette of the masks of `labels`: each label's colour at its index, kUnlabelledColour at `unlabelled`
+// (unless a label has it), black elsewhere.
+std::vector<PaletteColour> MaskPalette(const LabelSet& labels, int unlabelled) {
+  std::vector<PaletteColour> palette(256, PaletteColour{0, 0, 0});
+  palette[unlabelled] = kUnlabelledColour;
+  for (size_t i = 0; i < labels.size(); ++i) {
+    palette[i] = {cv::saturate_cast<uchar>(labels[i].red), cv::saturate_cast<uchar>(labels[i].green),
+                  cv::saturate_cast<uchar>(labels[i].blue)};
+  }
+  return palette;
+}
+
+// classes.csv for loaders that read JSON, with the index of unlabelled pixels.
+std::string ClassesJson(const LabelSet& labels, int unlabelled) {
+  std::vector<std::string> classes;
+  for (size_t i = 0; i < labels.size(); ++i) {
+    const LabelInfo& label = labels[i];
+    classes.push_back(JsonObject()
+                          .Add("id", static_cast<long long>(i))
+                          .Add("name", label.name)
+                          .AddJson("colour", JsonArray({std::to_string(label.red), std::to_string(label.green),
+                                                        std::to_string(label.blue)}))
+                          .Text());
+  }
+  return JsonObject().AddJson("classes", JsonArray(classes)).Add("unlabelled", unlabelled).Text() + "\n";
 }
 
 std::string ClassesCsv(const LabelSet& labels) {
@@ -165,9 +203,9 @@ std::vector<Failure> ExportFrames(const std::string& timelinePath, const std::ve
 }
 
 // The reason the mask could not be written, or "".
-std::string WriteMask(const std::string& path, const cv::Mat& mask) {
+std::string WriteMask(const std::string& path, const cv::Mat& mask, const std::vector<PaletteColour>& palette) {
   std::vector<unsigned char> png;
-  if (!EncodeMaskPng(mask, png)) return "PNG encoding failed";
+  if (!EncodeMaskPng(mask, png, palette)) return "PNG encoding failed";
   const std::string reason = WriteFileAtomically(path, png);
   return reason.empty() ? "" : "cannot be written: " + reason;
 }
@@ -181,6 +219,7 @@ struct ExportClip {
   std::string out;
   std::vector<LabelImageFile> files;
   std::vector<int> exportedFrames;
+  std::vector<PaletteColour> palette;  // of its masks, empty for greyscale ones
 };
 
 // Loads a clip and checks, before anything is written, that its masks can hold its labels and can't land on its
@@ -204,7 +243,9 @@ ExportClip OpenClip(const ExportOptions& options, const std::string& meta, const
     throw FatalError(ErrorLine("the output folder " + out + " and the label folder " + labelDir +
                                " overlap; masks would overwrite label images, choose another --out"));
   }
-  return {meta, std::move(project), index, out, {}, {}};
+  std::vector<PaletteColour> palette = options.palette ? MaskPalette(project.labels, options.unlabelled)
+                                                       : std::vector<PaletteColour>();
+  return {meta, std::move(project), index, out, {}, {}, std::move(palette)};
 }
 
 void RequireOutputsSpareLabelFolders(const std::vector<ExportClip>& clips);
@@ -273,18 +314,22 @@ std::optional<Failure> ExportMask(const ExportClip& clip, const LabelImageFile& 
                                   std::to_string(counts.firstUnknown.x) + ", " +
                                   std::to_string(counts.firstUnknown.y) + "); skipped" + RemoveStaleMask(out)};
   }
-  const std::string reason = WriteMask(out, mask);
+  const std::string reason = WriteMask(out, mask, clip.palette);
   if (!reason.empty()) return Failure{out, reason + RemoveStaleMask(out)};
   return std::nullopt;
 }
 
-// Every shard writes each clip's class list, the same bytes, so any shard's output says what its indices mean.
-std::optional<Failure> WriteClassList(const ExportClip& clip) {
-  const std::string path = (std::filesystem::path(clip.out) / "classes.csv").string();
-  const std::string classes = ClassesCsv(clip.project.labels);
-  const std::string reason = WriteFileAtomically(path, std::vector<unsigned char>(classes.begin(), classes.end()));
-  if (!reason.empty()) return Failure{path, "cannot be written: " + reason};
-  return std::nullopt;
+// Every shard writes each clip's class lists, the same bytes, so any shard's output says what its indices mean.
+std::vector<Failure> WriteClassLists(const ExportClip& clip, int unlabelled) {
+  std::vector<Failure> failures;
+  const std::pair<const char*, std::string> lists[] = {{"classes.csv", ClassesCsv(clip.project.labels)},
+                                                       {"classes.json", ClassesJson(clip.project.labels, unlabelled)}};
+  for (const auto& [name, text] : lists) {
+    const std::string path = (std::filesystem::path(clip.out) / name).string();
+    const std::string reason = WriteFileAtomically(path, std::vector<unsigned char>(text.begin(), text.end()));
+    if (!reason.empty()) failures.push_back({path, "cannot be written: " + reason});
+  }
+  return failures;
 }
 
 size_t CountConflictFiles(const std::vector<ExportClip>& clips) {
@@ -365,7 +410,7 @@ int ExportCommand(int argc, char** argv) {
   }
   progress.Finish();
   for (const ExportClip& clip : clips) {
-    if (std::optional<Failure> failure = WriteClassList(clip)) failures.push_back(*failure);
+    for (Failure& failure : WriteClassLists(clip, options.unlabelled)) failures.push_back(std::move(failure));
   }
   PrintFailures(failures);
   const size_t conflicts = CountConflictFiles(clips);

@@ -19,8 +19,8 @@ void FlushNothing(png_structp) {}
 
 }  // namespace
 
-bool EncodeMaskPng(const cv::Mat& mask, std::vector<unsigned char>& png) {
-  CV_Assert(mask.type() == CV_8UC1);
+bool EncodeMaskPng(const cv::Mat& mask, std::vector<unsigned char>& png, const std::vector<PaletteColour>& palette) {
+  CV_Assert(mask.type() == CV_8UC1 && (palette.empty() || palette.size() == 256));
   png.clear();
   png_structp writer = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = writer != nullptr ? png_create_info_struct(writer) : nullptr;
@@ -31,7 +31,11 @@ bool EncodeMaskPng(const cv::Mat& mask, std::vector<unsigned char>& png) {
     png_set_compression_level(writer, 1);
     png_set_compression_strategy(writer, Z_RLE);
     png_set_IHDR(writer, info, static_cast<png_uint_32>(mask.cols), static_cast<png_uint_32>(mask.rows), 8,
-                 PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+                 palette.empty() ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    std::vector<png_color> colours;
+    for (const PaletteColour& colour : palette) colours.push_back({colour[0], colour[1], colour[2]});
+    if (!colours.empty()) png_set_PLTE(writer, info, colours.data(), static_cast<int>(colours.size()));
     png_write_info(writer, info);
     for (int y = 0; y < mask.rows; ++y) png_write_row(writer, const_cast<png_bytep>(mask.ptr<uchar>(y)));
     png_write_end(writer, info);

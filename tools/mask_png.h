@@ -4,14 +4,20 @@
 #ifndef LABELER_TOOLS_MASK_PNG_H_
 #define LABELER_TOOLS_MASK_PNG_H_
 
+#include <array>
 #include <opencv2/core.hpp>
 #include <string>
 #include <vector>
 
 namespace labeler::tool {
 
-// Encodes an 8-bit, one-channel image as a greyscale PNG into `png`. Returns false when libpng fails.
-bool EncodeMaskPng(const cv::Mat& mask, std::vector<unsigned char>& png);
+// One colour of a PNG palette: red, green, blue.
+using PaletteColour = std::array<unsigned char, 3>;
+
+// Encodes an 8-bit, one-channel image as a greyscale PNG into `png`, or with `palette` (256 colours, one per
+// value) as a palette PNG whose pixels are the same values. Returns false when libpng fails.
+bool EncodeMaskPng(const cv::Mat& mask, std::vector<unsigned char>& png,
+                   const std::vector<PaletteColour>& palette = {});
 
 // Writes `image` as a PNG file that is replaced whole (see WriteFileAtomically), so a job killed midway leaves no
 // torn picture. Returns "" or why it failed: "PNG encoding failed" or "cannot be written: <reason>".

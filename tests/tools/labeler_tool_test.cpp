@@ -1,5 +1,7 @@
 // labeler-tool, run as a program.
 #include <fcntl.h>
+#include <png.h>
+
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -113,6 +115,62 @@ TEST(LabelerToolExport, WritesExactIndicesAndTheClassList) {
   ToolRun seven = RunTool("export --meta " + project.meta + " --out " + project.dir.File("out") + " --unlabelled 7");
   EXPECT_EQ(seven.status, 0);
   EXPECT_EQ(project.Exported(0).at<uchar>(2, 7), 7);
+}
+
+// A palette PNG as libpng itself reads it, without expanding the palette: its indices and its colours.
+struct PaletteMask {
+  bool isPalette = false;
+  cv::Mat indices;
+  std::vector<cv::Vec3b> colours;  // red, green, blue
+};
+
+PaletteMask ReadPaletteMask(const std::string& path) {
+  PaletteMask read;
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return read;
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png)) == 0) {
+    png_init_io(png, file);
+    png_read_info(png, info);
+    read.isPalette = png_get_color_type(png, info) == PNG_COLOR_TYPE_PALETTE && png_get_bit_depth(png, info) == 8;
+    png_colorp colours = nullptr;
+    int count = 0;
+    if (png_get_PLTE(png, info, &colours, &count) != 0) {
+      for (int i = 0; i < count; ++i) read.colours.emplace_back(colours[i].red, colours[i].green, colours[i].blue);
+    }
+    read.indices.create(static_cast<int>(png_get_image_height(png, info)),
+                        static_cast<int>(png_get_image_width(png, info)), CV_8UC1);
+    for (int y = 0; y < read.indices.rows; ++y) png_read_row(png, read.indices.ptr<png_byte>(y), nullptr);
+  }
+  png_destroy_read_struct(&png, &info, nullptr);
+  std::fclose(file);
+  return read;
+}
+
+// The palette format holds the very indices of the index format, with the label colours and a colour of its own
+// for unlabelled pixels; both write the class list as JSON beside the CSV one.
+TEST(LabelerToolExport, PaletteMasksHoldTheIndicesAndTheLabelColours) {
+  ExportProject project;
+  project.WriteLabelImage(0);
+  ASSERT_EQ(RunTool("export --meta " + project.meta + " --out " + project.dir.File("out")).status, 0);
+  const cv::Mat indices = project.Exported(0);
+  ToolRun run = RunTool("export --meta " + project.meta + " --out " + project.dir.File("out") + " --format palette");
+  ASSERT_EQ(run.status, 0) << run.output;
+  const PaletteMask mask = ReadPaletteMask(LabelImagePath(project.dir.File("out"), 0));
+  EXPECT_TRUE(mask.isPalette);
+  ASSERT_EQ(mask.indices.size(), indices.size());
+  EXPECT_EQ(cv::norm(mask.indices, indices, cv::NORM_INF), 0);
+  ASSERT_EQ(mask.colours.size(), 256u);
+  EXPECT_EQ(mask.colours[0], cv::Vec3b(128, 64, 128));
+  EXPECT_EQ(mask.colours[1], cv::Vec3b(0, 0, 142));
+  EXPECT_EQ(mask.colours[255], cv::Vec3b(224, 224, 192));
+  std::ifstream json(project.dir.File("out/classes.json"));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(json), {}),
+            "{\"classes\":[{\"id\":0,\"name\":\"road\",\"colour\":[128,64,128]},"
+            "{\"id\":1,\"name\":\"car\",\"colour\":[0,0,142]}],\"unlabelled\":255}\n");
+  EXPECT_EQ(RunTool("export --meta " + project.meta + " --out " + project.dir.File("out") + " --format gif").status,
+            1);
 }
 
 TEST(LabelerToolExport, BlackLabelTakesTheBlackPixels) {
