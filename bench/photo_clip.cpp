@@ -6,7 +6,7 @@
 // The street clips of labeler-demo are drawn shapes; this one is made of photographs from OpenCV's sample data
 // (Debian package opencv-doc): a building seen by a panning camera, and over it five objects cut from other
 // photographs along their own outlines, moving and turning, six labels from the scene (about two thirds of the
-// frame) down to a ball of about 200 pixels. With --fast, the camera and the objects move five times as far a
+// frame) down to a ball of about 170 pixels. With --fast, the camera and the objects move five times as far a
 // frame (the ball 15 to 20 pixels) and the sensor is noisier.
 #include <algorithm>
 #include <cmath>

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
@@ -133,11 +134,12 @@ class LabellerOnScreen {
   // The few milliseconds xdotool takes to start are included.
   double KeyToReady(const std::string& key) { return ToReady("key --window " + window_ + " " + key); }
 
-  // Seconds from sending `key` until the labeller has exited (nothing painted: one Escape quits).
-  double KeyToExit(const std::string& key) {
+  // Seconds from sending `key` until the labeller has exited (nothing painted: one Escape quits), or nothing
+  // when it is still running a minute later.
+  std::optional<double> KeyToExit(const std::string& key) {
     const auto start = std::chrono::steady_clock::now();
     Send("key --window " + window_ + " " + key);
-    process_->WaitForExit(60);
+    if (!process_->WaitForExit(60)) return std::nullopt;
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   }
   // Likewise for any xdotool `commands`.
@@ -319,7 +321,12 @@ void BM_RealWindowQuitWhilePreparing(benchmark::State& state) {
     LabellerOnScreen labeller(size, 4);
     labeller.ChooseSetting(static_cast<int>(state.range(2)));
     labeller.KeyToReady("space");
-    state.SetIterationTime(labeller.KeyToExit("Escape"));
+    const std::optional<double> seconds = labeller.KeyToExit("Escape");
+    if (!seconds) {
+      state.SkipWithError("the labeller did not quit within a minute of Escape");
+      break;
+    }
+    state.SetIterationTime(*seconds);
   }
 }
 BENCHMARK(BM_RealWindowQuitWhilePreparing)

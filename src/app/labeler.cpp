@@ -15,6 +15,8 @@ namespace {
 
 constexpr int kKeyEnter = 13;
 constexpr const char* kFileNoticeCaption = "Label folder";
+// What long foreground work is doing is what a narrow status line keeps longest, while it lasts.
+constexpr int kProgressImportance = 5;
 
 // A key as an error line names it: the key "p", Ctrl+Z, Space.
 std::string KeyName(int key) {
@@ -243,7 +245,7 @@ void Labeler::UpdateStatusLine() {
 // date.
 void Labeler::ShowProgress(const std::string& text) {
   std::vector<ui::StatusPart> parts = shownStatus_;
-  parts.push_back({text});
+  parts.push_back({text, false, {}, kProgressImportance});
   windows_.ShowStatusNow(kFrameWindow, parts);
   progressShown_ = true;
 }

@@ -24,8 +24,8 @@
 //
 // Thread-safety: every public member is for the foreground thread; the worker shares only the state behind one
 // mutex, marked GUARDED_BY it (checked by clang's -Wthread-safety). A segmentation or an assist preparation in
-// progress that the situation no longer wants is cancelled (see common/cancellation.h) rather than finished, and
-// so is any at the destructor, which stops the worker after the step in progress: a read forward to a far frame
+// progress that the situation no longer wants is cancelled (see common/cancellation.h) at its next stage rather
+// than finished (an assist preparation's flows and reads run to their end), and so is any at the destructor, which stops the worker after the step in progress: a read forward to a far frame
 // is abandoned once it has gone on for half a second; a seek, a decode, a grey picture or a flow runs to its end.
 #ifndef LABELER_APP_NEIGHBOUR_PREPARER_H_
 #define LABELER_APP_NEIGHBOUR_PREPARER_H_

@@ -36,7 +36,8 @@ std::vector<ui::StatusPart> DescribeSession(const SessionState& state) {
   }
   // On a narrow window what the annotator can't see elsewhere stays longest: where the work stands, the label in
   // hand and whether it is saved. The brush shows under the mouse, the setting on its trackbar.
-  constexpr int kShownElsewhere = 0, kMode = 2, kEssential = 3;
+  // A file notice (a save that failed or went beside) is shown nowhere else and stays longest of all.
+  constexpr int kShownElsewhere = 0, kMode = 2, kEssential = 3, kNotice = 4;
   parts.push_back({frame, false, {}, kEssential});
   if (state.currentLabel >= 0 && state.currentLabel < static_cast<int>(state.labels.size())) {
     const LabelInfo& label = state.labels[state.currentLabel];
@@ -57,7 +58,7 @@ std::vector<ui::StatusPart> DescribeSession(const SessionState& state) {
   if (state.fileNotice.empty() || state.unsavedStrokes > 0) {
     parts.push_back({SavingState(state), false, {}, kEssential});
   }
-  if (!state.fileNotice.empty()) parts.push_back({state.fileNotice, false, {}, kEssential});
+  if (!state.fileNotice.empty()) parts.push_back({state.fileNotice, false, {}, kNotice});
   return parts;
 }
 

@@ -86,7 +86,7 @@ bool Unique(cv::Mat& mismatch, double least, cv::Point best, cv::Size pieceSize)
   mismatch(around & cv::Rect(cv::Point(0, 0), mismatch.size())).setTo(highest);
   double next = 0;
   cv::minMaxLoc(mismatch, &next);
-  return least < kUniquelyBetter * next;
+  return next < highest && least < kUniquelyBetter * next;  // no place left to compare with: not unique
 }
 
 // The piece moves from where the flow put it, `carriedTo` (its part within the frame, may be empty), to `at`:
@@ -126,8 +126,9 @@ int RefindLostPieces(const cv::Mat& look, const cv::Mat& neighbourLook, const cv
     const cv::Point flowPlace = predicted.tl() - window.tl();
     const cv::Point away = best - flowPlace;
     if (std::max(std::abs(away.x), std::abs(away.y)) <= kFlowSlack) continue;
+    // A piece the flow puts partly beyond the frame has no match there to be clearly better than.
     const cv::Rect valid(cv::Point(0, 0), mismatch.size());
-    if (valid.contains(flowPlace) && least > kClearlyBetter * mismatch.at<float>(flowPlace)) continue;
+    if (!valid.contains(flowPlace) || least > kClearlyBetter * mismatch.at<float>(flowPlace)) continue;
     if (!Unique(mismatch, least, best, piece.box.size())) continue;
     Move(piece, predicted & frame, window.tl() + best, all, reliable);
     ++found;

@@ -100,8 +100,8 @@ TEST_F(PresegEngineTest, PyramidEdgesRepeatTheBorderPixels) {
   EXPECT_GT(cv::norm(reflected, expected, cv::NORM_L1), 0) << "the frame's border does not matter here";
 }
 
-// A segmentation stopped midway throws, draws nothing from the sequence, and leaves the engine's working storage
-// fit for the next one: the result after it is what a fresh engine makes.
+// A segmentation told to stop throws at its first stage, draws nothing from the sequence, and leaves the engine's
+// working storage fit for the next one: the result after it is what a fresh engine makes.
 TEST_F(PresegEngineTest, AStoppedSegmentationThrowsAndTheNextOneIsUnharmed) {
   frame_.create(120, 160, CV_8UC3);
   cv::RNG(11).fill(frame_, cv::RNG::UNIFORM, 0, 256);
