@@ -8,7 +8,8 @@ namespace labeler::tool {
 // segment --setting N [--pyr1 A] [--pyr2 B] INPUT OUT_COLOUR.png [OUT_EDGES.png]
 // segment --setting N [--pyr1 A] [--pyr2 B] --out DIR [--edges DIR] [--shard K/N] [--json] INPUT...
 int SegmentCommand(int argc, char** argv);
-// export --meta FILE.meta [--meta FILE.meta...] --out DIR [--unlabelled N] [--frames] [--shard K/N] [--json]
+// export --meta FILE.meta [--meta FILE.meta...] --out DIR [--unlabelled N] [--frames] [--format index|palette]
+//        [--shard K/N] [--json]
 int ExportCommand(int argc, char** argv);
 // stats --meta FILE.meta [--meta FILE.meta...] [--csv | --json] [--shard K/N]
 int StatsCommand(int argc, char** argv);
@@ -16,6 +17,8 @@ int StatsCommand(int argc, char** argv);
 int CarryCommand(int argc, char** argv);
 // assist --meta FILE.meta --frame N --strokes PAINTED.png --out OUT.png [--confidence SURE.png] [--setting S]
 int AssistCommand(int argc, char** argv);
+// import --meta FILE.meta --masks DIR [--index] [--replace] [--shard K/N] [--json]
+int ImportCommand(int argc, char** argv);
 
 inline constexpr const char* kSegmentUsage =
     "usage: labeler-tool segment --setting N [--pyr1 A] [--pyr2 B] INPUT OUT_COLOUR.png [OUT_EDGES.png]\n"
@@ -30,6 +33,11 @@ inline constexpr const char* kExportUsage =
     "  palette in a palette PNG of the label colours), DIR/classes.csv and DIR/classes.json;\n"
     "  with --frames also DIR/frames/frame-NNNNNN.png, the very frame each mask belongs to;\n"
     "  several meta files write to DIR/STEM/ each; --shard K/N exports every N-th label image from the K-th\n";
+inline constexpr const char* kImportUsage =
+    "usage: labeler-tool import --meta FILE.meta --masks DIR [--index] [--replace] [--shard K/N] [--json]\n"
+    "  makes DIR/frame-NNNNNN.png (colour masks in the label colours, or with --index label numbers as\n"
+    "  classes.csv numbers them, 255 unlabelled) the label image of frame NNNNNN; frames that have one keep\n"
+    "  it unless --replace\n";
 inline constexpr const char* kCarryUsage =
     "usage: labeler-tool carry --meta FILE.meta [--truth DIR] [--every K] [--steps N]\n"
     "  carries the true labels (DIR, else the project's label images) of every K-th frame N frames on (5) and\n"

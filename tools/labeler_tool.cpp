@@ -2,7 +2,9 @@
 //
 //   labeler-tool segment --setting N [--pyr1 A] [--pyr2 B] INPUT OUT_COLOUR.png [OUT_EDGES.png]
 //   labeler-tool segment --setting N [--pyr1 A] [--pyr2 B] --out DIR [--edges DIR] [--shard K/N] [--json] INPUT...
-//   labeler-tool export --meta FILE.meta [--meta ...] --out DIR [--unlabelled N] [--frames] [--shard K/N] [--json]
+//   labeler-tool export --meta FILE.meta [--meta ...] --out DIR [--unlabelled N] [--frames] [--format F]
+//                       [--shard K/N] [--json]
+//   labeler-tool import --meta FILE.meta --masks DIR [--index] [--replace] [--shard K/N] [--json]
 //   labeler-tool stats --meta FILE.meta [--meta ...] [--csv | --json] [--shard K/N]
 //   labeler-tool carry --meta FILE.meta [--truth DIR] [--every K] [--steps N]
 //   labeler-tool assist --meta FILE.meta --frame N --strokes PAINTED.png --out OUT.png [--confidence SURE.png]
@@ -11,6 +13,7 @@
 //
 // "segment" runs a presegmentation on one image as the labeller does. "export" turns the colour label images
 // into class-index masks for training, with --frames also writing beside each mask the frame it belongs to,
+// "import" makes masks made elsewhere (a model's predictions) the label images,
 // "stats" tells how much of the footage is labelled, "carry" measures how well labels carried from frame to
 // frame match true ones, "assist" completes a frame's strokes as the labeller's label assist does. Over a
 // corpus, segment, export and stats split into shards (--shard K/N) that a scheduler runs as independent jobs.
@@ -29,7 +32,7 @@ namespace {
 // The usage of every command, then where they are described at length.
 std::string Usage() {
   using namespace labeler::tool;
-  return std::string(kSegmentUsage) + kExportUsage + kStatsUsage + kCarryUsage + kAssistUsage +
+  return std::string(kSegmentUsage) + kExportUsage + kImportUsage + kStatsUsage + kCarryUsage + kAssistUsage +
          "Each command is described in the manual page (man labeler-tool) and in the README.\n";
 }
 
@@ -38,6 +41,7 @@ const char* CommandUsage(const std::string& command) {
   using namespace labeler::tool;
   if (command == "segment") return kSegmentUsage;
   if (command == "export") return kExportUsage;
+  if (command == "import") return kImportUsage;
   if (command == "stats") return kStatsUsage;
   if (command == "carry") return kCarryUsage;
   if (command == "assist") return kAssistUsage;
@@ -67,11 +71,11 @@ int main(int argc, char** argv) {
   try {
     if (command == "segment") return labeler::tool::SegmentCommand(argc, argv);
     if (command == "export") return labeler::tool::ExportCommand(argc, argv);
+    if (command == "import") return labeler::tool::ImportCommand(argc, argv);
     if (command == "stats") return labeler::tool::StatsCommand(argc, argv);
     if (command == "carry") return labeler::tool::CarryCommand(argc, argv);
     if (command == "assist") return labeler::tool::AssistCommand(argc, argv);
-    std::fprintf(stderr, "%s%s%s%s%s", labeler::tool::kSegmentUsage, labeler::tool::kExportUsage,
-                 labeler::tool::kStatsUsage, labeler::tool::kCarryUsage, labeler::tool::kAssistUsage);
+    std::fputs(Usage().c_str(), stderr);
     return 1;
   } catch (const labeler::FatalError& error) {
     std::fflush(stdout);

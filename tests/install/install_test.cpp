@@ -97,7 +97,7 @@ TEST_F(InstalledPrograms, LabelerHelpNamesTheMetaFileAndTheManualPage) {
 // Each command's own --help, wherever it stands among the command's arguments, is that command's usage alone.
 TEST_F(InstalledPrograms, ToolHelpListsEveryCommandAndEachCommandsHelpIsItsUsage) {
   const std::string help = RunInstalled("labeler-tool", "--help").output;
-  for (const std::string command : {"segment", "export", "stats", "carry", "assist"}) {
+  for (const std::string command : {"segment", "export", "import", "stats", "carry", "assist"}) {
     const std::string usage = "usage: labeler-tool " + command + " ";
     EXPECT_NE(help.find(usage), std::string::npos) << command;
     const CommandRun own = RunInstalled("labeler-tool", command + " --meta x.meta --help");

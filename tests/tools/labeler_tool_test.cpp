@@ -173,6 +173,53 @@ TEST(LabelerToolExport, PaletteMasksHoldTheIndicesAndTheLabelColours) {
             1);
 }
 
+std::string FileBytes(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+// Masks made elsewhere become label images: export then import --index gives back the very files; colour masks
+// keep their label colours, and each mask that doesn't fit its frame is refused alone.
+TEST(LabelerToolImport, ExportThenImportGivesBackTheFilesAndEachUnfitMaskIsRefusedAlone) {
+  ExportProject project;  // four still frames of 10 x 4
+  for (int frame = 0; frame < 4; ++frame) {
+    cv::imwrite(project.dir.File(std::to_string(frame) + ".png"), cv::Mat(4, 10, CV_8UC3, cv::Scalar(9, 9, 9)));
+  }
+  project.WriteLabelImage(0);
+  project.WriteLabelImage(1);
+  const std::string labels = project.dir.File("labels");
+  const std::string stored = FileBytes(LabelImagePath(labels, 1));
+  ASSERT_EQ(RunTool("export --meta " + project.meta + " --out " + project.dir.File("out")).status, 0);
+  std::filesystem::remove(LabelImagePath(labels, 1));
+  ToolRun back = RunTool("import --meta " + project.meta + " --masks " + project.dir.File("out") + " --index");
+  EXPECT_EQ(back.status, 0) << back.output;
+  EXPECT_EQ(FileBytes(LabelImagePath(labels, 1)), stored);
+  EXPECT_NE(back.output.find("Imported 1 of 2 masks into " + labels + " (1 frames kept their label image"),
+            std::string::npos)
+      << back.output;
+
+  const std::string masks = project.dir.File("masks");
+  std::filesystem::create_directory(masks);
+  cv::Mat colour(4, 10, CV_8UC3, cv::Scalar(142, 0, 0));  // car
+  colour.at<cv::Vec3b>(1, 1) = cv::Vec3b(1, 2, 3);
+  cv::imwrite(LabelImagePath(masks, 0), colour);
+  cv::imwrite(LabelImagePath(masks, 2), cv::Mat(5, 10, CV_8UC3, cv::Scalar(142, 0, 0)));
+  cv::imwrite(LabelImagePath(masks, 9), colour);
+  ToolRun run = RunTool("import --meta " + project.meta + " --masks " + masks + " --replace");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find(LabelImagePath(masks, 0) + ": 1 pixels of colours no label has; left unlabelled"),
+            std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find(LabelImagePath(masks, 2) + ": is 10 x 5, frame 2 is 10 x 4; skipped"), std::string::npos);
+  EXPECT_NE(run.output.find(LabelImagePath(masks, 9) + ": frame 9 is beyond the timeline's 4 frames; skipped"),
+            std::string::npos);
+  const cv::Mat replaced = cv::imread(LabelImagePath(labels, 0), cv::IMREAD_COLOR);
+  cv::Mat expected = colour.clone();
+  expected.at<cv::Vec3b>(1, 1) = cv::Vec3b(0, 0, 0);
+  EXPECT_EQ(cv::norm(replaced, expected, cv::NORM_INF), 0);
+  EXPECT_FALSE(std::filesystem::exists(LabelImagePath(labels, 2)));
+}
+
 TEST(LabelerToolExport, BlackLabelTakesTheBlackPixels) {
   ExportProject project("road 128 64 128\ncar 0 0 142\nvoid 0 0 0\nnothing 0 0 0\n");
   project.WriteLabelImage(3);

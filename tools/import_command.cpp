@@ -1,0 +1,229 @@
+// labeler-tool import: masks made elsewhere (a segmentation model's predictions, masks of an earlier tool, or this
+// tool's own export) become the project's label images, which the labeller then loads as any other.
+//
+// Each mask DIR/frame-NNNNNN.png of this shard's share is checked against its frame: a mask of another size, of a
+// frame beyond the timeline or unreadable is refused, alone. A colour mask keeps its label colours and black; an
+// index mask (--index) gives each pixel the colour of the label of its number, as classes.csv numbers them, 255
+// and any number no label has being unlabelled. Pixels of colours or numbers no label has are counted per file and
+// left unlabelled. A frame that has a label image keeps it unless --replace. Label images are written as the
+// labeller writes them, replaced whole, so that `export` then `import --index` gives back the same files.
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include "annotation/declared_size.h"
+#include "annotation/label_images.h"
+#include "common/files.h"
+#include "common/quiet_console.h"
+#include "timeline/timeline.h"
+#include "tools/command_support.h"
+#include "tools/commands.h"
+#include "tools/json_object.h"
+#include "tools/label_project.h"
+#include "tools/mask_png.h"
+#include "tools/run_report.h"
+#include "tools/shard.h"
+
+namespace labeler::tool {
+namespace {
+
+struct ImportOptions {
+  std::string meta;
+  std::string masks;
+  bool index = false;
+  bool replace = false;
+  Shard shard;
+  bool json = false;
+};
+
+ImportOptions ParseImportOptions(int argc, char** argv) {
+  ImportOptions options;
+  for (int i = 2; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--meta") {
+      options.meta = TextOption(argc, argv, i, kImportUsage);
+    } else if (arg == "--masks") {
+      options.masks = TextOption(argc, argv, i, kImportUsage);
+    } else if (arg == "--index") {
+      options.index = true;
+    } else if (arg == "--replace") {
+      options.replace = true;
+    } else if (arg == "--shard") {
+      options.shard = ParseShard(TextOption(argc, argv, i, kImportUsage));
+    } else if (arg == "--json") {
+      options.json = true;
+    } else {
+      throw FatalError(ErrorLine("unexpected argument " + arg) + kImportUsage);
+    }
+  }
+  if (options.meta.empty() || options.masks.empty()) {
+    throw FatalError(ErrorLine("--meta and --masks are required") + kImportUsage);
+  }
+  return options;
+}
+
+// The frames masks are checked against: how many there are and the size of each.
+class Frames {
+ public:
+  explicit Frames(const std::string& timelinePath) {
+    QuietConsole quiet;  // the timeline's own console lines are not this command's output
+    timeline_ = std::make_unique<Timeline>(timelinePath);
+    timeline_->ReloadMovie();
+  }
+  int count() const { return timeline_->frameCount(); }
+  // A movie's frames share one size; each still has its own, read from its header.
+  std::optional<cv::Size> SizeOf(int frame) const {
+    if (timeline_->kind() != TimelineKind::kStillList) return cv::Size(timeline_->width(), timeline_->height());
+    return SizeOfFile(timeline_->stillNames()[frame]);
+  }
+
+  static std::optional<cv::Size> SizeOfFile(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return std::nullopt;
+    const std::optional<cv::Size> size = DeclaredSize(file);
+    std::fclose(file);
+    return size;
+  }
+
+ private:
+  std::unique_ptr<Timeline> timeline_;
+};
+
+struct Imported {
+  bool written = false;
+  bool kept = false;  // the frame had a label image, left as it was
+  long long unknown = 0;  // pixels of colours or numbers no label has, left unlabelled
+  std::optional<Failure> failure;
+};
+
+// The label image of `mask`: colours of labels and black kept, numbers (with `index`) turned into their label's
+// colour; anything else black, and counted in `unknown`.
+cv::Mat LabelImageOf(const cv::Mat& mask, bool index, const LabelSet& labels, long long& unknown) {
+  const ColourIndex colours(labels);
+  cv::Mat image(mask.size(), CV_8UC3, cv::Scalar::all(0));
+  for (int y = 0; y < mask.rows; ++y) {
+    cv::Vec3b* out = image.ptr<cv::Vec3b>(y);
+    for (int x = 0; x < mask.cols; ++x) {
+      if (index) {
+        const int number = mask.ptr<uchar>(y)[x];
+        if (number < static_cast<int>(labels.size())) {
+          const LabelInfo& label = labels[number];
+          out[x] = cv::Vec3b(cv::saturate_cast<uchar>(label.blue), cv::saturate_cast<uchar>(label.green),
+                             cv::saturate_cast<uchar>(label.red));
+        } else if (number != 255) {
+          ++unknown;
+        }
+        continue;
+      }
+      const cv::Vec3b colour = mask.ptr<cv::Vec3b>(y)[x];
+      if (colour == cv::Vec3b(0, 0, 0) || colours.Find(colour) >= 0) {
+        out[x] = colour;
+      } else {
+        ++unknown;
+      }
+    }
+  }
+  return image;
+}
+
+Imported ImportMask(const LabelImageFile& mask, const ImportOptions& options, const LabelProject& project,
+                    const Frames& frames) {
+  Imported result;
+  const std::string out = LabelImagePath(*project.config.DIR_LABEL_IMGS, mask.frame);
+  if (mask.frame >= frames.count()) {
+    result.failure = Failure{mask.path, "frame " + std::to_string(mask.frame) + " is beyond the timeline's " +
+                                            std::to_string(frames.count()) + " frames; skipped"};
+    return result;
+  }
+  if (!options.replace && std::filesystem::exists(out)) {
+    result.kept = true;
+    return result;
+  }
+  const std::optional<cv::Size> frameSize = frames.SizeOf(mask.frame);
+  const std::optional<cv::Size> maskSize = Frames::SizeOfFile(mask.path);
+  if (!maskSize) {
+    result.failure = Failure{mask.path, "can't be read as an image; skipped"};
+    return result;
+  }
+  if (!frameSize || *maskSize != *frameSize) {
+    const std::string frameText = frameSize ? std::to_string(frameSize->width) + " x " +
+                                                  std::to_string(frameSize->height)
+                                            : "unknown";
+    result.failure = Failure{mask.path, "is " + std::to_string(maskSize->width) + " x " +
+                                            std::to_string(maskSize->height) + ", frame " +
+                                            std::to_string(mask.frame) + " is " + frameText + "; skipped"};
+    return result;
+  }
+  const cv::Mat read = cv::imread(mask.path, options.index ? cv::IMREAD_UNCHANGED : cv::IMREAD_COLOR);
+  if (read.empty() || (options.index && read.type() != CV_8UC1)) {
+    result.failure = Failure{mask.path, options.index ? "is no 8-bit one-channel index mask; skipped"
+                                                      : "can't be decoded as an image; skipped"};
+    return result;
+  }
+  const std::string reason = WritePngAtomically(out, LabelImageOf(read, options.index, project.labels, result.unknown));
+  if (!reason.empty()) {
+    result.failure = Failure{out, reason};
+  } else {
+    result.written = true;
+  }
+  return result;
+}
+
+void PrintJsonSummary(const ImportOptions& options, int masks, int imported, int kept,
+                      const std::vector<Failure>& failures) {
+  JsonObject summary;
+  summary.Add("command", std::string("import"))
+      .AddJson("shard", ShardJson(options.shard))
+      .Add("masks", masks)
+      .Add("imported", imported)
+      .Add("kept", kept)
+      .Add("failed", static_cast<long long>(failures.size()))
+      .AddJson("failures", FailuresJson(failures));
+  std::printf("%s\n", summary.Text().c_str());
+}
+
+}  // namespace
+
+int ImportCommand(int argc, char** argv) {
+  const ImportOptions options = ParseImportOptions(argc, argv);
+  const LabelProject project = LoadLabelProject(options.meta, true);
+  const Frames frames(*project.config.FILE_TIMELINE);
+  std::vector<LabelImageFile> share;
+  const std::vector<LabelImageFile> masks = FindLabelImages(options.masks);
+  for (size_t position = 0; position < masks.size(); ++position) {
+    if (options.shard.Takes(static_cast<long long>(position))) share.push_back(masks[position]);
+  }
+  std::vector<Imported> results(share.size());
+  ForEachFrameOnAllCores(static_cast<int>(share.size()), "import",
+                         [&](int i) { results[i] = ImportMask(share[i], options, project, frames); });
+  std::vector<Failure> failures;
+  int imported = 0, kept = 0;
+  for (size_t i = 0; i < share.size(); ++i) {
+    const Imported& result = results[i];
+    if (result.failure) failures.push_back(*result.failure);
+    imported += result.written;
+    kept += result.kept;
+    if (result.unknown > 0) {
+      std::fprintf(stderr, "labeler-tool: warning: %s: %lld pixels of %s no label has; left unlabelled\n",
+                   share[i].path.c_str(), result.unknown, options.index ? "numbers" : "colours");
+    }
+  }
+  PrintFailures(failures);
+  if (options.json) {
+    PrintJsonSummary(options, static_cast<int>(share.size()), imported, kept, failures);
+  } else {
+    std::printf("Imported %d of %zu masks into %s%s\n", imported, share.size(),
+                project.config.DIR_LABEL_IMGS->c_str(),
+                kept > 0 ? (" (" + std::to_string(kept) + " frames kept their label image; --replace replaces them)")
+                               .c_str()
+                         : "");
+  }
+  return failures.empty() ? 0 : 1;
+}
+
+}  // namespace labeler::tool
