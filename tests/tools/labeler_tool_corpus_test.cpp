@@ -54,7 +54,7 @@ class Clip : public ExportProject {
 };
 
 // Four jobs over two clips export, between them, exactly what one job exports: the same files with the same
-// bytes, each mask written by one job only, and the class list of each clip by every job alike.
+// bytes, each mask written by one job only, and the class lists of each clip by every job alike.
 TEST(LabelerToolCorpus, FourShardsOverTwoClipsAddUpToTheOneJobExport) {
   Clip a("a", {0, 1, 2, 5, 7, 11});
   Clip b("b", {0, 3, 4, 6, 9});
@@ -63,9 +63,10 @@ TEST(LabelerToolCorpus, FourShardsOverTwoClipsAddUpToTheOneJobExport) {
   ToolRun whole = RunTool("export " + metas + " --out " + out.File("whole"));
   ASSERT_EQ(whole.status, 0) << whole.output;
   const std::map<std::string, std::string> expected = FilesUnder(out.File("whole"));
-  ASSERT_EQ(expected.size(), 6u + 5u + 2u);
+  ASSERT_EQ(expected.size(), 6u + 5u + 2u * 2u);
   EXPECT_EQ(expected.count("a/frame-000011.png"), 1u);
   EXPECT_EQ(expected.count("b/classes.csv"), 1u);
+  EXPECT_EQ(expected.count("b/classes.json"), 1u);
 
   std::map<std::string, std::string> joined;
   for (int k = 0; k < 4; ++k) {
@@ -74,7 +75,7 @@ TEST(LabelerToolCorpus, FourShardsOverTwoClipsAddUpToTheOneJobExport) {
     ToolRun run = RunTool("export " + metas + " --out " + folder + " --shard " + shard);
     ASSERT_EQ(run.status, 0) << run.output;
     for (const auto& [path, bytes] : FilesUnder(folder)) {
-      if (path.ends_with("classes.csv")) {
+      if (path.ends_with("classes.csv") || path.ends_with("classes.json")) {
         EXPECT_EQ(bytes, expected.at(path)) << path;
       } else {
         EXPECT_EQ(joined.count(path), 0u) << path << " written by two shards";
