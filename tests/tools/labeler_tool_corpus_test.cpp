@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <opencv2/imgcodecs.hpp>
@@ -84,6 +85,20 @@ TEST(LabelerToolCorpus, FourShardsOverTwoClipsAddUpToTheOneJobExport) {
     }
   }
   EXPECT_EQ(joined, expected);
+}
+
+// The README's example for one machine, run by GNU parallel as it stands there (the program's path aside): four
+// jobs, two at a time, write between them what one job writes.
+TEST(LabelerToolCorpus, TheReadmesGnuParallelExampleAddsUpToTheOneJobExport) {
+  Clip a("a", {0, 1, 2, 5, 7, 11});
+  Clip b("b", {0, 3, 4, 6, 9});
+  TempDir out;
+  const std::string metas = "--meta " + a.named + " --meta " + b.named;
+  ASSERT_EQ(RunTool("export " + metas + " --out " + out.File("whole")).status, 0);
+  const std::string command = "parallel -j 2 " + std::string(LABELER_TOOL) + " export " + metas + " --out " +
+                              out.File("jobs") + " --shard {}/4 ::: 0 1 2 3 > " + out.File("log") + " 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0) << ReadFile(out.File("log"));
+  EXPECT_EQ(FilesUnder(out.File("jobs")), FilesUnder(out.File("whole")));
 }
 
 // The summary on standard output is one JSON object with the documented fields, failures with their reasons.
