@@ -159,7 +159,9 @@ Imported ImportMask(const LabelImageFile& mask, const ImportOptions& options, co
                                             std::to_string(mask.frame) + " is " + frameText + "; skipped"};
     return result;
   }
-  const cv::Mat read = cv::imread(mask.path, options.index ? cv::IMREAD_UNCHANGED : cv::IMREAD_COLOR);
+  // As the labeller reads its pictures: a mask is never turned by an orientation its header may carry.
+  const cv::Mat read =
+      cv::imread(mask.path, options.index ? cv::IMREAD_UNCHANGED : cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION);
   if (read.empty() || (options.index && read.type() != CV_8UC1)) {
     result.failure = Failure{mask.path, options.index ? "is no 8-bit one-channel index mask; skipped"
                                                       : "can't be decoded as an image; skipped"};
