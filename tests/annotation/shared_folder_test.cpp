@@ -77,9 +77,9 @@ TEST(SharedLabelFolder, TheLockNamesEveryLabellerAndALeftLockIsTakenOver) {
   char host[256] = {};
   gethostname(host, sizeof host - 1);
   dir.Write(".labeler.lock", std::string("host ") + host + "\npid " + std::to_string(gone) + "\nstarted then\n");
-  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();  // with the other lock messages
   LabelFolderLock taker(dir.path().string());
-  const std::string said = ::testing::internal::GetCapturedStdout();
+  const std::string said = ::testing::internal::GetCapturedStderr();
   EXPECT_TRUE(taker.alone());
   EXPECT_NE(said.find("left by process " + std::to_string(gone)), std::string::npos) << said;
   EXPECT_NE(ReadFile(lockFile).find("pid " + std::to_string(getpid())), std::string::npos);
