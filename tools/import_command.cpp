@@ -2,14 +2,16 @@
 // tool's own export) become the project's label images, which the labeller then loads as any other.
 //
 // Each mask DIR/frame-NNNNNN.png of this shard's share is checked against its frame: a mask of another size, of a
-// frame beyond the timeline or unreadable is refused, alone. A colour mask keeps its label colours and black; an
-// index mask (--index) gives each pixel the colour of the label of its number, as classes.csv numbers them, 255
-// and any number no label has being unlabelled. Pixels of colours or numbers no label has are counted per file and
+// frame beyond the timeline or another mask's frame, or unreadable is refused, alone. A colour mask (read as the
+// labeller reads label images made elsewhere) keeps its label colours and black; an index mask (--index, 8-bit
+// PNG) gives each pixel the colour of the label of its number, as classes.csv numbers them, 255 and any number no
+// label has being unlabelled. Pixels of colours or numbers no label has are counted per file and
 // left unlabelled. A frame that has a label image keeps it unless --replace. Label images are written as the
-// labeller writes them, replaced whole, so that `export` then `import --index` gives back the same files.
+// labeller writes them, replaced whole, so that `export` (with its default --unlabelled 255) then
+// `import --index` gives back the same label images the labeller saved.
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +19,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "annotation/declared_size.h"
+#include "annotation/label_image_file.h"
 #include "annotation/label_images.h"
 #include "common/files.h"
 #include "common/quiet_console.h"
@@ -67,32 +70,46 @@ ImportOptions ParseImportOptions(int argc, char** argv) {
   return options;
 }
 
-// The frames masks are checked against: how many there are and the size of each.
-class Frames {
- public:
-  explicit Frames(const std::string& timelinePath) {
-    QuietConsole quiet;  // the timeline's own console lines are not this command's output
-    timeline_ = std::make_unique<Timeline>(timelinePath);
-    timeline_->ReloadMovie();
-  }
-  int count() const { return timeline_->frameCount(); }
-  // A movie's frames share one size; each still has its own, read from its header.
-  std::optional<cv::Size> SizeOf(int frame) const {
-    if (timeline_->kind() != TimelineKind::kStillList) return cv::Size(timeline_->width(), timeline_->height());
-    return SizeOfFile(timeline_->stillNames()[frame]);
-  }
-
-  static std::optional<cv::Size> SizeOfFile(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return std::nullopt;
-    const std::optional<cv::Size> size = DeclaredSize(file);
-    std::fclose(file);
-    return size;
-  }
-
- private:
-  std::unique_ptr<Timeline> timeline_;
+// The frames masks are checked against: how many there are and their size, which the labeller requires of
+// every frame alike.
+struct Frames {
+  int count = 0;
+  cv::Size size;
 };
+
+Frames FramesOf(const std::string& timelinePath) {
+  QuietConsole quiet;  // the timeline's own console lines are not this command's output
+  Timeline timeline(timelinePath);
+  timeline.ReloadMovie();
+  return {timeline.frameCount(), cv::Size(timeline.width(), timeline.height())};
+}
+
+std::optional<cv::Size> DeclaredSizeOf(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return std::nullopt;
+  const std::optional<cv::Size> size = DeclaredSize(file);
+  std::fclose(file);
+  return size;
+}
+
+// An index mask, 8-bit PNG only, with the guards of label images: its chunks must fit the file (the decoder
+// allocates what a chunk declares first), and a decoder's exception fails this file alone. Empty when it can't
+// be read.
+cv::Mat ReadIndexMask(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return {};
+  unsigned char head[8];
+  const bool png = std::fread(head, 1, sizeof head, file) == sizeof head &&
+                   std::memcmp(head, "\x89PNG\r\n\x1a\n", sizeof head) == 0;
+  const bool fits = png && ChunksFitTheFile(file);
+  std::fclose(file);
+  if (!fits) return {};
+  try {
+    return cv::imread(path, cv::IMREAD_UNCHANGED);
+  } catch (const cv::Exception&) {
+    return {};
+  }
+}
 
 struct Imported {
   bool written = false;
@@ -135,35 +152,32 @@ Imported ImportMask(const LabelImageFile& mask, const ImportOptions& options, co
                     const Frames& frames) {
   Imported result;
   const std::string out = LabelImagePath(*project.config.DIR_LABEL_IMGS, mask.frame);
-  if (mask.frame >= frames.count()) {
+  if (mask.frame >= frames.count) {
     result.failure = Failure{mask.path, "frame " + std::to_string(mask.frame) + " is beyond the timeline's " +
-                                            std::to_string(frames.count()) + " frames; skipped"};
+                                            std::to_string(frames.count) + " frames; skipped"};
     return result;
   }
   if (!options.replace && std::filesystem::exists(out)) {
     result.kept = true;
     return result;
   }
-  const std::optional<cv::Size> frameSize = frames.SizeOf(mask.frame);
-  const std::optional<cv::Size> maskSize = Frames::SizeOfFile(mask.path);
+  const std::optional<cv::Size> maskSize = DeclaredSizeOf(mask.path);
   if (!maskSize) {
     result.failure = Failure{mask.path, "can't be read as an image; skipped"};
     return result;
   }
-  if (!frameSize || *maskSize != *frameSize) {
-    const std::string frameText = frameSize ? std::to_string(frameSize->width) + " x " +
-                                                  std::to_string(frameSize->height)
-                                            : "unknown";
+  if (*maskSize != frames.size) {
     result.failure = Failure{mask.path, "is " + std::to_string(maskSize->width) + " x " +
                                             std::to_string(maskSize->height) + ", frame " +
-                                            std::to_string(mask.frame) + " is " + frameText + "; skipped"};
+                                            std::to_string(mask.frame) + " is " +
+                                            std::to_string(frames.size.width) + " x " +
+                                            std::to_string(frames.size.height) + "; skipped"};
     return result;
   }
-  // As the labeller reads its pictures: a mask is never turned by an orientation its header may carry.
-  const cv::Mat read =
-      cv::imread(mask.path, options.index ? cv::IMREAD_UNCHANGED : cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION);
+  // Colour masks are read as the labeller reads label images made elsewhere.
+  const cv::Mat read = options.index ? ReadIndexMask(mask.path) : ReadStoredLabelImage(mask.path, frames.size);
   if (read.empty() || (options.index && read.type() != CV_8UC1)) {
-    result.failure = Failure{mask.path, options.index ? "is no 8-bit one-channel index mask; skipped"
+    result.failure = Failure{mask.path, options.index ? "is no 8-bit one-channel PNG index mask; skipped"
                                                       : "can't be decoded as an image; skipped"};
     return result;
   }
@@ -194,16 +208,34 @@ void PrintJsonSummary(const ImportOptions& options, int masks, int imported, int
 int ImportCommand(int argc, char** argv) {
   const ImportOptions options = ParseImportOptions(argc, argv);
   const LabelProject project = LoadLabelProject(options.meta, true);
-  const Frames frames(*project.config.FILE_TIMELINE);
-  std::vector<LabelImageFile> share;
-  const std::vector<LabelImageFile> masks = FindLabelImages(options.masks);
-  for (size_t position = 0; position < masks.size(); ++position) {
-    if (options.shard.Takes(static_cast<long long>(position))) share.push_back(masks[position]);
+  const Frames frames = FramesOf(*project.config.FILE_TIMELINE);
+  if (!std::filesystem::is_directory(options.masks)) {
+    throw FatalError(ErrorLine("--masks " + options.masks + " is not a folder"));
   }
+  const std::vector<LabelImageFile> masks = FindLabelImages(options.masks);
+  if (masks.empty()) {
+    std::fprintf(stderr, "labeler-tool: warning: %s holds no mask named frame-NNNNNN.png\n", options.masks.c_str());
+  }
+  // Two masks of one frame (frame-000001.png and frame-0000001.png) would race for one label image: the first
+  // in the corpus's order is taken, the others refused, whatever the shard.
+  std::vector<LabelImageFile> share;
+  std::vector<Failure> failures;
+  int taken = 0;  // this shard's masks
+  for (size_t position = 0; position < masks.size(); ++position) {
+    if (!options.shard.Takes(static_cast<long long>(position))) continue;
+    ++taken;
+    if (position > 0 && masks[position].frame == masks[position - 1].frame) {
+      failures.push_back({masks[position].path, "another mask of frame " + std::to_string(masks[position].frame) +
+                                                    " comes first; skipped"});
+    } else {
+      share.push_back(masks[position]);
+    }
+  }
+  std::error_code error;
+  std::filesystem::create_directories(*project.config.DIR_LABEL_IMGS, error);  // a project not yet labelled
   std::vector<Imported> results(share.size());
   ForEachFrameOnAllCores(static_cast<int>(share.size()), "import",
                          [&](int i) { results[i] = ImportMask(share[i], options, project, frames); });
-  std::vector<Failure> failures;
   int imported = 0, kept = 0;
   for (size_t i = 0; i < share.size(); ++i) {
     const Imported& result = results[i];
@@ -217,9 +249,9 @@ int ImportCommand(int argc, char** argv) {
   }
   PrintFailures(failures);
   if (options.json) {
-    PrintJsonSummary(options, static_cast<int>(share.size()), imported, kept, failures);
+    PrintJsonSummary(options, taken, imported, kept, failures);
   } else {
-    std::printf("Imported %d of %zu masks into %s%s\n", imported, share.size(),
+    std::printf("Imported %d of %d masks into %s%s\n", imported, taken,
                 project.config.DIR_LABEL_IMGS->c_str(),
                 kept > 0 ? (" (" + std::to_string(kept) + " frames kept their label image; --replace replaces them)")
                                .c_str()

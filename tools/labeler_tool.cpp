@@ -16,7 +16,8 @@
 // "import" makes masks made elsewhere (a model's predictions) the label images,
 // "stats" tells how much of the footage is labelled, "carry" measures how well labels carried from frame to
 // frame match true ones, "assist" completes a frame's strokes as the labeller's label assist does. Over a
-// corpus, segment, export and stats split into shards (--shard K/N) that a scheduler runs as independent jobs.
+// corpus, segment, export, import and stats split into shards (--shard K/N) that a scheduler runs as independent
+// jobs.
 #include <cstdio>
 #include <cstring>
 #include <exception>

@@ -179,7 +179,8 @@ std::string FileBytes(const std::string& path) {
 }
 
 // Masks made elsewhere become label images: export then import --index gives back the very files; colour masks
-// keep their label colours, and each mask that doesn't fit its frame is refused alone.
+// keep their label colours, the label folder is made when missing, and each mask that doesn't fit its frame (or
+// whose frame another mask has) is refused alone.
 TEST(LabelerToolImport, ExportThenImportGivesBackTheFilesAndEachUnfitMaskIsRefusedAlone) {
   ExportProject project;  // four still frames of 10 x 4
   for (int frame = 0; frame < 4; ++frame) {
@@ -205,8 +206,13 @@ TEST(LabelerToolImport, ExportThenImportGivesBackTheFilesAndEachUnfitMaskIsRefus
   cv::imwrite(LabelImagePath(masks, 0), colour);
   cv::imwrite(LabelImagePath(masks, 2), cv::Mat(5, 10, CV_8UC3, cv::Scalar(142, 0, 0)));
   cv::imwrite(LabelImagePath(masks, 9), colour);
+  cv::imwrite(LabelImagePath(masks, 3), colour);
+  cv::imwrite(masks + "/frame-0000003.png", colour);
+  std::filesystem::remove_all(labels);  // a project not labelled yet
   ToolRun run = RunTool("import --meta " + project.meta + " --masks " + masks + " --replace");
   EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(std::filesystem::exists(LabelImagePath(labels, 3)));
+  EXPECT_NE(run.output.find("another mask of frame 3 comes first; skipped"), std::string::npos) << run.output;
   EXPECT_NE(run.output.find(LabelImagePath(masks, 0) + ": 1 pixels of colours no label has; left unlabelled"),
             std::string::npos)
       << run.output;
