@@ -30,23 +30,34 @@
 
 namespace {
 
-// The usage of every command, then where they are described at length.
-std::string Usage() {
-  using namespace labeler::tool;
-  return std::string(kSegmentUsage) + kExportUsage + kImportUsage + kStatsUsage + kCarryUsage + kAssistUsage +
-         "Each command is described in the manual page (man labeler-tool) and in the README.\n";
+struct Command {
+  const char* name;
+  const char* usage;
+  int (*run)(int argc, char** argv);
+};
+
+// Every command, in the order the usage lists them.
+constexpr Command kCommands[] = {
+    {"segment", labeler::tool::kSegmentUsage, labeler::tool::SegmentCommand},
+    {"export", labeler::tool::kExportUsage, labeler::tool::ExportCommand},
+    {"import", labeler::tool::kImportUsage, labeler::tool::ImportCommand},
+    {"stats", labeler::tool::kStatsUsage, labeler::tool::StatsCommand},
+    {"carry", labeler::tool::kCarryUsage, labeler::tool::CarryCommand},
+    {"assist", labeler::tool::kAssistUsage, labeler::tool::AssistCommand},
+};
+
+const Command* FindCommand(const std::string& name) {
+  for (const Command& command : kCommands) {
+    if (name == command.name) return &command;
+  }
+  return nullptr;
 }
 
-// The usage of `command`, or null for no command of this tool.
-const char* CommandUsage(const std::string& command) {
-  using namespace labeler::tool;
-  if (command == "segment") return kSegmentUsage;
-  if (command == "export") return kExportUsage;
-  if (command == "import") return kImportUsage;
-  if (command == "stats") return kStatsUsage;
-  if (command == "carry") return kCarryUsage;
-  if (command == "assist") return kAssistUsage;
-  return nullptr;
+// The usage of every command, then where they are described at length.
+std::string Usage() {
+  std::string usage;
+  for (const Command& command : kCommands) usage += command.usage;
+  return usage + "Each command is described in the manual page (man labeler-tool) and in the README.\n";
 }
 
 // "labeler-tool COMMAND ... --help" asks for that command's usage, wherever the --help stands.
@@ -64,18 +75,13 @@ int main(int argc, char** argv) {
   labeler::ProgramName() = "labeler-tool";
   if (labeler::AnswerHelpOrVersion(argc, argv, "labeler-tool", Usage())) return 0;
   labeler::ConfigureOpenCv();
-  const std::string command = argc >= 2 ? argv[1] : "";
-  if (CommandUsage(command) != nullptr && AsksForHelp(argc, argv)) {
-    std::fputs(CommandUsage(command), stdout);
+  const Command* command = FindCommand(argc >= 2 ? argv[1] : "");
+  if (command != nullptr && AsksForHelp(argc, argv)) {
+    std::fputs(command->usage, stdout);
     return 0;
   }
   try {
-    if (command == "segment") return labeler::tool::SegmentCommand(argc, argv);
-    if (command == "export") return labeler::tool::ExportCommand(argc, argv);
-    if (command == "import") return labeler::tool::ImportCommand(argc, argv);
-    if (command == "stats") return labeler::tool::StatsCommand(argc, argv);
-    if (command == "carry") return labeler::tool::CarryCommand(argc, argv);
-    if (command == "assist") return labeler::tool::AssistCommand(argc, argv);
+    if (command != nullptr) return command->run(argc, argv);
     std::fputs(Usage().c_str(), stderr);
     return 1;
   } catch (const labeler::FatalError& error) {

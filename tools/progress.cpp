@@ -14,7 +14,12 @@ constexpr int kLongRun = 100;  // frames; a run this long says when it is done e
 }  // namespace
 
 Progress::Progress(const char* what, int total, const char* unit)
-    : what_(what), total_(total), unit_(unit), terminal_(isatty(STDERR_FILENO) != 0), start_(Clock::now()), lastReport_(start_) {}
+    : what_(what),
+      total_(total),
+      unit_(unit),
+      terminal_(isatty(STDERR_FILENO) != 0),
+      start_(Clock::now()),
+      lastReport_(start_) {}
 
 std::string Progress::Counted(int done) const {
   return "labeler-tool " + std::string(what_) + ": " + std::to_string(done) + " of " + std::to_string(total_) + " " +

@@ -335,8 +335,8 @@ void NeighbourPreparer::Keep(const Step& step, const StepInputs& inputs, StepRes
 }
 
 // As FrameAssistant prepares the frame once entered, with the current frame left as `step` says: accepted, its
-// label image is the one accepting it stores; else the one the folder holds. The first completion is of the frame's stored label image as the label
-// file loads it; FrameAssistant takes it only for that very image.
+// label image is the one accepting it stores; else the one the folder holds. The first completion is of the
+// frame's stored label image as the label file loads it; FrameAssistant takes it only for that very image.
 std::shared_ptr<const AssistPreparation> NeighbourPreparer::PrepareAssist(const Step& step,
                                                                           const StepInputs& inputs) {
   auto prepared = std::make_shared<AssistPreparation>();
@@ -348,8 +348,8 @@ std::shared_ptr<const AssistPreparation> NeighbourPreparer::PrepareAssist(const 
   for (int neighbour : {step.frame - 1, step.frame + 1}) {
     if (neighbour < 0 || neighbour >= situation.frameCount) continue;
     const bool current = neighbour == situation.frame;
-    prepared->neighbours.push_back(
-        ReadNeighbourLabels(labelDir_, neighbour, size, current && step.variant == kAccepted ? situation.accepted : cv::Mat()));
+    const cv::Mat known = current && step.variant == kAccepted ? situation.accepted : cv::Mat();
+    prepared->neighbours.push_back(ReadNeighbourLabels(labelDir_, neighbour, size, known));
     NeighbourLabels& used = prepared->neighbours.back();
     if (!used.labels.empty()) {
       worker_->timeline->LimitTo(situation.frameCount, situation.seekable);

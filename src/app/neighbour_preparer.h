@@ -7,12 +7,11 @@
 // the grey pictures and the flow in both directions between it and the current frame, and with label assist on,
 // the frame's AssistPreparation with its first completion, for each way the current frame may be left: accepted
 // (its completion stored: Enter, or a frame key after a change) and, while nothing is changed, as the folder holds
-// it (a frame key). A result is
-// handed out only when it is exactly what the foreground would compute itself: a picture by frame number (the
-// foreground then shows that very picture, serial and all), a presegmentation for that picture, setting,
-// thresholds and place in the pseudo-random sequence (PresegEngine asks through SegmentationSupplier), a flow by
-// the serials of both pictures, an assist preparation as FrameAssistant checks it (AssistSupplier). Anything else
-// the foreground computes as it would without a worker.
+// it (a frame key). A result is handed out only when it is exactly what the foreground would compute itself: a
+// picture by frame number (the foreground then shows that very picture, serial and all), a presegmentation for
+// that picture, setting, thresholds and place in the pseudo-random sequence (PresegEngine asks through
+// SegmentationSupplier), a flow by the serials of both pictures, an assist preparation as FrameAssistant checks
+// it (AssistSupplier). Anything else the foreground computes as it would without a worker.
 //
 // The foreground never waits for work it did not ask for: when it asks for the very result being computed at
 // that moment it waits for it, else it takes what is ready or nothing. Work for a situation that has changed
@@ -25,8 +24,9 @@
 // Thread-safety: every public member is for the foreground thread; the worker shares only the state behind one
 // mutex, marked GUARDED_BY it (checked by clang's -Wthread-safety). A segmentation or an assist preparation in
 // progress that the situation no longer wants is cancelled (see common/cancellation.h) at its next stage rather
-// than finished (an assist preparation's flows and reads run to their end), and so is any at the destructor, which stops the worker after the step in progress: a read forward to a far frame
-// is abandoned once it has gone on for half a second; a seek, a decode, a grey picture or a flow runs to its end.
+// than finished (an assist preparation's flows and reads run to their end), and so is any at the destructor,
+// which stops the worker after the step in progress: a read forward to a far frame is abandoned once it has gone
+// on for half a second; a seek, a decode, a grey picture or a flow runs to its end.
 #ifndef LABELER_APP_NEIGHBOUR_PREPARER_H_
 #define LABELER_APP_NEIGHBOUR_PREPARER_H_
 

@@ -4,8 +4,9 @@
 // Each neighbour's labels are carried by the dense flow as "p" carries them. A carried label is evidence, not a
 // constraint: it is dropped where the flow to the neighbour and back misses the pixel it started from by more than
 // a pixel (occlusions, fast small objects), and in a band of two pixels along every carried boundary, where one
-// frame's errors would otherwise copy themselves into the next. Frames larger than 960 x 540 are carried with
-// the flow of copies scaled down to 960 x 540 pixels. Pure: frames and images in, images out.
+// frame's errors would otherwise copy themselves into the next. Small pieces the flow loses are looked for by
+// their look and carried where they are found (see RefindLostPieces). Frames larger than 960 x 540 are carried
+// with the flow of copies scaled down to 960 x 540 pixels. Pure: frames and images in, images out.
 #ifndef LABELER_ASSIST_CARRIED_EVIDENCE_H_
 #define LABELER_ASSIST_CARRIED_EVIDENCE_H_
 

@@ -17,8 +17,9 @@ constexpr int kSmallestPiece = 9;
 // kSmallestReach pixels.
 constexpr int kReachInSizes = 3;
 constexpr int kSmallestReach = 16;
-// The largest root-mean-square difference of grey or colour values, over the piece, of a match that counts; and how much better (in
-// squared differences) than at the flow's place it must be, and how far from there, for the flow to have lost it.
+// The largest root-mean-square difference of grey or colour values, over the piece, of a match that counts; and
+// how much better (in squared differences) than at the flow's place it must be, and how far from there, for the
+// flow to have lost it.
 constexpr double kLargestMismatch = 30.0;
 constexpr double kClearlyBetter = 0.5;
 constexpr int kFlowSlack = 2;  // pixels

@@ -203,7 +203,7 @@ TEST(NeighbourPreparer, PreparesTheNextFramesAssistAndItAppliesOnlyWhileTheFolde
     if (supplied) assistant.SetSupplier(&preparer);
     return assistant.Complete(black, nothing);
   };
-  const std::vector<std::shared_ptr<const AssistPreparation>> prepared = preparer.SupplyAssist(2, timeline.frameSerial());
+  const auto prepared = preparer.SupplyAssist(2, timeline.frameSerial());
   const cv::Mat taken = complete(true);
   EXPECT_EQ(taken.data, prepared[1]->first.labels.data);
   EXPECT_TRUE(SameImage(taken, complete(false)));
