@@ -123,6 +123,9 @@ int AssistCommand(int argc, char** argv) {
   preseg.CreatePresegImages(timeline.frame().size());
   preseg.currentPreseg().algorithm = options.setting;
   FrameAssistant assistant(timeline, preseg, project.labels, *project.config.DIR_LABEL_IMGS, nullptr);
+  if (project.config.DIR_PROPOSAL_IMGS) {
+    assistant.SetProposals(std::make_shared<ProposalFolder>(*project.config.DIR_PROPOSAL_IMGS, project.labels));
+  }
   cv::Mat completed;
   {
     QuietConsole quiet;  // the presegmentations say what they compute

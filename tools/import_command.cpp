@@ -10,17 +10,13 @@
 // labeller writes them, replaced whole, so that `export` (with its default --unlabelled 255) then
 // `import --index` gives back the same label images the labeller saved.
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include <opencv2/imgcodecs.hpp>
-
-#include "annotation/declared_size.h"
-#include "annotation/label_image_file.h"
 #include "annotation/label_images.h"
+#include "annotation/label_masks.h"
 #include "common/files.h"
 #include "common/quiet_console.h"
 #include "timeline/timeline.h"
@@ -84,33 +80,6 @@ Frames FramesOf(const std::string& timelinePath) {
   return {timeline.frameCount(), cv::Size(timeline.width(), timeline.height())};
 }
 
-std::optional<cv::Size> DeclaredSizeOf(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return std::nullopt;
-  const std::optional<cv::Size> size = DeclaredSize(file);
-  std::fclose(file);
-  return size;
-}
-
-// An index mask, 8-bit PNG only, with the guards of label images: its chunks must fit the file (the decoder
-// allocates what a chunk declares first), and a decoder's exception fails this file alone. Empty when it can't
-// be read.
-cv::Mat ReadIndexMask(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return {};
-  unsigned char head[8];
-  const bool png = std::fread(head, 1, sizeof head, file) == sizeof head &&
-                   std::memcmp(head, "\x89PNG\r\n\x1a\n", sizeof head) == 0;
-  const bool fits = png && ChunksFitTheFile(file);
-  std::fclose(file);
-  if (!fits) return {};
-  try {
-    return cv::imread(path, cv::IMREAD_UNCHANGED);
-  } catch (const cv::Exception&) {
-    return {};
-  }
-}
-
 struct Imported {
   bool written = false;
   bool kept = false;  // the frame had a label image, left as it was
@@ -118,38 +87,8 @@ struct Imported {
   std::optional<Failure> failure;
 };
 
-// The label image of `mask`: colours of labels and black kept, numbers (with `index`) turned into their label's
-// colour; anything else black, and counted in `unknown`.
-cv::Mat LabelImageOf(const cv::Mat& mask, bool index, const LabelSet& labels, long long& unknown) {
-  const ColourIndex colours(labels);
-  cv::Mat image(mask.size(), CV_8UC3, cv::Scalar::all(0));
-  for (int y = 0; y < mask.rows; ++y) {
-    cv::Vec3b* out = image.ptr<cv::Vec3b>(y);
-    for (int x = 0; x < mask.cols; ++x) {
-      if (index) {
-        const int number = mask.ptr<uchar>(y)[x];
-        if (number < static_cast<int>(labels.size())) {
-          const LabelInfo& label = labels[number];
-          out[x] = cv::Vec3b(cv::saturate_cast<uchar>(label.blue), cv::saturate_cast<uchar>(label.green),
-                             cv::saturate_cast<uchar>(label.red));
-        } else if (number != 255) {
-          ++unknown;
-        }
-        continue;
-      }
-      const cv::Vec3b colour = mask.ptr<cv::Vec3b>(y)[x];
-      if (colour == cv::Vec3b(0, 0, 0) || colours.Find(colour) >= 0) {
-        out[x] = colour;
-      } else {
-        ++unknown;
-      }
-    }
-  }
-  return image;
-}
-
-Imported ImportMask(const LabelImageFile& mask, const ImportOptions& options, const LabelProject& project,
-                    const Frames& frames) {
+Imported ImportMask(const LabelImageFile& mask, const ImportOptions& options, const MaskReader& reader,
+                    const LabelProject& project, const Frames& frames) {
   Imported result;
   const std::string out = LabelImagePath(*project.config.DIR_LABEL_IMGS, mask.frame);
   if (mask.frame >= frames.count) {
@@ -161,27 +100,13 @@ Imported ImportMask(const LabelImageFile& mask, const ImportOptions& options, co
     result.kept = true;
     return result;
   }
-  const std::optional<cv::Size> maskSize = DeclaredSizeOf(mask.path);
-  if (!maskSize) {
-    result.failure = Failure{mask.path, "can't be read as an image; skipped"};
+  const MaskRead read = reader.Read(mask.path, mask.frame, frames.size);
+  result.unknown = read.unknown;
+  if (!read.problem.empty()) {
+    result.failure = Failure{mask.path, read.problem + "; skipped"};
     return result;
   }
-  if (*maskSize != frames.size) {
-    result.failure = Failure{mask.path, "is " + std::to_string(maskSize->width) + " x " +
-                                            std::to_string(maskSize->height) + ", frame " +
-                                            std::to_string(mask.frame) + " is " +
-                                            std::to_string(frames.size.width) + " x " +
-                                            std::to_string(frames.size.height) + "; skipped"};
-    return result;
-  }
-  // Colour masks are read as the labeller reads label images made elsewhere.
-  const cv::Mat read = options.index ? ReadIndexMask(mask.path) : ReadStoredLabelImage(mask.path, frames.size);
-  if (read.empty() || (options.index && read.type() != CV_8UC1)) {
-    result.failure = Failure{mask.path, options.index ? "is no 8-bit one-channel PNG index mask; skipped"
-                                                      : "can't be decoded as an image; skipped"};
-    return result;
-  }
-  const std::string reason = WritePngAtomically(out, LabelImageOf(read, options.index, project.labels, result.unknown));
+  const std::string reason = WritePngAtomically(out, read.labels);
   if (!reason.empty()) {
     result.failure = Failure{out, reason};
   } else {
@@ -233,9 +158,11 @@ int ImportCommand(int argc, char** argv) {
   }
   std::error_code error;
   std::filesystem::create_directories(*project.config.DIR_LABEL_IMGS, error);  // a project not yet labelled
+  const MaskReader reader = options.index ? MaskReader(project.labels, NumberingByPosition(project.labels))
+                                           : MaskReader(project.labels);
   std::vector<Imported> results(share.size());
   ForEachFrameOnAllCores(static_cast<int>(share.size()), "import",
-                         [&](int i) { results[i] = ImportMask(share[i], options, project, frames); });
+                         [&](int i) { results[i] = ImportMask(share[i], options, reader, project, frames); });
   int imported = 0, kept = 0;
   for (size_t i = 0; i < share.size(); ++i) {
     const Imported& result = results[i];

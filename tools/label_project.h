@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "config/colour_index.h"
 #include "config/label_set.h"
 #include "config/meta_file.h"
 #include "tools/progress.h"
@@ -37,20 +38,6 @@ std::vector<LabelImageFile> FindLabelImages(const std::string& dir);
 // the one another process changed meanwhile, waiting for someone to reconcile them. They are not frames. Sorted
 // by frame, then name; none when `dir` can't be read.
 std::vector<LabelImageFile> FindConflictFiles(const std::string& dir);
-
-// Maps label colours to label indices: the first label of exactly that colour, as FindLabelByColour does.
-class ColourIndex {
- public:
-  explicit ColourIndex(const LabelSet& labels);
-  // The label index of a BGR pixel, or -1 when no label has its colour.
-  int Find(const cv::Vec3b& pixel) const;
-  // The index of the first black label, or -1.
-  int blackLabel() const { return blackLabel_; }
-
- private:
-  std::vector<std::pair<int, int>> byCode_;  // (packed colour, label index), sorted, first label per colour
-  int blackLabel_ = -1;
-};
 
 // What one label image holds.
 struct LabelCounts {

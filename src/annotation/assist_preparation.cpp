@@ -74,12 +74,14 @@ CarriedLabels CarriedFrom(const cv::Mat& picture, std::vector<NeighbourLabels>& 
 std::shared_ptr<LabelAssist> BuildLabelAssist(const cv::Mat& picture, const RegionMap* chosen,
                                               std::vector<NeighbourLabels>& neighbours,
                                               const std::vector<cv::Mat>& neighbourPictures,
-                                              const LabelColours& colours, PresegEngine& pyramid,
+                                              const cv::Mat& proposal, const LabelColours& colours,
+                                              PresegEngine& pyramid,
                                               LabelCarrier& carrier, const std::stop_token& stop) {
   AssistInputs inputs{picture, {}, {}};
   if (chosen != nullptr) inputs.partitions.push_back(chosen->ids());
   inputs.partitions.push_back(PyramidRegions(picture, pyramid, stop));
   if (CanCarry(picture.size())) inputs.carried = CarriedFrom(picture, neighbours, neighbourPictures, colours, carrier);
+  if (!proposal.empty()) AddProposedLabels(inputs.carried, proposal);
   ThrowIfCancelled(stop);
   return std::make_shared<LabelAssist>(inputs);
 }

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "annotation/proposal_folder.h"
 #include "assist/label_assist.h"
 #include "assist/label_colours.h"
 #include "common/files.h"
@@ -56,6 +57,7 @@ struct AssistPreparation {
   uint64_t pictureSerial = 0;
   std::shared_ptr<const RegionMap> chosen;  // the regions of the chosen presegmentation, or none
   std::vector<NeighbourLabels> neighbours;  // the frame before, then the frame after, those within the clip
+  Proposal proposal;                        // the frame's own proposal, when the labeller has a proposal folder
   std::shared_ptr<LabelAssist> assist;
 
   // The first completion, when made: of `stored` where `storedPainted` marks.
@@ -65,14 +67,16 @@ struct AssistPreparation {
   LabelAssist::Completion first;
 };
 
-// Builds the assist of `picture` (8-bit colour) from `chosen` (may be null), and `neighbours` with their
-// pictures (`neighbourPictures`, same order; a neighbour without labels or picture gives no evidence). `pyramid`
-// and `carrier` are the caller's, for their buffers. Throws std::exception when it can't be built, Cancelled
+// Builds the assist of `picture` (8-bit colour) from `chosen` (may be null), `neighbours` with their
+// pictures (`neighbourPictures`, same order; a neighbour without labels or picture gives no evidence) and the
+// frame's `proposal` (label colours; may be empty, see AddProposedLabels). `pyramid` and `carrier` are the
+// caller's, for their buffers. Throws std::exception when it can't be built, Cancelled
 // (between its stages) once `stop` is requested.
 std::shared_ptr<LabelAssist> BuildLabelAssist(const cv::Mat& picture, const RegionMap* chosen,
                                               std::vector<NeighbourLabels>& neighbours,
                                               const std::vector<cv::Mat>& neighbourPictures,
-                                              const LabelColours& colours, PresegEngine& pyramid,
+                                              const cv::Mat& proposal, const LabelColours& colours,
+                                              PresegEngine& pyramid,
                                               LabelCarrier& carrier, const std::stop_token& stop = {});
 
 // A completion by `assist`: `labels` where `painted` marks, completed, the painted pixels keeping

@@ -92,13 +92,18 @@ std::shared_ptr<const AssistPreparation> FrameAssistant::PrepareHere(
     if (!used.labels.empty()) used.picture = timeline_.FrameAt(neighbour);
     pictures.push_back(used.picture.image);
   }
-  prepared->assist = BuildLabelAssist(frame, chosen.get(), prepared->neighbours, pictures, colours_, pyramid_,
-                                      carrier_);
+  if (proposals_ != nullptr) prepared->proposal = proposals_->Read(timeline_.currentFrame(), frame.size());
+  prepared->assist = BuildLabelAssist(frame, chosen.get(), prepared->neighbours, pictures,
+                                      prepared->proposal.labels, colours_, pyramid_, carrier_);
   return prepared;
 }
 
 bool FrameAssistant::Applies(const AssistPreparation& prepared, const std::shared_ptr<const RegionMap>& chosen) const {
   if (prepared.assist == nullptr || prepared.pictureSerial != frameSerial_ || prepared.chosen != chosen) return false;
+  const bool sameProposal = proposals_ != nullptr
+                                ? proposals_->StillTheSame(prepared.proposal, timeline_.currentFrame())
+                                : !prepared.proposal.stamp.exists;
+  if (!sameProposal) return false;
   size_t used = 0;
   for (int step : {-1, +1}) {
     const int neighbour = timeline_.currentFrame() + step;

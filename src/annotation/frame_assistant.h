@@ -1,8 +1,9 @@
 // FrameAssistant: label assist for the timeline's current frame, prepared once per frame and presegmentation.
 //
 // Completes a label image of the current frame (see LabelAssist) from what an AssistPreparation holds: the
-// frame, the regions of the published presegmentation, the pyramid regions at their start thresholds, and the
-// stored label images of the frames just before and after it. The preparation is redone only when the frame's
+// frame, the regions of the published presegmentation, the pyramid regions at their start thresholds, the
+// stored label images of the frames just before and after it, and the frame's proposal when there is a proposal
+// folder. The preparation is redone only when the frame's
 // picture or the published presegmentation changed; each completion after that costs one walk. A supplier (the
 // labeller's worker) may offer a preparation it made ahead: it is taken only when it rests on this very picture,
 // these regions and the label images the folder holds now, and its first completion only for the very label
@@ -27,6 +28,7 @@
 #include "annotation/assist_preparation.h"
 #include "annotation/label_completer.h"
 #include "annotation/label_file.h"
+#include "annotation/proposal_folder.h"
 #include "assist/label_colours.h"
 #include "config/label_set.h"
 #include "preseg/preseg_engine.h"
@@ -54,6 +56,8 @@ class FrameAssistant : public LabelCompleter {
                  const LabelFile* file);
 
   void SetSupplier(AssistSupplier* supplier) { supplier_ = supplier; }
+  // `proposals` may be null: no frame has a proposal.
+  void SetProposals(std::shared_ptr<const ProposalFolder> proposals) { proposals_ = std::move(proposals); }
 
   cv::Mat Complete(const cv::Mat& labels, const cv::Mat& painted) override;
   cv::Mat Confidence() const override { return confidence_; }
@@ -72,6 +76,7 @@ class FrameAssistant : public LabelCompleter {
   std::string labelDir_;
   const LabelFile* file_;
   AssistSupplier* supplier_ = nullptr;
+  std::shared_ptr<const ProposalFolder> proposals_;
   LabelColours colours_;
   std::set<int> framesWithStrayColours_;  // said already
   PresegEngine pyramid_;  // for the pyramid regions at the start thresholds

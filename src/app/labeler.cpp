@@ -57,6 +57,7 @@ void Labeler::StartUp(const std::string& metaPath) {
   timeline_ = std::make_unique<Timeline>(*config_.FILE_TIMELINE);
   timeline_->ReloadMovie();
   LoadLabelSet(*config_.FILE_LABEL_NAMES, labels_);
+  if (config_.DIR_PROPOSAL_IMGS) proposals_ = std::make_shared<ProposalFolder>(*config_.DIR_PROPOSAL_IMGS, labels_);
   timeline_->GoToFrame(0);
 
   const cv::Size frameSize(timeline_->width(), timeline_->height());
@@ -93,7 +94,7 @@ void Labeler::StartUp(const std::string& metaPath) {
   if (!folderLock_->othersNotice().empty()) windows_.ShowMessageBox(folderLock_->othersNotice(), kFileNoticeCaption);
   if (prepareNeighbours_) {
     preparer_ = std::make_unique<NeighbourPreparer>(timeline_->Companion(), *config_.DIR_LABEL_IMGS,
-                                                    LabelColoursOf(labels_));
+                                                    LabelColoursOf(labels_), proposals_);
     preseg_.SetSupplier(preparer_.get());
     FollowSession();
   }
@@ -288,6 +289,7 @@ bool Labeler::EndsDrag(int key) {
     case kKeyEnter:
     case 'p':
     case 'P':
+    case 'm':
     case 'z' - 'a' + 1:
     case 'y' - 'a' + 1:
     case 'd' - 'a' + 1:
@@ -312,6 +314,7 @@ void Labeler::HandleKey(int key) {
     case 'n': GoToNextFrameWithoutLabels(); break;
     case 'p': ProposeLabels(-1); break;
     case 'P': ProposeLabels(+1); break;
+    case 'm': LayProposal(); break;
     case 'c': ChangeFrame(0); break;
     case kKeyEnter: AcceptFrame(); break;
     case 'u': ShowLargestUnsureArea(); break;
@@ -379,6 +382,7 @@ void Labeler::ToggleAssist() {
       assistant_ = std::make_unique<FrameAssistant>(*timeline_, preseg_, labels_, *config_.DIR_LABEL_IMGS,
                                                     &labelImages_->file());
       assistant_->SetSupplier(preparer_.get());
+      assistant_->SetProposals(proposals_);
     }
     labelImages_->SetCompleter(assistant_.get());
     std::printf("Label assist on.\n");
@@ -453,11 +457,41 @@ void Labeler::ProposeLabels(int from) {
   cv::Mat carried = CarryLabels(labels, FlowBetween(timeline_->delivered(), sourcePicture));
   preseg_.UpdatePresegmentation(timeline_->frame(), current, 0);
   if (std::shared_ptr<const RegionMap> regions = preseg_.Regions()) carried = SnapToRegions(carried, *regions);
-  strokes_.AddCarriedLabels(std::move(carried), FormatPresegParams(preseg_.currentPreseg()));
+  AddLabelsAsStroke(std::move(carried));
+  std::printf("Carried the labels of frame %d to frame %d.\n", source, current);
+}
+
+// Lays the frame's proposal (see ProposalFolder) over it as one stroke, as "p" lays carried labels: it labels
+// only what is unlabelled, and is undone, redone, cleared and saved like the others.
+void Labeler::LayProposal() {
+  const int current = timeline_->currentFrame();
+  if (proposals_ == nullptr) {
+    std::printf("No proposals: the meta file names no DIR_PROPOSAL_IMGS.\n");
+    return;
+  }
+  Proposal proposal = proposals_->Read(current, timeline_->frame().size());
+  if (!proposal.problem.empty()) {
+    std::printf("The proposal of frame %d, %s, can't be used: it %s.\n", current,
+                LabelImagePath(proposals_->dir(), current).c_str(), proposal.problem.c_str());
+    return;
+  }
+  if (proposal.labels.empty()) {
+    std::printf("No proposal of frame %d in %s.\n", current, proposals_->dir().c_str());
+    return;
+  }
+  AddLabelsAsStroke(std::move(proposal.labels));
+  std::printf("Laid the proposal of frame %d over it%s.\n", current,
+              proposal.unknown > 0
+                  ? (", " + std::to_string(proposal.unknown) + " pixels of colours or numbers no label has left out")
+                        .c_str()
+                  : "");
+}
+
+void Labeler::AddLabelsAsStroke(cv::Mat labels) {
+  strokes_.AddCarriedLabels(std::move(labels), FormatPresegParams(preseg_.currentPreseg()));
   labelImages_->RenderWorking();
   labelImages_->Commit();
   composer_->RedrawLabelWindow();
-  std::printf("Carried the labels of frame %d to frame %d.\n", source, current);
 }
 
 // The picture the worker read for a neighbour (so that what it prepared for that picture applies), else the

@@ -16,6 +16,7 @@
 #include "annotation/label_folder_lock.h"
 #include "annotation/label_images.h"
 #include "annotation/mouse_interaction.h"
+#include "annotation/proposal_folder.h"
 #include "annotation/redraw_requests.h"
 #include "annotation/stroke_store.h"
 #include "app/display_scale.h"
@@ -80,6 +81,8 @@ class Labeler {
   void SelectLabelByHotKey(int digit);
   void StepPresegSetting(int step);
   void ProposeLabels(int from);
+  void LayProposal();
+  void AddLabelsAsStroke(cv::Mat labels);
   DeliveredFrame PictureOf(int frame);
   cv::Mat GreyFrame(const DeliveredFrame& picture);
   cv::Mat FlowBetween(const DeliveredFrame& to, const DeliveredFrame& from);
@@ -104,6 +107,7 @@ class Labeler {
   RedrawRequests redraws_;
   PointerState pointer_;
   std::unique_ptr<LabelFolderLock> folderLock_;
+  std::shared_ptr<const ProposalFolder> proposals_;  // when the meta file names a proposal folder
   std::unique_ptr<FrameAssistant> assistant_;  // created at the first "a"
   std::unique_ptr<LabelImages> labelImages_;
   std::unique_ptr<WindowComposer> composer_;

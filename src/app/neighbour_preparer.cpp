@@ -53,9 +53,10 @@ class NeighbourPreparer::Worker {
 };
 
 NeighbourPreparer::NeighbourPreparer(std::unique_ptr<Timeline> companion, std::string labelDir,
-                                     LabelColours colours)
+                                     LabelColours colours, std::shared_ptr<const ProposalFolder> proposals)
     : worker_(std::make_unique<Worker>(std::move(companion))),
       labelDir_(std::move(labelDir)),
+      proposals_(std::move(proposals)),
       colours_(std::move(colours)),
       thread_([this] { Run(); }) {}
 
@@ -359,8 +360,10 @@ std::shared_ptr<const AssistPreparation> NeighbourPreparer::PrepareAssist(const 
     }
     pictures.push_back(used.picture.image);
   }
+  if (proposals_ != nullptr) prepared->proposal = proposals_->Read(step.frame, size);
   prepared->assist = BuildLabelAssist(inputs.picture.image, inputs.chosen.get(), prepared->neighbours, pictures,
-                                      colours_, worker_->engine, worker_->carrier, inputs.stop);
+                                      prepared->proposal.labels, colours_, worker_->engine, worker_->carrier,
+                                      inputs.stop);
   prepared->stored = ReadStoredLabels(labelDir_, step.frame, size, prepared->storedPainted);
   prepared->storedStrayPixels =
       CompleteWith(*prepared->assist, colours_, prepared->stored, prepared->storedPainted, prepared->first);

@@ -65,8 +65,10 @@ class NeighbourPreparer : public SegmentationSupplier, public AssistSupplier {
   };
 
   // Reads frames through `companion` (see Timeline::Companion), which it owns and uses on the worker only, and
-  // label images from `labelDir`, whose colours `colours` maps for the assist.
-  NeighbourPreparer(std::unique_ptr<Timeline> companion, std::string labelDir, LabelColours colours);
+  // label images from `labelDir`, whose colours `colours` maps for the assist, and proposals from `proposals`
+  // (may be null), which it shares with the foreground.
+  NeighbourPreparer(std::unique_ptr<Timeline> companion, std::string labelDir, LabelColours colours,
+                    std::shared_ptr<const ProposalFolder> proposals = nullptr);
   ~NeighbourPreparer() override;
   NeighbourPreparer(const NeighbourPreparer&) = delete;
   NeighbourPreparer& operator=(const NeighbourPreparer&) = delete;
@@ -155,6 +157,7 @@ class NeighbourPreparer : public SegmentationSupplier, public AssistSupplier {
 
   std::unique_ptr<Worker> worker_;  // the worker's own timeline, engine, flow and generator
   const std::string labelDir_;
+  const std::shared_ptr<const ProposalFolder> proposals_;
   const LabelColours colours_;
   Mutex mutex_;
   std::condition_variable_any changed_;  // a new situation, or stop

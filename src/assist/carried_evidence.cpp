@@ -95,4 +95,15 @@ CarriedLabels CarryFromNeighbours(const cv::Mat& grey, const std::vector<Labelle
   return result;
 }
 
+void AddProposedLabels(CarriedLabels& carried, const cv::Mat& proposal) {
+  if (carried.all.empty()) {
+    carried.all = cv::Mat::zeros(proposal.size(), CV_8UC3);
+    carried.reliable = cv::Mat::zeros(proposal.size(), CV_8UC3);
+  }
+  cv::Mat disagreement = cv::Mat::zeros(proposal.size(), CV_8U);
+  Merge(carried.all, proposal, nullptr);
+  Merge(carried.reliable, WithoutBoundaryBand(proposal), &disagreement);
+  carried.reliable.setTo(cv::Scalar::all(0), disagreement);
+}
+
 }  // namespace labeler

@@ -37,6 +37,11 @@ struct CarriedLabels {
 CarriedLabels CarryFromNeighbours(const cv::Mat& grey, const std::vector<LabelledNeighbour>& neighbours,
                                   LabelCarrier& carrier, const cv::Mat& picture = {});
 
+// Adds `proposal`, labels proposed for this very frame (a model's prediction; label colours, black none), to
+// `carried` as one more neighbour that needs no carrying: its boundaries cut the cells, it is evidence away from
+// them, and where it and the reliable carried labels disagree, neither counts.
+void AddProposedLabels(CarriedLabels& carried, const cv::Mat& proposal);
+
 }  // namespace labeler
 
 #endif  // LABELER_ASSIST_CARRIED_EVIDENCE_H_

@@ -151,6 +151,8 @@ void ReadMetaFile(MetaConfig& config, const std::string& path) {
         ReadIntValue(in, "LABELER_VERSION", config.LABELER_VERSION, path);
       } else if (token == "DIR_LABEL_IMGS") {
         ReadTextValue(in, "DIR_LABEL_IMGS", config.DIR_LABEL_IMGS, path);
+      } else if (token == "DIR_PROPOSAL_IMGS") {
+        ReadTextValue(in, "DIR_PROPOSAL_IMGS", config.DIR_PROPOSAL_IMGS, path);
       } else if (token == "FILE_TIMELINE") {
         ReadTextValue(in, "FILE_TIMELINE", config.FILE_TIMELINE, path);
       } else if (token == "FILE_TIMELINE_JUMPBY") {

@@ -1,6 +1,6 @@
 // The meta file: the one configuration of a labelling run.
 //
-// A meta file is a stream of white-space-separated tokens. Seven keys are recognised, each followed by its
+// A meta file is a stream of white-space-separated tokens. Eight keys are recognised, each followed by its
 // value; "#" and "//" standing alone start a comment to the end of the line; every other token is skipped.
 // ReadMetaFile fills a MetaConfig from it; RequireMetaKeys then checks that the keys the labeller uses are there.
 #ifndef LABELER_CONFIG_META_FILE_H_
@@ -21,6 +21,7 @@ struct MetaConfig {
   std::optional<int> MAX_WINDOW_DIM;           // largest dimension of the rescaled window
   std::optional<std::string> FILE_LABEL_NAMES; // the label-names file
   std::optional<std::string> DIR_LABEL_IMGS;   // folder of the label images, no trailing separator
+  std::optional<std::string> DIR_PROPOSAL_IMGS;  // optional: folder of proposed label images (see ProposalFolder)
 };
 
 // Text values hold at most this many characters.

@@ -27,7 +27,8 @@ TEST(MetaFile, ReadsEveryKeyOfATypicalFile) {
       "FILE_LABEL_NAMES labels.txt\n"
       "DIR_LABEL_IMGS out\n"
       "FILE_TIMELINE_JUMPBY 10\n"
-      "MAX_WINDOW_DIM 400\n");
+      "MAX_WINDOW_DIM 400\n"
+      "DIR_PROPOSAL_IMGS predictions\n");
   EXPECT_EQ(config.FILE_IN, "in.avi");
   EXPECT_EQ(config.LABELER_VERSION, 2);
   EXPECT_EQ(config.FILE_TIMELINE, "clip.avi");
@@ -35,6 +36,7 @@ TEST(MetaFile, ReadsEveryKeyOfATypicalFile) {
   EXPECT_EQ(config.DIR_LABEL_IMGS, "out");
   EXPECT_EQ(config.FILE_TIMELINE_JUMPBY, 10);
   EXPECT_EQ(config.MAX_WINDOW_DIM, 400);
+  EXPECT_EQ(config.DIR_PROPOSAL_IMGS, "predictions");
 }
 
 TEST(MetaFile, EmptyOrCommentOnlyFilesSetNothing) {
