@@ -26,29 +26,24 @@ struct ToolRun {
   std::string output;
 };
 
-// Runs labeler-tool; its standard error is kept apart when `errors` is given, else mixed into the output.
-inline ToolRun RunTool(const std::string& arguments, std::string* errors = nullptr) {
+// Runs `command` through the shell; its standard error is kept apart when `errors` is given, else mixed into
+// the output.
+inline ToolRun RunCommand(const std::string& command, std::string* errors = nullptr) {
   TempDir scratch;
   const std::string errorFile = scratch.File("stderr");
-  std::string command = LABELER_TOOL;
-  command += " ";
-  command += arguments;
-  if (errors != nullptr) {
-    command += " 2>";
-    command += errorFile;
-  } else {
-    command += " 2>&1";
-  }
-  FILE* pipe = popen(command.c_str(), "r");
+  const std::string redirected = command + (errors != nullptr ? " 2>" + errorFile : std::string(" 2>&1"));
+  FILE* pipe = popen(redirected.c_str(), "r");
   std::string output;
   char buffer[512];
   while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
   int raw = pclose(pipe);
-  if (errors != nullptr) {
-    std::ifstream in(errorFile);
-    *errors = std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  if (errors != nullptr) *errors = ReadFile(errorFile);
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, output};
+}
+
+// Runs labeler-tool with `arguments`, as RunCommand does.
+inline ToolRun RunTool(const std::string& arguments, std::string* errors = nullptr) {
+  return RunCommand(std::string(LABELER_TOOL) + " " + arguments, errors);
 }
 
 // A project whose label images are written by the test: labels road (index 0), car (1), and a still list of

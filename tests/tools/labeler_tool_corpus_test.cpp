@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <cstdlib>
 #include <filesystem>
@@ -13,46 +12,21 @@
 #include <vector>
 
 #include "annotation/label_images.h"
+#include "support/corpus.h"
 #include "support/temp_dir.h"
 #include "support/tool_run.h"
 
 namespace labeler {
 namespace {
 
+using testing::Clip;
 using testing::ExportProject;
+using testing::FilesUnder;
+using testing::ParseJson;
 using testing::ReadFile;
 using testing::RunTool;
 using testing::TempDir;
 using testing::ToolRun;
-
-// Every file under `folder`, by path relative to it, with its bytes.
-std::map<std::string, std::string> FilesUnder(const std::string& folder) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-    if (entry.is_regular_file()) {
-      files[std::filesystem::relative(entry.path(), folder).string()] = ReadFile(entry.path().string());
-    }
-  }
-  return files;
-}
-
-QJsonObject ParseJson(const std::string& text) {
-  QJsonParseError error;
-  const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
-  EXPECT_EQ(error.error, QJsonParseError::NoError) << text;
-  return document.object();
-}
-
-// A clip of 12 frames, `name`.meta, whose label images differ from frame to frame, so that a mask written for
-// the wrong frame shows.
-class Clip : public ExportProject {
- public:
-  Clip(const std::string& name, const std::vector<int>& frames) : ExportProject("= 1 road 128 64 128\ncar 0 0 142\n", 12) {
-    named = dir.Write(name + ".meta", ReadFile(meta));
-    for (int frame : frames) WriteLabelImage(frame, cv::Vec3b(142, 0, 0), {6 + frame % 4, frame % 4});
-  }
-  std::string named;
-};
 
 // Four jobs over two clips export, between them, exactly what one job exports: the same files with the same
 // bytes, each mask written by one job only, and the class lists of each clip by every job alike.
