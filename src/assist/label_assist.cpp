@@ -1,6 +1,8 @@
 #include "assist/label_assist.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <limits>
 
 #include "assist/completion_confidence.h"
 
@@ -13,6 +15,8 @@ constexpr float kCarriedWeight = 1.0f;
 // How a cell's look counts, per pixel, and how close in CIE Lab two looks must be to count as alike.
 constexpr float kLookAlikeWeight = 0.5f;
 constexpr float kLookAlike = 6.0f;
+// How much nearer a look must be to one label's examples than to any other label's to speak for it.
+constexpr float kLookAlikeMargin = 4.0f;
 
 uint32_t Code(const cv::Vec3b& colour) { return colour[0] | (colour[1] << 8) | (colour[2] << 16); }
 
@@ -98,7 +102,9 @@ Evidence GatherEvidence(const RegionGraph& graph, const cv::Mat& labels, const c
 // than kLookAlike) is told so, weakly: edges still decide within a smooth area, but a speck walled in by edges
 // (the next lane dash, the next window of a car) takes the label of what it looks like rather than of what
 // surrounds it. Cells with carried evidence are left to it, and cells painted only in part are no example: in
-// both the look misled more than it helped.
+// both the look misled more than it helped. Nor does a look that examples of two labels come near to decide
+// anything (dark twigs look like an animal's dark fur painted elsewhere, and like the dark windows painted as
+// background): the nearest example of every other label must be kLookAlikeMargin times farther.
 void AddLookAlikes(const RegionGraph& graph, Evidence& evidence) {
   const std::vector<cv::Vec3f>& colours = graph.meanColours();
   const std::vector<int>& areas = graph.areas();
@@ -112,19 +118,25 @@ void AddLookAlikes(const RegionGraph& graph, Evidence& evidence) {
     examples.emplace_back(colours[cell], label);
   }
   if (examples.empty()) return;
+  std::vector<float> nearestOfLabel(evidence.perLabel.size());
   for (int cell = 0; cell < graph.nodeCount(); ++cell) {
     if (evidence.HasAny(cell)) continue;
-    float nearest = kLookAlike * kLookAlike;
-    int label = -1;
+    std::fill(nearestOfLabel.begin(), nearestOfLabel.end(), std::numeric_limits<float>::max());
     for (const auto& [colour, exampleLabel] : examples) {
       const cv::Vec3f difference = colour - colours[cell];
-      const float distance = difference.dot(difference);
-      if (distance < nearest) {
-        nearest = distance;
-        label = exampleLabel;
+      nearestOfLabel[exampleLabel] = std::min(nearestOfLabel[exampleLabel], difference.dot(difference));
+    }
+    const auto nearest = std::min_element(nearestOfLabel.begin(), nearestOfLabel.end());
+    if (*nearest >= kLookAlike * kLookAlike) continue;
+    const int label = static_cast<int>(nearest - nearestOfLabel.begin());
+    bool clear = true;
+    for (size_t other = 0; other < nearestOfLabel.size(); ++other) {
+      if (static_cast<int>(other) != label &&
+          nearestOfLabel[other] <= kLookAlikeMargin * kLookAlikeMargin * *nearest) {
+        clear = false;
       }
     }
-    if (label >= 0) evidence.perLabel[label][cell] += kLookAlikeWeight * static_cast<float>(areas[cell]);
+    if (clear) evidence.perLabel[label][cell] += kLookAlikeWeight * static_cast<float>(areas[cell]);
   }
 }
 

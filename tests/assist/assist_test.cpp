@@ -85,6 +85,25 @@ TEST(LabelAssist, StrokesSpreadWithinEdgesAndToWhatLooksAlike) {
   EXPECT_EQ(cv::norm(assist.Complete(strokes.labels, strokes.painted).labels, expected, cv::NORM_INF), 0);
 }
 
+// A look that painted examples of two labels share decides nothing: the speck between a painted dash and a
+// painted car of nearly its grey takes the label around it, as it would with no example at all.
+TEST(LabelAssist, ALookNearExamplesOfTwoLabelsIsNoEvidence) {
+  cv::Mat frame(60, 100, CV_8UC3, cv::Scalar(90, 90, 90));
+  const cv::Rect dash(10, 20, 8, 8), car(40, 20, 8, 8), speck(70, 20, 8, 8);
+  frame(dash).setTo(cv::Scalar(235, 235, 235));
+  frame(car).setTo(cv::Scalar(230, 230, 230));
+  frame(speck).setTo(cv::Scalar(233, 233, 233));
+  LabelAssist assist({frame, {RegionMap(frame).ids()}, {}});
+  Strokes strokes(frame.size());
+  strokes.Disc({14, 24}, 4, kLane);
+  strokes.Disc({44, 24}, 4, kCar);
+  strokes.Disc({50, 50}, 3, kRoad);
+  const cv::Mat completed = assist.Complete(strokes.labels, strokes.painted).labels;
+  EXPECT_EQ(completed.at<cv::Vec3b>(24, 74), kRoad);
+  EXPECT_EQ(completed.at<cv::Vec3b>(21, 11), kLane);
+  EXPECT_EQ(completed.at<cv::Vec3b>(21, 41), kCar);
+}
+
 // Black is a label like any other once painted: a black stroke on the dark half of a frame and a car stroke on
 // its light half give each half its stroke's label, and what the labels hold where nothing is painted is no
 // evidence.
