@@ -2,6 +2,7 @@
 #ifndef LABELER_TOOLS_COMMAND_SUPPORT_H_
 #define LABELER_TOOLS_COMMAND_SUPPORT_H_
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
@@ -36,6 +37,17 @@ inline int IntOption(int argc, char** argv, int& i, int low, int high, const cha
 inline std::string TextOption(int argc, char** argv, int& i, const char* usage) {
   if (i + 1 >= argc) throw FatalError(ErrorLine(std::string(argv[i]) + " needs a value") + usage);
   return argv[++i];
+}
+
+// The text of a FatalError as a clause of another line: without its error prefix and its line ends.
+inline std::string FailureReason(const FatalError& failure) {
+  std::string prefix = ErrorLine("");
+  prefix.pop_back();
+  std::string text = failure.what();
+  if (text.rfind(prefix, 0) == 0) text.erase(0, prefix.size());
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
 }
 
 }  // namespace labeler::tool

@@ -11,7 +11,7 @@ int SegmentCommand(int argc, char** argv);
 // export --meta FILE.meta [--meta FILE.meta...] --out DIR [--unlabelled N] [--frames] [--format index|palette]
 //        [--shard K/N] [--json]
 int ExportCommand(int argc, char** argv);
-// stats --meta FILE.meta [--meta FILE.meta...] [--csv | --json] [--shard K/N]
+// stats --meta FILE.meta [--meta FILE.meta...] [--csv | --json] [--shard K/N | --report DIR]
 int StatsCommand(int argc, char** argv);
 // carry --meta FILE.meta [--truth DIR] [--every K] [--steps N]
 int CarryCommand(int argc, char** argv);
@@ -49,9 +49,11 @@ inline constexpr const char* kAssistUsage =
     "  labeller's label assist does, with presegmentation setting S (0 none, the default) and the stored label\n"
     "  images of frames N - 1 and N + 1; SURE.png: how sure each pixel is, grey, 255 painted, 0 no evidence\n";
 inline constexpr const char* kStatsUsage =
-    "usage: labeler-tool stats --meta FILE.meta [--meta FILE.meta...] [--csv | --json] [--shard K/N]\n"
+    "usage: labeler-tool stats --meta FILE.meta [--meta FILE.meta...] [--csv | --json]\n"
+    "                          [--shard K/N | --report DIR]\n"
     "  per frame: whether it has a label image and the share of each label; totals at the end;\n"
-    "  the conflict files beside the label images; --shard K/N: every N-th frame from the K-th\n";
+    "  the conflict files beside the label images; --shard K/N: every N-th frame from the K-th;\n"
+    "  --report DIR: DIR/index.html, a page with a chart along each clip and pictures beside it\n";
 
 }  // namespace labeler::tool
 

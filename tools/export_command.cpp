@@ -17,12 +17,11 @@
 #include <vector>
 
 #include "common/files.h"
-#include "common/quiet_console.h"
-#include "timeline/timeline.h"
 #include "tools/command_support.h"
 #include "tools/commands.h"
 #include "annotation/label_images.h"
 #include "tools/corpus.h"
+#include "tools/frame_pictures.h"
 #include "tools/json_object.h"
 #include "tools/label_project.h"
 #include "tools/mask_png.h"
@@ -132,17 +131,6 @@ bool FoldersOverlap(const std::string& a, const std::string& b) {
   return within(first, second) || within(second, first);
 }
 
-// The text of a FatalError as a clause of another line: without its error prefix and its line ends.
-std::string Reason(const FatalError& failure) {
-  std::string prefix = ErrorLine("");
-  prefix.pop_back();
-  std::string text = failure.what();
-  if (text.rfind(prefix, 0) == 0) text.erase(0, prefix.size());
-  std::replace(text.begin(), text.end(), '\n', ' ');
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
-}
-
 // A mask that failed to export must not stay behind from an earlier export, looking current.
 std::string RemoveStaleMask(const std::string& path) {
   std::error_code error;
@@ -160,35 +148,24 @@ std::vector<Failure> ExportFrames(const std::string& timelinePath, const std::ve
   std::vector<Failure> problems;
   std::error_code error;
   std::filesystem::create_directories(folder, error);
-  std::unique_ptr<Timeline> timeline;
-  {
-    QuietConsole quiet;  // the timeline's own console lines are not this command's output
-    try {
-      timeline = std::make_unique<Timeline>(timelinePath);
-      timeline->ReloadMovie();
-    } catch (const FatalError& failure) {
-      return {{"", "cannot read the frames: " + Reason(failure)}};
-    }
+  std::unique_ptr<FramePictures> pictures;
+  try {
+    pictures = std::make_unique<FramePictures>(timelinePath);
+  } catch (const FatalError& failure) {
+    return {{"", "cannot read the frames: " + FailureReason(failure)}};
   }
   const size_t batch = 2 * std::max(1u, std::thread::hardware_concurrency());
   for (size_t first = 0; first < frames.size(); first += batch) {
     std::vector<std::pair<std::string, cv::Mat>> read;  // path and picture
     for (size_t i = first; i < std::min(frames.size(), first + batch); ++i) {
-      const int frame = frames[i];
-      const std::string path = LabelImagePath(folder.string(), frame);
-      cv::Mat image;
-      try {
-        QuietConsole quiet;
-        if (frame < timeline->frameCount()) image = timeline->GoToFrame(frame);
-      } catch (const FatalError& failure) {
-        problems.push_back({path, Reason(failure)});
-        continue;
+      const std::string path = LabelImagePath(folder.string(), frames[i]);
+      std::string reason;
+      cv::Mat image = pictures->Read(frames[i], reason);
+      if (image.empty()) {
+        problems.push_back({path, reason});
+      } else {
+        read.emplace_back(path, std::move(image));
       }
-      if (image.empty() || timeline->currentFrame() != frame) {
-        problems.push_back({path, "frame " + std::to_string(frame) + " can't be read from " + timelinePath});
-        continue;
-      }
-      read.emplace_back(path, image.clone());  // the timeline may reuse its picture for the next frame
     }
     done += static_cast<int>(std::min(frames.size(), first + batch) - first - read.size());
     std::vector<std::string> reasons(read.size());

@@ -5,7 +5,7 @@
 //   labeler-tool export --meta FILE.meta [--meta ...] --out DIR [--unlabelled N] [--frames] [--format F]
 //                       [--shard K/N] [--json]
 //   labeler-tool import --meta FILE.meta --masks DIR [--index] [--replace] [--shard K/N] [--json]
-//   labeler-tool stats --meta FILE.meta [--meta ...] [--csv | --json] [--shard K/N]
+//   labeler-tool stats --meta FILE.meta [--meta ...] [--csv | --json] [--shard K/N | --report DIR]
 //   labeler-tool carry --meta FILE.meta [--truth DIR] [--every K] [--steps N]
 //   labeler-tool assist --meta FILE.meta --frame N --strokes PAINTED.png --out OUT.png [--confidence SURE.png]
 //                       [--setting S]

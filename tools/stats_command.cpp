@@ -1,6 +1,7 @@
 // labeler-tool stats: how much of the footage is labelled, frame by frame and in total, and which conflict files
 // wait beside the label images. Several meta files give one block per clip; --shard K/N takes the job's share
-// of the corpus's timeline frames.
+// of the corpus's timeline frames; --report DIR writes the same as a page to read in a browser, with a chart
+// along each clip and pictures of its least labelled frames and conflict files.
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "timeline/timeline.h"
+#include "tools/clip_stats.h"
 #include "tools/command_support.h"
 #include "tools/commands.h"
 #include "annotation/label_images.h"
@@ -17,6 +19,7 @@
 #include "tools/label_project.h"
 #include "tools/run_report.h"
 #include "tools/shard.h"
+#include "tools/stats_report.h"
 
 namespace labeler::tool {
 namespace {
@@ -26,6 +29,7 @@ struct StatsOptions {
   bool csv = false;
   bool json = false;
   Shard shard;
+  std::string report;  // the folder of the report page, when one is asked for
 };
 
 StatsOptions ParseStatsOptions(int argc, char** argv) {
@@ -40,22 +44,20 @@ StatsOptions ParseStatsOptions(int argc, char** argv) {
       options.json = true;
     } else if (arg == "--shard") {
       options.shard = ParseShard(TextOption(argc, argv, i, kStatsUsage));
+    } else if (arg == "--report") {
+      options.report = TextOption(argc, argv, i, kStatsUsage);
     } else {
       throw FatalError(ErrorLine("unexpected argument " + arg) + kStatsUsage);
     }
   }
   if (options.metas.empty()) throw FatalError(ErrorLine("--meta is required") + kStatsUsage);
   if (options.csv && options.json) throw FatalError(ErrorLine("--csv and --json exclude each other") + kStatsUsage);
+  // A shard's share is every N-th frame: the report's chart and totals would be of none of the clips.
+  if (!options.report.empty() && !options.shard.IsWhole()) {
+    throw FatalError(ErrorLine("--report pictures whole clips; run it without --shard"));
+  }
   return options;
 }
-
-struct FrameStats {
-  bool labelled = false;
-  long long pixels = 0;
-  LabelCounts counts;
-  long long painted = 0;    // pixels painted by hand, as the label folder's record says
-  long long completed = 0;  // pixels labelled by label assist
-};
 
 // Of the pixels of a saved label image, how many were painted by hand and how many completed.
 void CountPainted(const cv::Mat& image, const std::string& labelDir, int frame, FrameStats& row) {
@@ -63,21 +65,6 @@ void CountPainted(const cv::Mat& image, const std::string& labelDir, int frame, 
   row.painted = cv::countNonZero(painted);
   row.completed = cv::countNonZero(NonBlackPixels(image) & ~painted);
 }
-
-// One clip of the corpus as stats sees it: its label images and conflict files, and the rows of this shard's
-// share of its timeline frames.
-struct StatsClip {
-  std::string meta;
-  std::string name;
-  LabelProject project;
-  ColourIndex index;
-  std::map<int, std::string> fileOfFrame;
-  std::vector<std::string> conflicts;  // of the frames in the share
-  std::vector<int> frames;             // the share, ascending
-  std::vector<FrameStats> rows;        // one per frame of the share
-  FrameStats total;
-  int labelledFrames = 0;
-};
 
 StatsClip OpenClip(const std::string& meta, const std::string& name) {
   LabelProject project = LoadLabelProject(meta, true);
@@ -119,7 +106,7 @@ void TakeShare(std::vector<StatsClip>& clips, const Shard& shard) {
       if (shard.Takes(offset + frame)) share.push_back(frame);
     }
     for (const LabelImageFile& file : FindConflictFiles(*clip.project.config.DIR_LABEL_IMGS)) {
-      if (shard.Takes(offset + file.frame)) clip.conflicts.push_back(file.path);
+      if (shard.Takes(offset + file.frame)) clip.conflicts.push_back(file);
     }
     clip.frames = std::move(share);
     clip.rows.resize(clip.frames.size());
@@ -172,8 +159,6 @@ void SumRows(StatsClip& clip) {
     clip.total.completed += stats.completed;
   }
 }
-
-double Share(long long part, long long whole) { return whole > 0 ? static_cast<double>(part) / whole : 0.0; }
 
 // `prefix` begins every row: the clip's name and a comma when the rows of several clips are printed together.
 void PrintCsv(const StatsClip& clip, const std::string& prefix, bool header) {
@@ -258,7 +243,7 @@ void PrintConflicts(const std::vector<StatsClip>& clips, std::FILE* stream) {
   if (count == 0) return;
   std::fprintf(stream, "%zu conflict file%s to reconcile:\n", count, count == 1 ? "" : "s");
   for (const StatsClip& clip : clips) {
-    for (const std::string& path : clip.conflicts) std::fprintf(stream, "  %s\n", path.c_str());
+    for (const LabelImageFile& file : clip.conflicts) std::fprintf(stream, "  %s\n", file.path.c_str());
   }
 }
 
@@ -269,7 +254,7 @@ std::string ClipJson(const StatsClip& clip) {
         JsonObject().Add("name", clip.project.labels[l].name).Add("pixels", clip.total.counts.perLabel[l]).Text());
   }
   std::vector<std::string> conflicts;
-  for (const std::string& path : clip.conflicts) conflicts.push_back(JsonQuoted(path));
+  for (const LabelImageFile& file : clip.conflicts) conflicts.push_back(JsonQuoted(file.path));
   return JsonObject()
       .Add("meta", clip.meta)
       .Add("name", clip.name)
@@ -323,16 +308,22 @@ void PrintHuman(const std::vector<StatsClip>& clips, bool csv) {
 }  // namespace
 
 // Per frame of the timeline: whether it has a label image and the share of each label's pixels; the totals
-// are over the pixels of all labelled frames.
+// are over the pixels of all labelled frames. With --report the page takes the table's place.
 int StatsCommand(int argc, char** argv) {
   const StatsOptions options = ParseStatsOptions(argc, argv);
   std::vector<StatsClip> clips = OpenClips(options.metas);
   if (options.csv) CheckSameLabels(clips);
+  if (!options.report.empty()) CreateOutputFolder(options.report);
   TakeShare(clips, options.shard);
-  const std::vector<Failure> failures = CountShare(clips);
+  std::vector<Failure> failures = CountShare(clips);
   for (StatsClip& clip : clips) SumRows(clip);
+  if (!options.report.empty()) {
+    for (Failure& failure : WriteStatsReport(options.report, clips)) failures.push_back(std::move(failure));
+  }
   if (options.json) {
     PrintJson(clips, options.shard, failures);
+  } else if (!options.report.empty() && !options.csv) {
+    std::printf("Report written to %s\n", StatsReportPage(options.report).c_str());
   } else {
     PrintHuman(clips, options.csv);
   }

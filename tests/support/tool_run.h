@@ -1,4 +1,4 @@
-// Running labeler-tool as a program from a test, and a small labelling project for export and stats to read.
+// Running labeler-tool as a program from a test, and small labelling projects for export and stats to read.
 #ifndef LABELER_TESTS_SUPPORT_TOOL_RUN_H_
 #define LABELER_TESTS_SUPPORT_TOOL_RUN_H_
 
@@ -13,6 +13,7 @@
 
 #include "annotation/label_images.h"
 #include "support/temp_dir.h"
+#include "support/test_media.h"
 
 namespace labeler::testing {
 
@@ -74,6 +75,24 @@ class ExportProject {
   }
   TempDir dir;
   std::string meta;
+};
+
+// A project for stats --report: ExportProject's four frames as stills (IndexedFrame, 10 x 4) and a third label
+// whose name, "a<&>b", must be escaped on a page. Frames 0, 2 and 3 have label images (frame 3 with one pixel of
+// a<&>b, at the lower right), and frame 2 a conflict file: its label image with the car columns left black.
+class ReportProject : public ExportProject {
+ public:
+  ReportProject() : ExportProject("= 1 road 128 64 128\ncar 0 0 142\na<&>b 0 255 0\n") {
+    for (int i = 0; i < 4; ++i) cv::imwrite(dir.File(std::to_string(i) + ".png"), IndexedFrame(i, {10, 4}));
+    WriteLabelImage(0);
+    WriteLabelImage(2);
+    WriteLabelImage(3, cv::Vec3b(0, 255, 0));
+    cv::Mat conflict = cv::imread(LabelImagePath(dir.File("labels"), 2));
+    conflict.colRange(4, 6).setTo(cv::Scalar(0, 0, 0));
+    cv::imwrite(dir.File("labels/frame-000002.conflict-1.png"), conflict);
+  }
+  // The folder the tests write the report into.
+  std::string Report() const { return dir.File("report"); }
 };
 
 }  // namespace labeler::testing
