@@ -101,7 +101,7 @@ std::string HexColour(const LabelInfo& label) {
 }
 
 // A share of a frame's pixels (or of all pixels of the labelled frames), with its colour on the page.
-struct Part {
+struct PixelShare {
   std::string name;
   std::string colour;
   long long pixels;
@@ -109,8 +109,8 @@ struct Part {
 
 // In the order the chart stacks them from its top: each label, pixels of unknown colours (when there are any),
 // unlabelled pixels, so that the unlabelled shares of all frames stand on the same foot.
-std::vector<Part> Parts(const LabelSet& labels, const FrameStats& stats) {
-  std::vector<Part> parts;
+std::vector<PixelShare> SharesOf(const LabelSet& labels, const FrameStats& stats) {
+  std::vector<PixelShare> parts;
   for (size_t l = 0; l < labels.size(); ++l) {
     parts.push_back({labels[l].name, HexColour(labels[l]), stats.counts.perLabel[l]});
   }
@@ -125,7 +125,7 @@ std::string FrameColumn(const StatsClip& clip, size_t row) {
   std::string shares;
   std::string rects;
   double top = 0;
-  for (const Part& part : Parts(clip.project.labels, stats)) {
+  for (const PixelShare& part : SharesOf(clip.project.labels, stats)) {
     if (part.pixels == 0) continue;
     const double height = 100 * Share(part.pixels, stats.pixels);
     char rect[128];
@@ -167,7 +167,7 @@ std::string Summary(const StatsClip& clip) {
 
 std::string TotalsTable(const StatsClip& clip) {
   std::string html = "<table>\n<tr><th>label</th><th>colour</th><th>pixels</th><th>share</th></tr>\n";
-  for (const Part& part : Parts(clip.project.labels, clip.total)) {
+  for (const PixelShare& part : SharesOf(clip.project.labels, clip.total)) {
     html += "<tr><td>" + Escaped(part.name) + "</td><td><span class=\"swatch\" style=\"background:" + part.colour +
             "\"></span></td><td>" + Grouped(part.pixels) + "</td><td>" +
             Percent(Share(part.pixels, clip.total.pixels)) + "</td></tr>\n";
