@@ -36,8 +36,8 @@ inline constexpr const char* kExportUsage =
 inline constexpr const char* kImportUsage =
     "usage: labeler-tool import --meta FILE.meta --masks DIR [--index] [--replace] [--shard K/N] [--json]\n"
     "  makes DIR/frame-NNNNNN.png (colour masks in the label colours, or with --index label numbers as\n"
-    "  classes.csv numbers them, 255 unlabelled) the label image of frame NNNNNN; frames that have one keep\n"
-    "  it unless --replace\n";
+    "  DIR/classes.csv names them, else in the label file's order; 255 unlabelled) the label image of frame\n"
+    "  NNNNNN; frames that have one keep it unless --replace\n";
 inline constexpr const char* kCarryUsage =
     "usage: labeler-tool carry --meta FILE.meta [--truth DIR] [--every K] [--steps N]\n"
     "  carries the true labels (DIR, else the project's label images) of every K-th frame N frames on (5) and\n"
@@ -47,7 +47,8 @@ inline constexpr const char* kAssistUsage =
     "                           [--confidence SURE.png] [--setting S]\n"
     "  completes the strokes of frame N (black where nothing is painted) over its stored label image as the\n"
     "  labeller's label assist does, with presegmentation setting S (0 none, the default) and the stored label\n"
-    "  images of frames N - 1 and N + 1; SURE.png: how sure each pixel is, grey, 255 painted, 0 no evidence\n";
+    "  images of frames N - 1 and N + 1 (and frame N's proposal, with DIR_PROPOSAL_IMGS); SURE.png: how sure\n"
+    "  each pixel is, grey, 255 painted, 0 no evidence\n";
 inline constexpr const char* kStatsUsage =
     "usage: labeler-tool stats --meta FILE.meta [--meta FILE.meta...] [--csv | --json]\n"
     "                          [--shard K/N | --report DIR]\n"

@@ -4,8 +4,9 @@
 // Each mask DIR/frame-NNNNNN.png of this shard's share is checked against its frame: a mask of another size, of a
 // frame beyond the timeline or another mask's frame, or unreadable is refused, alone. A colour mask (read as the
 // labeller reads label images made elsewhere) keeps its label colours and black; an index mask (--index, 8-bit
-// PNG) gives each pixel the colour of the label of its number, as classes.csv numbers them, 255 and any number no
-// label has being unlabelled. Pixels of colours or numbers no label has are counted per file and
+// PNG) gives each pixel the colour of the label of its number, as DIR/classes.csv names them (so a model trained
+// with its classes in another order still means the right labels) or, without one, in the label file's order,
+// 255 and any number no label has being unlabelled. Pixels of colours or numbers no label has are counted per file and
 // left unlabelled. A frame that has a label image keeps it unless --replace. Label images are written as the
 // labeller writes them, replaced whole, so that `export` (with its default --unlabelled 255) then
 // `import --index` gives back the same label images the labeller saved.
@@ -158,8 +159,9 @@ int ImportCommand(int argc, char** argv) {
   }
   std::error_code error;
   std::filesystem::create_directories(*project.config.DIR_LABEL_IMGS, error);  // a project not yet labelled
-  const MaskReader reader = options.index ? MaskReader(project.labels, NumberingByPosition(project.labels))
-                                           : MaskReader(project.labels);
+  const MaskReader reader = options.index
+                                ? MaskReader(project.labels, NumberingOfMaskFolder(options.masks, project.labels))
+                                : MaskReader(project.labels);
   std::vector<Imported> results(share.size());
   ForEachFrameOnAllCores(static_cast<int>(share.size()), "import",
                          [&](int i) { results[i] = ImportMask(share[i], options, reader, project, frames); });

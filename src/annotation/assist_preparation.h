@@ -57,7 +57,7 @@ struct AssistPreparation {
   uint64_t pictureSerial = 0;
   std::shared_ptr<const RegionMap> chosen;  // the regions of the chosen presegmentation, or none
   std::vector<NeighbourLabels> neighbours;  // the frame before, then the frame after, those within the clip
-  Proposal proposal;                        // the frame's own proposal, when the labeller has a proposal folder
+  Proposal proposal;  // the frame's own proposal as read (its labels dropped once built in), with a proposal folder
   std::shared_ptr<LabelAssist> assist;
 
   // The first completion, when made: of `stored` where `storedPainted` marks.

@@ -29,7 +29,7 @@ cv::Mat FrameAssistant::Complete(const cv::Mat& labels, const cv::Mat& painted) 
   confidence_.release();
   // The presegmentation engine may still hold the frame before's: the completion rests on this frame's.
   preseg_.UpdatePresegmentation(timeline_.frame(), timeline_.currentFrame(), 0);
-  if (Outdated()) Prepare();
+  if (Outdated() || ProposalChanged()) Prepare();
   if (preparation_ == nullptr) throw std::runtime_error("the frame could not be prepared for label assist");
   LabelAssist::Completion completion;
   const AssistPreparation& prepared = *preparation_;
@@ -54,6 +54,13 @@ void FrameAssistant::WarnOfStrayColours(int frame, int strayPixels) {
 
 bool FrameAssistant::Outdated() const {
   return frameSerial_ != timeline_.frameSerial() || presegGeneration_ != preseg_.publishedGeneration();
+}
+
+// A proposal the model writes, or rewrites, while the annotator is on the frame counts from the next completion
+// on. Checked when a completion is asked for, not by Outdated, which the mouse path asks at every move.
+bool FrameAssistant::ProposalChanged() const {
+  return preparation_ != nullptr && proposals_ != nullptr &&
+         !proposals_->StillTheSame(preparation_->proposal, timeline_.currentFrame());
 }
 
 // What the preparation is for is noted first: should it fail, the mouse path does not try it again at every move.
@@ -95,6 +102,7 @@ std::shared_ptr<const AssistPreparation> FrameAssistant::PrepareHere(
   if (proposals_ != nullptr) prepared->proposal = proposals_->Read(timeline_.currentFrame(), frame.size());
   prepared->assist = BuildLabelAssist(frame, chosen.get(), prepared->neighbours, pictures,
                                       prepared->proposal.labels, colours_, pyramid_, carrier_);
+  prepared->proposal.labels.release();  // in the assist now; the stamp says which version it was
   return prepared;
 }
 

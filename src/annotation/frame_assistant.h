@@ -64,6 +64,7 @@ class FrameAssistant : public LabelCompleter {
   bool Outdated() const override;
 
  private:
+  bool ProposalChanged() const;
   void Prepare();
   std::shared_ptr<const AssistPreparation> PrepareHere(const std::shared_ptr<const RegionMap>& chosen);
   bool Applies(const AssistPreparation& prepared, const std::shared_ptr<const RegionMap>& chosen) const;

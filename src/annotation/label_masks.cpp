@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <opencv2/imgcodecs.hpp>
@@ -75,15 +76,16 @@ cv::Mat ReadIndexMask(const std::string& path) {
   }
 }
 
-std::string SizeText(cv::Size size) { return std::to_string(size.width) + " x " + std::to_string(size.height); }
-
-}  // namespace
-
+// The numbering of an export of `labels` without its classes.csv: number i is the i-th label.
 MaskNumbering NumberingByPosition(const LabelSet& labels) {
   MaskNumbering numbering;
   for (size_t i = 0; i < labels.size() && i < kUnlabelledNumber; ++i) numbering.push_back(static_cast<int>(i));
   return numbering;
 }
+
+std::string SizeText(cv::Size size) { return std::to_string(size.width) + " x " + std::to_string(size.height); }
+
+}  // namespace
 
 MaskNumbering NumberingOfClassesCsv(const std::string& path, const LabelSet& labels) {
   std::ifstream in(path);
@@ -107,6 +109,17 @@ MaskNumbering NumberingOfClassesCsv(const std::string& path, const LabelSet& lab
     }
   }
   return numbering;
+}
+
+std::string ClassesCsvIn(const std::string& dir) {
+  const std::string classes = (std::filesystem::path(dir) / "classes.csv").string();
+  std::error_code error;
+  return std::filesystem::exists(classes, error) ? classes : "";
+}
+
+MaskNumbering NumberingOfMaskFolder(const std::string& dir, const LabelSet& labels) {
+  const std::string classes = ClassesCsvIn(dir);
+  return classes.empty() ? NumberingByPosition(labels) : NumberingOfClassesCsv(classes, labels);
 }
 
 MaskReader::MaskReader(const LabelSet& labels) : colours_(labels) {}

@@ -21,14 +21,18 @@ namespace labeler {
 // What each number of an index mask stands for: a label index, or -1 for none.
 using MaskNumbering = std::vector<int>;
 
-// The numbering of an export of `labels`: number i is the i-th label.
-MaskNumbering NumberingByPosition(const LabelSet& labels);
-
 // The numbering a classes.csv file gives ("index,name,..." after a heading line, as `export` writes it): each
 // number stands for the label of that name, so that masks of a model trained on labels in another order still
 // mean the right labels. A name no label has stands for none. Throws FatalError naming the file and the line
 // when it can't be read or a line is not "index,name,...".
 MaskNumbering NumberingOfClassesCsv(const std::string& path, const LabelSet& labels);
+
+// The classes.csv of the mask folder `dir`, or "" when it has none.
+std::string ClassesCsvIn(const std::string& dir);
+
+// The numbering of the index masks in `dir`: its classes.csv's when it has one (see NumberingOfClassesCsv), else
+// by position. Throws FatalError as NumberingOfClassesCsv does.
+MaskNumbering NumberingOfMaskFolder(const std::string& dir, const LabelSet& labels);
 
 // What one mask file gives.
 struct MaskRead {

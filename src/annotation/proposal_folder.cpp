@@ -1,17 +1,13 @@
 #include "annotation/proposal_folder.h"
 
-#include <filesystem>
-
 #include "annotation/label_file.h"
 
 namespace labeler {
 namespace {
 
 MaskReader ReaderFor(const std::string& dir, const LabelSet& labels) {
-  const std::string classes = (std::filesystem::path(dir) / "classes.csv").string();
-  std::error_code error;
-  if (!std::filesystem::exists(classes, error)) return MaskReader(labels);
-  return MaskReader(labels, NumberingOfClassesCsv(classes, labels));
+  if (ClassesCsvIn(dir).empty()) return MaskReader(labels);
+  return MaskReader(labels, NumberingOfMaskFolder(dir, labels));
 }
 
 }  // namespace
@@ -29,6 +25,7 @@ Proposal ProposalFolder::Read(int frame, cv::Size frameSize) const {
   MaskRead read = reader_.Read(path, frame, frameSize);
   if (!(StampOf(path) == proposal.stamp)) {
     proposal.stamp = FileStamp{true};
+    proposal.problem = "changed while it was read (is it still being written?)";
     return proposal;
   }
   proposal.labels = std::move(read.labels);

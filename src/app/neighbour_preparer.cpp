@@ -364,6 +364,7 @@ std::shared_ptr<const AssistPreparation> NeighbourPreparer::PrepareAssist(const 
   prepared->assist = BuildLabelAssist(inputs.picture.image, inputs.chosen.get(), prepared->neighbours, pictures,
                                       prepared->proposal.labels, colours_, worker_->engine, worker_->carrier,
                                       inputs.stop);
+  prepared->proposal.labels.release();  // in the assist now; the stamp says which version it was
   prepared->stored = ReadStoredLabels(labelDir_, step.frame, size, prepared->storedPainted);
   prepared->storedStrayPixels =
       CompleteWith(*prepared->assist, colours_, prepared->stored, prepared->storedPainted, prepared->first);

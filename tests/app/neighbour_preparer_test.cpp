@@ -164,7 +164,8 @@ TEST(NeighbourPreparer, PreparesBothNeighboursExactlyAndForgetsAnotherSetting) {
 
 // With assist on, the worker prepares the next frame's assist for both ways of leaving the current frame. Entering
 // it as the folder holds the frame left, the foreground takes the worker's very completion, which is what it
-// computes itself; once a neighbour's label image changes on disk, the preparation no longer applies.
+// computes itself; once the frame's proposal or a neighbour's label image changes on disk, the preparation no
+// longer applies.
 TEST(NeighbourPreparer, PreparesTheNextFramesAssistAndItAppliesOnlyWhileTheFolderIsUnchanged) {
   testing::TempDir dir;
   const std::string movie = dir.File("clip.avi");
@@ -177,12 +178,16 @@ TEST(NeighbourPreparer, PreparesTheNextFramesAssistAndItAppliesOnlyWhileTheFolde
     return image;
   };
   store(1, 20);
-  store(3, 40);
+  const cv::Mat third = store(3, 40);
+  const std::string proposalDir = dir.File("proposals");
+  std::filesystem::create_directory(proposalDir);
+  cv::imwrite(LabelImagePath(proposalDir, 2), third);
+  const auto proposals = std::make_shared<const ProposalFolder>(proposalDir, labels);
   Timeline timeline(movie);
   ::testing::internal::CaptureStdout();
   timeline.ReloadMovie();
   timeline.GoToFrame(1);
-  NeighbourPreparer preparer(timeline.Companion(), dir.path().string(), LabelColoursOf(labels));
+  NeighbourPreparer preparer(timeline.Companion(), dir.path().string(), LabelColoursOf(labels), proposals);
   NeighbourPreparer::Situation situation{1, timeline.delivered(), {}, 4, true, {}, 77};
   situation.assist = true;
   situation.accepted = cv::Mat(48, 64, CV_8UC3, cv::Scalar(0, 255, 0));
@@ -201,12 +206,19 @@ TEST(NeighbourPreparer, PreparesTheNextFramesAssistAndItAppliesOnlyWhileTheFolde
     preseg.CreatePresegImages({64, 48});
     FrameAssistant assistant(timeline, preseg, labels, dir.path().string(), nullptr);
     if (supplied) assistant.SetSupplier(&preparer);
+    assistant.SetProposals(proposals);
     return assistant.Complete(black, nothing);
   };
   const auto prepared = preparer.SupplyAssist(2, timeline.frameSerial());
   const cv::Mat taken = complete(true);
   EXPECT_EQ(taken.data, prepared[1]->first.labels.data);
   EXPECT_TRUE(SameImage(taken, complete(false)));
+
+  cv::imwrite(LabelImagePath(proposalDir, 2), cv::Mat(48, 64, CV_8UC3, cv::Scalar(0, 0, 255)));
+  const cv::Mat newProposal = complete(true);
+  EXPECT_NE(newProposal.data, prepared[1]->first.labels.data);
+  EXPECT_TRUE(SameImage(newProposal, complete(false)));
+  EXPECT_FALSE(SameImage(newProposal, taken));
 
   store(3, 0);
   const cv::Mat afterChange = complete(true);

@@ -198,6 +198,14 @@ TEST(LabelerToolImport, ExportThenImportGivesBackTheFilesAndEachUnfitMaskIsRefus
   EXPECT_NE(back.output.find("Imported 1 of 2 masks into " + labels + " (1 frames kept their label image"),
             std::string::npos)
       << back.output;
+  // A model trained on the classes in another order: its classes.csv says what its numbers mean.
+  project.dir.Write("out/classes.csv", "index,name,red,green,blue,hot_key\n0,car,0,0,142,\n1,road,128,64,128,1\n");
+  ASSERT_EQ(RunTool("import --meta " + project.meta + " --masks " + project.dir.File("out") + " --index --replace")
+                .status,
+            0);
+  const cv::Mat swapped = cv::imread(LabelImagePath(labels, 1), cv::IMREAD_COLOR);
+  EXPECT_EQ(swapped.at<cv::Vec3b>(0, 0), cv::Vec3b(142, 0, 0));   // 0: car
+  EXPECT_EQ(swapped.at<cv::Vec3b>(0, 4), cv::Vec3b(128, 64, 128));  // 1: road
 
   const std::string masks = project.dir.File("masks");
   std::filesystem::create_directory(masks);
