@@ -317,13 +317,11 @@ int StatsCommand(int argc, char** argv) {
   TakeShare(clips, options.shard);
   std::vector<Failure> failures = CountShare(clips);
   for (StatsClip& clip : clips) SumRows(clip);
-  if (!options.report.empty()) {
-    for (Failure& failure : WriteStatsReport(options.report, clips)) failures.push_back(std::move(failure));
-  }
+  const bool reportWritten = !options.report.empty() && WriteStatsReport(options.report, clips, failures);
   if (options.json) {
     PrintJson(clips, options.shard, failures);
   } else if (!options.report.empty() && !options.csv) {
-    std::printf("Report written to %s\n", StatsReportPage(options.report).c_str());
+    if (reportWritten) std::printf("Report written to %s\n", StatsReportPage(options.report).c_str());
   } else {
     PrintHuman(clips, options.csv);
   }

@@ -15,6 +15,8 @@ namespace labeler::tool {
 namespace {
 
 constexpr size_t kLeastLabelledShown = 6;
+// Columns of a clip's chart at most: about half a kilobyte of page each.
+constexpr size_t kMostColumns = 4000;
 // Neutral, unlike the saturated colours labels usually have; frames without a label image stay white.
 constexpr const char* kUnlabelledColour = "#a6a6a6";
 constexpr const char* kUnknownColour = "#ff00ff";
@@ -119,8 +121,9 @@ std::vector<PixelShare> SharesOf(const LabelSet& labels, const FrameStats& stats
   return parts;
 }
 
-// The column of one labelled frame, 100 units high, with a title that names its shares.
-std::string FrameColumn(const StatsClip& clip, size_t row) {
+// The column `x` of the chart, 100 units high, for the labelled frame of `row`, with a title that names the
+// frames it stands for (`span`) and the frame's shares.
+std::string FrameColumn(const StatsClip& clip, size_t row, size_t x, const std::string& span) {
   const FrameStats& stats = clip.rows[row];
   std::string shares;
   std::string rects;
@@ -129,31 +132,56 @@ std::string FrameColumn(const StatsClip& clip, size_t row) {
     if (part.pixels == 0) continue;
     const double height = 100 * Share(part.pixels, stats.pixels);
     char rect[128];
-    std::snprintf(rect, sizeof rect, R"(<rect x="%zu" y="%.3f" width="1" height="%.3f" fill="%s"/>)", row, top,
+    std::snprintf(rect, sizeof rect, R"(<rect x="%zu" y="%.3f" width="1" height="%.3f" fill="%s"/>)", x, top,
                   height, part.colour.c_str());
     rects += rect;
     top += height;
     shares += (shares.empty() ? "" : ", ") + Escaped(part.name) + " " + Percent(height / 100);
   }
-  return "<g><title>frame " + std::to_string(clip.frames[row]) + ": " + shares + "</title>" + rects + "</g>\n";
+  return "<g><title>" + span + "frame " + std::to_string(clip.frames[row]) + ": " + shares + "</title>" + rects +
+         "</g>\n";
+}
+
+// Of the rows [begin, end), the labelled one with the largest unlabelled share, or `end` when none is labelled.
+size_t LeastLabelledRow(const StatsClip& clip, size_t begin, size_t end) {
+  size_t least = end;
+  for (size_t r = begin; r < end; ++r) {
+    const FrameStats& row = clip.rows[r];
+    if (row.labelled && (least == end || Share(row.counts.unlabelled, row.pixels) >
+                                             Share(clip.rows[least].counts.unlabelled, clip.rows[least].pixels))) {
+      least = r;
+    }
+  }
+  return least;
 }
 
 // One column per frame of the clip, the shares of its labels stacked; a frame without a label image is a gap.
-// A column is at least a pixel wide, so that no frame is lost however long the clip: a long clip's chart
-// scrolls sideways.
+// A column is at least a pixel wide, so that no frame is lost: a long clip's chart scrolls sideways. Beyond
+// kMostColumns frames a column stands for several, showing the least labelled of them, so that gaps still stand
+// out and the page stays small however long the clip.
 std::string Chart(const StatsClip& clip) {
   if (clip.rows.empty()) return "<p class=\"note\">The timeline has no frames.</p>\n";
-  const std::string columns = std::to_string(clip.rows.size());
+  const size_t perColumn = (clip.rows.size() + kMostColumns - 1) / kMostColumns;
+  const size_t columnCount = (clip.rows.size() + perColumn - 1) / perColumn;
+  const std::string columns = std::to_string(columnCount);
   std::string svg = "<div class=\"scroll\"><div style=\"min-width:" + columns + "px\">\n" +
                     "<svg class=\"chart\" viewBox=\"0 0 " + columns +
                     " 100\" preserveAspectRatio=\"none\" shape-rendering=\"crispEdges\" role=\"img\">\n";
-  for (size_t r = 0; r < clip.rows.size(); ++r) {
-    if (clip.rows[r].labelled) svg += FrameColumn(clip, r);
+  for (size_t x = 0; x < columnCount; ++x) {
+    const size_t begin = x * perColumn, end = std::min(begin + perColumn, clip.rows.size());
+    const size_t row = LeastLabelledRow(clip, begin, end);
+    if (row == end) continue;
+    const std::string span = perColumn == 1 ? "" : "frames " + std::to_string(clip.frames[begin]) + " to " +
+                                                       std::to_string(clip.frames[end - 1]) + ", the least labelled ";
+    svg += FrameColumn(clip, row, x, span);
   }
   return svg + "</svg>\n<div class=\"axis\"><span>frame " + std::to_string(clip.frames.front()) +
          "</span><span>frame " + std::to_string(clip.frames.back()) + "</span></div>\n</div></div>\n" +
-         "<p class=\"note\">One column per frame, each label's share of its pixels stacked; white columns are frames "
-         "without a label image. Point at a column for its shares.</p>\n";
+         "<p class=\"note\">" +
+         (perColumn == 1 ? std::string("One column per frame")
+                         : "One column per " + std::to_string(perColumn) + " frames, the least labelled of them") +
+         ", each label's share of its pixels stacked; white columns are frames without a label image. Point at a "
+         "column for its shares.</p>\n";
 }
 
 std::string Summary(const StatsClip& clip) {
@@ -201,11 +229,13 @@ std::vector<size_t> LeastLabelledRows(const StatsClip& clip) {
   return rows;
 }
 
-ClipPictures ChoosePictures(const StatsClip& clip) {
+// The pictures go to `folder`, the clip's section id, never a name taken from a file: a meta file named
+// "...meta" would otherwise put them beside the report folder.
+ClipPictures ChoosePictures(const StatsClip& clip, const std::string& folder) {
   ClipPictures pictures;
   for (size_t r : LeastLabelledRows(clip)) {
     const int frame = clip.frames[r];
-    pictures.all.push_back({frame, clip.fileOfFrame.at(frame), LabelImagePath(clip.name, frame),
+    pictures.all.push_back({frame, clip.fileOfFrame.at(frame), LabelImagePath(folder, frame),
                             "frame " + std::to_string(frame) + ", " +
                                 Percent(Share(clip.rows[r].counts.unlabelled, clip.rows[r].pixels)) + " unlabelled"});
   }
@@ -213,11 +243,11 @@ ClipPictures ChoosePictures(const StatsClip& clip) {
   for (const LabelImageFile& conflict : clip.conflicts) {
     const auto saved = clip.fileOfFrame.find(conflict.frame);
     if (saved != clip.fileOfFrame.end()) {
-      pictures.all.push_back({conflict.frame, saved->second, LabelImagePath(clip.name, conflict.frame),
+      pictures.all.push_back({conflict.frame, saved->second, LabelImagePath(folder, conflict.frame),
                               "frame " + std::to_string(conflict.frame) + " as saved"});
     }
     const std::string name = std::filesystem::path(conflict.path).filename().string();
-    pictures.all.push_back({conflict.frame, conflict.path, clip.name + "/" + name, name});
+    pictures.all.push_back({conflict.frame, conflict.path, folder + "/" + name, name});
   }
   return pictures;
 }
@@ -272,23 +302,23 @@ std::string Page(const std::string& sections) {
 
 }  // namespace
 
-std::vector<Failure> WriteStatsReport(const std::string& dir, const std::vector<StatsClip>& clips) {
-  std::vector<Failure> failures;
+bool WriteStatsReport(const std::string& dir, const std::vector<StatsClip>& clips, std::vector<Failure>& failures) {
   std::string sections = Overview(clips);
   for (size_t c = 0; c < clips.size(); ++c) {
     const StatsClip& clip = clips[c];
-    ClipPictures pictures = ChoosePictures(clip);
-    if (!pictures.all.empty()) CreateOutputFolder((std::filesystem::path(dir) / clip.name).string());
+    const std::string id = "clip-" + std::to_string(c + 1);
+    ClipPictures pictures = ChoosePictures(clip, id);
+    if (!pictures.all.empty()) CreateOutputFolder((std::filesystem::path(dir) / id).string());
     for (Failure& failure : DrawReportPictures(*clip.project.config.FILE_TIMELINE, dir, pictures.all)) {
       failures.push_back(std::move(failure));
     }
-    sections += ClipSection(clip, pictures, "clip-" + std::to_string(c + 1));
+    sections += ClipSection(clip, pictures, id);
   }
   const std::string page = Page(sections);
   const std::string path = StatsReportPage(dir);
   const std::string reason = WriteFileAtomically(path, std::vector<unsigned char>(page.begin(), page.end()));
   if (!reason.empty()) failures.push_back({path, "cannot be written: " + reason});
-  return failures;
+  return reason.empty();
 }
 
 std::string StatsReportPage(const std::string& dir) { return (std::filesystem::path(dir) / "index.html").string(); }

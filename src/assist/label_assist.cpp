@@ -102,9 +102,10 @@ Evidence GatherEvidence(const RegionGraph& graph, const cv::Mat& labels, const c
 // than kLookAlike) is told so, weakly: edges still decide within a smooth area, but a speck walled in by edges
 // (the next lane dash, the next window of a car) takes the label of what it looks like rather than of what
 // surrounds it. Cells with carried evidence are left to it, and cells painted only in part are no example: in
-// both the look misled more than it helped. Nor does a look that examples of two labels come near to decide
-// anything (dark twigs look like an animal's dark fur painted elsewhere, and like the dark windows painted as
-// background): the nearest example of every other label must be kLookAlikeMargin times farther.
+// both the look misled more than it helped. Nor does a look decide when an example of another label is not much
+// farther than the nearest (dark twigs look like an animal's dark fur painted elsewhere, and hardly less like the
+// dark windows painted as background): the nearest example of every other label must be kLookAlikeMargin times
+// as far, whether or not it is within kLookAlike.
 void AddLookAlikes(const RegionGraph& graph, Evidence& evidence) {
   const std::vector<cv::Vec3f>& colours = graph.meanColours();
   const std::vector<int>& areas = graph.areas();

@@ -63,7 +63,8 @@ Shown OpenInChromium(const std::string& report) {
   const std::string command =
       std::string("timeout 120 ") + kChromium +
       " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run --disable-background-networking"
-      " --disable-component-update --disable-sync --allow-file-access-from-files --virtual-time-budget=5000" +
+      " --disable-component-update --disable-sync --disable-dev-shm-usage --allow-file-access-from-files"
+      " --virtual-time-budget=5000" +
       " --user-data-dir=" + scratch.File("profile") + " --dump-dom file://" + opener + " >" + scratch.File("dom") +
       " 2>" + scratch.File("log");
   EXPECT_EQ(std::system(command.c_str()), 0) << ReadFile(scratch.File("log"));
@@ -95,7 +96,7 @@ TEST(LabelerToolStatsReportInChromium, EveryPictureLoadsAndTheTextNamesEveryLabe
     EXPECT_NE(shown.text.find(row), npos) << row << " in\n" << shown.text;
   }
 
-  std::filesystem::remove(project.Report() + "/p/frame-000003.png");
+  std::filesystem::remove(project.Report() + "/clip-1/frame-000003.png");
   shown = OpenInChromium(page);
   EXPECT_EQ(shown.images, 5);
   EXPECT_EQ(shown.loaded, 4);

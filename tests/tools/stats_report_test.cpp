@@ -63,13 +63,13 @@ TEST(LabelerToolStatsReport, ThePageSummarisesChartsAndPicturesTheClipFromFilesB
   EXPECT_EQ(page.find("https://"), npos);
 
   const std::vector<std::string> sources = Sources(page);
-  EXPECT_EQ(sources, (std::vector<std::string>{"p/frame-000000.png", "p/frame-000002.png", "p/frame-000003.png",
-                                               "p/frame-000002.png", "p/frame-000002.conflict-1.png"}));
+  EXPECT_EQ(sources, (std::vector<std::string>{"clip-1/frame-000000.png", "clip-1/frame-000002.png", "clip-1/frame-000003.png",
+                                               "clip-1/frame-000002.png", "clip-1/frame-000002.conflict-1.png"}));
   for (const std::string& source : sources) {
     EXPECT_EQ(cv::imread(report + "/" + source).size(), cv::Size(240, 96)) << source;
   }
-  const cv::Mat saved = cv::imread(report + "/p/frame-000002.png");
-  const cv::Mat conflict = cv::imread(report + "/p/frame-000002.conflict-1.png");
+  const cv::Mat saved = cv::imread(report + "/clip-1/frame-000002.png");
+  const cv::Mat conflict = cv::imread(report + "/clip-1/frame-000002.conflict-1.png");
   ASSERT_FALSE(saved.empty());
   ASSERT_FALSE(conflict.empty());
   const cv::Vec3d road(128, 64, 128), car(142, 0, 0);
@@ -93,13 +93,45 @@ TEST(LabelerToolStatsReport, AShardIsRefusedAndAFrameThatCannotBeReadIsNamed) {
   std::filesystem::remove(project.dir.File("3.png"));
   ToolRun run = RunTool("stats --meta " + project.meta + " --report " + report, &errors);
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(errors.rfind("labeler-tool: error: " + report + "/p/frame-000003.png: ", 0), 0u) << errors;
+  EXPECT_EQ(errors.rfind("labeler-tool: error: " + report + "/clip-1/frame-000003.png: ", 0), 0u) << errors;
   EXPECT_NE(errors.find(project.dir.File("3.png")), npos) << errors;
   EXPECT_NE(errors.find("; the label image is drawn alone\n"), npos) << errors;
-  const cv::Mat alone = cv::imread(report + "/p/frame-000003.png");
+  const cv::Mat alone = cv::imread(report + "/clip-1/frame-000003.png");
   ASSERT_FALSE(alone.empty());
   EXPECT_EQ(Thumbnailed(alone, {8, 0}), cv::Vec3d(0, 0, 0));
   EXPECT_EQ(Sources(ReadFile(report + "/index.html")).size(), 5u);
+
+  // A page whose index.html can't be written says so, and doesn't claim the report was written.
+  const std::string blocked = project.dir.File("blocked");
+  std::filesystem::create_directories(blocked + "/index.html");
+  ToolRun refused = RunTool("stats --meta " + project.meta + " --report " + blocked, &errors);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.output.find("Report written"), npos) << refused.output;
+  EXPECT_NE(errors.find(blocked + "/index.html: cannot be written"), npos) << errors;
+}
+
+// A clip longer than the chart's columns: each column stands for three frames and shows the least labelled of
+// them; the only labelled frame keeps its column, and a meta file named "...meta" puts no picture outside.
+TEST(LabelerToolStatsReport, ALongClipsColumnsStandForSeveralFrames) {
+  testing::ExportProject project("= 1 road 128 64 128\ncar 0 0 142\n", 8001);
+  cv::Mat labels(4, 10, CV_8UC3, cv::Scalar(128, 64, 128));
+  labels.colRange(5, 10).setTo(cv::Scalar(0, 0, 0));
+  cv::imwrite(LabelImagePath(project.dir.File("labels"), 5000), labels);
+  for (int frame : {0, 5000}) {
+    cv::imwrite(project.dir.File(std::to_string(frame) + ".png"), testing::IndexedFrame(frame, {10, 4}));
+  }
+  const std::string odd = project.dir.File("...meta");
+  std::filesystem::copy_file(project.meta, odd);
+  const std::string report = project.dir.File("report/inner");
+  std::string errors;
+  ASSERT_EQ(RunTool("stats --meta " + odd + " --report " + report, &errors).status, 0) << errors;
+  const std::string page = ReadFile(report + "/index.html");
+  EXPECT_NE(page.find(R"(viewBox="0 0 2667 100")"), npos);
+  EXPECT_NE(page.find("<title>frames 4998 to 5000, the least labelled frame 5000: road 50.0%, unlabelled 50.0%</title>"),
+            npos);
+  EXPECT_EQ(Sources(page), std::vector<std::string>{"clip-1/frame-005000.png"});
+  EXPECT_NE(page.find("One column per 3 frames"), npos);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(project.dir.File("report")), {}), 1);
 }
 
 }  // namespace
