@@ -22,6 +22,16 @@ std::vector<std::string> DistinctStems(const std::vector<std::string>& paths) {
   return stems;
 }
 
+std::vector<std::string> DistinctFolderNames(const std::vector<std::string>& paths) {
+  const std::vector<std::string> stems = DistinctStems(paths);
+  for (size_t i = 0; i < stems.size(); ++i) {
+    if (stems[i].empty() || stems[i] == "." || stems[i] == "..") {
+      throw FatalError(ErrorLine(paths[i] + " gives no folder name of its own ('" + stems[i] + "'); rename it"));
+    }
+  }
+  return stems;
+}
+
 void CreateOutputFolder(const std::string& folder) {
   std::error_code error;
   std::filesystem::create_directories(folder, error);

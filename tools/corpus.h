@@ -12,6 +12,10 @@ namespace labeler::tool {
 // when two share a stem, as their outputs would land on each other.
 std::vector<std::string> DistinctStems(const std::vector<std::string>& paths);
 
+// DistinctStems for outputs that go to a folder named after each file: also throws FatalError for a stem that
+// names no folder of its own ("..meta" and "...meta" would write into the output folder or beside it).
+std::vector<std::string> DistinctFolderNames(const std::vector<std::string>& paths);
+
 // Creates `folder` and its parents as needed. Throws FatalError naming it when it can't be made.
 void CreateOutputFolder(const std::string& folder);
 

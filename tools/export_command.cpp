@@ -235,7 +235,7 @@ std::vector<ExportClip> OpenClips(const ExportOptions& options) {
     clips.push_back(OpenClip(options, options.metas[0], options.out));
     return clips;
   }
-  const std::vector<std::string> stems = DistinctStems(options.metas);
+  const std::vector<std::string> stems = DistinctFolderNames(options.metas);
   for (size_t i = 0; i < options.metas.size(); ++i) {
     clips.push_back(OpenClip(options, options.metas[i], (std::filesystem::path(options.out) / stems[i]).string()));
   }

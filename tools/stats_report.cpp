@@ -142,13 +142,14 @@ std::string FrameColumn(const StatsClip& clip, size_t row, size_t x, const std::
          "</g>\n";
 }
 
-// Of the rows [begin, end), the labelled one with the largest unlabelled share, or `end` when none is labelled.
+// Of the rows [begin, end), the one with the largest unlabelled share, or `end` when one has no label image (it
+// is the least labelled of all).
 size_t LeastLabelledRow(const StatsClip& clip, size_t begin, size_t end) {
-  size_t least = end;
+  size_t least = begin;
   for (size_t r = begin; r < end; ++r) {
     const FrameStats& row = clip.rows[r];
-    if (row.labelled && (least == end || Share(row.counts.unlabelled, row.pixels) >
-                                             Share(clip.rows[least].counts.unlabelled, clip.rows[least].pixels))) {
+    if (!row.labelled) return end;
+    if (Share(row.counts.unlabelled, row.pixels) > Share(clip.rows[least].counts.unlabelled, clip.rows[least].pixels)) {
       least = r;
     }
   }
@@ -180,8 +181,9 @@ std::string Chart(const StatsClip& clip) {
          "<p class=\"note\">" +
          (perColumn == 1 ? std::string("One column per frame")
                          : "One column per " + std::to_string(perColumn) + " frames, the least labelled of them") +
-         ", each label's share of its pixels stacked; white columns are frames without a label image. Point at a "
-         "column for its shares.</p>\n";
+         ", each label's share of its pixels stacked; a white column " +
+         (perColumn == 1 ? "is a frame" : "has a frame") + " without a label image. Point at a column for its "
+         "shares.</p>\n";
 }
 
 std::string Summary(const StatsClip& clip) {

@@ -83,6 +83,16 @@ MaskNumbering NumberingByPosition(const LabelSet& labels) {
   return numbering;
 }
 
+// The label of `name` that `number` stands for: the label at that position when it has the name (export numbers
+// by position, and two labels may share a name), else the first of that name; -1 when no label has it.
+int LabelNamed(const std::string& name, int number, const LabelSet& labels) {
+  if (number < static_cast<int>(labels.size()) && labels[number].name == name) return number;
+  for (size_t i = 0; i < labels.size(); ++i) {
+    if (labels[i].name == name) return static_cast<int>(i);
+  }
+  return -1;
+}
+
 std::string SizeText(cv::Size size) { return std::to_string(size.width) + " x " + std::to_string(size.height); }
 
 }  // namespace
@@ -101,12 +111,7 @@ MaskNumbering NumberingOfClassesCsv(const std::string& path, const LabelSet& lab
       throw FatalError(ErrorLine(path + ":" + std::to_string(lineNumber) +
                                  ": not \"index,name,...\" with an index from 0 to 254"));
     }
-    for (size_t i = 0; i < labels.size(); ++i) {
-      if (labels[i].name == fields[1]) {
-        numbering[*number] = static_cast<int>(i);
-        break;
-      }
-    }
+    numbering[*number] = LabelNamed(fields[1], *number, labels);
   }
   return numbering;
 }

@@ -214,8 +214,14 @@ TEST(NeighbourPreparer, PreparesTheNextFramesAssistAndItAppliesOnlyWhileTheFolde
   EXPECT_EQ(taken.data, prepared[1]->first.labels.data);
   EXPECT_TRUE(SameImage(taken, complete(false)));
 
+  PresegEngine preseg;
+  preseg.CreatePresegImages({64, 48});
+  FrameAssistant staying(timeline, preseg, labels, dir.path().string(), nullptr);  // the annotator stays
+  staying.SetProposals(proposals);
+  EXPECT_TRUE(SameImage(staying.Complete(black, nothing), taken));
   cv::imwrite(LabelImagePath(proposalDir, 2), cv::Mat(48, 64, CV_8UC3, cv::Scalar(0, 0, 255)));
   const cv::Mat newProposal = complete(true);
+  EXPECT_TRUE(SameImage(staying.Complete(black, nothing), newProposal));
   EXPECT_NE(newProposal.data, prepared[1]->first.labels.data);
   EXPECT_TRUE(SameImage(newProposal, complete(false)));
   EXPECT_FALSE(SameImage(newProposal, taken));

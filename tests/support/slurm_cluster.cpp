@@ -14,6 +14,7 @@
 #include <ctime>
 #include <filesystem>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -148,6 +149,7 @@ SlurmCluster::~SlurmCluster() {
 
 void SlurmCluster::WriteConfiguration() {
   const std::vector<int> ports = FreePorts(2);
+  if (ports.size() < 2) throw std::runtime_error("no two free TCP ports between 20000 and 32000");
   std::ostringstream conf;
   conf << "ClusterName=labelertest\nSlurmctldHost=localhost\nSlurmctldPort=" << ports[0]
        << "\nSlurmdPort=" << ports[1] << "\nSlurmUser=" << UserName()

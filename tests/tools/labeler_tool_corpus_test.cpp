@@ -211,7 +211,8 @@ TEST(LabelerToolCorpus, ShardsOfManyPicturesMatchOneRunOnEach) {
 }
 
 // No output may replace what another part of the run reads or writes: one clip's masks in another clip's label
-// folder, or the boundary images over the region pictures.
+// folder, a clip's folder that is the output folder itself ("..meta"), or the boundary images over the region
+// pictures.
 TEST(LabelerToolCorpus, OutputsOverOtherFilesOfTheRunAreRefused) {
   Clip a("labels", {0, 1});  // exports to OUT/labels, which is b's label folder when OUT is b's folder
   Clip b("b", {0});
@@ -221,6 +222,11 @@ TEST(LabelerToolCorpus, OutputsOverOtherFilesOfTheRunAreRefused) {
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(errors.find("overlap"), std::string::npos) << errors;
   EXPECT_EQ(ReadFile(LabelImagePath(b.dir.File("labels"), 0)), before);
+  Clip dots(".", {0});  // ..meta
+  run = RunTool("export --meta " + dots.named + " --meta " + b.named + " --out " + b.dir.File("out"), &errors);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(errors, "labeler-tool: error: " + dots.named + " gives no folder name of its own ('.'); rename it\n");
+  EXPECT_FALSE(std::filesystem::exists(b.dir.File("out")));
   run = RunTool("segment --setting 1 --out " + b.dir.File("seg") + " --edges " + b.dir.File("seg") + " " +
                     b.dir.File("0.png"),
                 &errors);

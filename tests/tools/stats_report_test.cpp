@@ -111,12 +111,15 @@ TEST(LabelerToolStatsReport, AShardIsRefusedAndAFrameThatCannotBeReadIsNamed) {
 }
 
 // A clip longer than the chart's columns: each column stands for three frames and shows the least labelled of
-// them; the only labelled frame keeps its column, and a meta file named "...meta" puts no picture outside.
+// them, white when one has no label image; a meta file named "...meta" puts no picture outside the report.
 TEST(LabelerToolStatsReport, ALongClipsColumnsStandForSeveralFrames) {
   testing::ExportProject project("= 1 road 128 64 128\ncar 0 0 142\n", 8001);
   cv::Mat labels(4, 10, CV_8UC3, cv::Scalar(128, 64, 128));
   labels.colRange(5, 10).setTo(cv::Scalar(0, 0, 0));
   cv::imwrite(LabelImagePath(project.dir.File("labels"), 5000), labels);
+  for (int frame : {4998, 4999, 5001}) {
+    cv::imwrite(LabelImagePath(project.dir.File("labels"), frame), cv::Mat(4, 10, CV_8UC3, cv::Scalar(128, 64, 128)));
+  }
   for (int frame : {0, 5000}) {
     cv::imwrite(project.dir.File(std::to_string(frame) + ".png"), testing::IndexedFrame(frame, {10, 4}));
   }
@@ -131,6 +134,8 @@ TEST(LabelerToolStatsReport, ALongClipsColumnsStandForSeveralFrames) {
             npos);
   EXPECT_EQ(Sources(page), std::vector<std::string>{"clip-1/frame-005000.png"});
   EXPECT_NE(page.find("One column per 3 frames"), npos);
+  EXPECT_EQ(page.find("frames 5001 to 5003"), npos);  // frames 5002 and 5003 have none: a white column
+  EXPECT_EQ(page.find("<title>", page.find("<title>") + 1), page.find("<title>frames 4998"));  // the only column
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(project.dir.File("report")), {}), 1);
 }
 
