@@ -22,7 +22,8 @@ const char* const kUsage =
     "FILE.meta, the meta file, holds white-space-separated keys and values: FILE_TIMELINE (the movie, .avi,\n"
     "or the still list, .txt), FILE_LABEL_NAMES (the label names and colours), DIR_LABEL_IMGS (where label\n"
     "images are read and written), FILE_TIMELINE_JUMPBY (frames moved by + and -) and MAX_WINDOW_DIM (largest\n"
-    "side of the \"Rescaled PreSeg\" window).\n"
+    "side of the \"Rescaled PreSeg\" window); optionally DIR_PROPOSAL_IMGS (a model's masks, which the m key\n"
+    "lays over their frames).\n"
     "\n"
     "Keys and mouse are described in the manual page (man labeler) and in the README.\n";
 
