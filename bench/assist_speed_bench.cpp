@@ -14,14 +14,15 @@ namespace labeler::bench {
 namespace {
 
 // A frame of the street clip (argument 2: 1) or the synthetic street (0), the one before it moved by 4 pixels,
-// labels for that one (its colours in six clusters, smoothed into areas), and the presegmentations the labeller
-// would use with the graph setting.
+// labels for that one (its colours in six clusters, smoothed into areas), the presegmentations the labeller
+// would use with the graph setting, and the finer pyramid regions that cut the cells the walk is unsure of.
 struct AssistScene {
   cv::Mat frame;
   cv::Mat grey;
   LabelledNeighbour before;
   std::vector<cv::Mat> partitions;
   std::shared_ptr<const RegionMap> graphRegions;
+  cv::Mat finer;
 
   explicit AssistScene(const benchmark::State& state) {
     const cv::Size size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
@@ -41,6 +42,13 @@ struct AssistScene {
       partitions.push_back(engine.Regions()->ids().clone());
       if (setting == kGraphPreseg) graphRegions = engine.Regions();
     }
+    PresegEngine engine;
+    engine.CreatePresegImages(size);
+    engine.currentPreseg().algorithm = kPyramidPreseg;
+    engine.currentPreseg().pyrSeg1 = kStartPyrSeg1 / 2;
+    engine.currentPreseg().pyrSeg2 = kStartPyrSeg2 / 2;
+    engine.UpdatePresegmentation(frame, 0, 1);
+    finer = engine.Regions()->ids().clone();
   }
 
   static cv::Mat ClusterLabels(const cv::Mat& frame) {
@@ -69,10 +77,12 @@ struct AssistScene {
   }
 };
 
+// Argument 3: 1 with the unsure cells refined, as the labeller completes; 0 without, the walk alone.
 void BM_AssistCompletion(benchmark::State& state) {
   const AssistScene scene(state);
   LabelCarrier carrier;
-  LabelAssist assist({scene.frame, scene.partitions, CarryFromNeighbours(scene.grey, {scene.before}, carrier)});
+  LabelAssist assist({scene.frame, scene.partitions, CarryFromNeighbours(scene.grey, {scene.before}, carrier),
+                      state.range(3) == 1 ? scene.finer : cv::Mat()});
   const cv::Mat strokes = scene.Strokes();
   const cv::Mat painted = NonBlackPixels(strokes);
   for (auto _ : state) benchmark::DoNotOptimize(assist.Complete(strokes, painted).labels.data);
@@ -87,12 +97,13 @@ void BM_AssistCarriedEvidence(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(CarryFromNeighbours(scene.grey, {scene.before}, carrier).all.data);
 }
 
+// Argument 3 as for BM_AssistCompletion: the pieces of the finer regions and their graph, or not.
 void BM_AssistGraph(benchmark::State& state) {
   const AssistScene scene(state);
   LabelCarrier carrier;
   const CarriedLabels carried = CarryFromNeighbours(scene.grey, {scene.before}, carrier);
   for (auto _ : state) {
-    LabelAssist assist({scene.frame, scene.partitions, carried});
+    LabelAssist assist({scene.frame, scene.partitions, carried, state.range(3) == 1 ? scene.finer : cv::Mat()});
     benchmark::DoNotOptimize(assist.regionCount());
   }
 }
@@ -108,9 +119,10 @@ void BM_Yardstick_CarryProposal(benchmark::State& state) {
 }
 
 #define ASSIST_SIZES ArgsProduct({{640}, {480}, {0, 1}})->ArgsProduct({{1920}, {1080}, {0, 1}})
-BENCHMARK(BM_AssistCompletion)->ASSIST_SIZES->Unit(benchmark::kMillisecond);
+#define ASSIST_REFINED ArgsProduct({{640}, {480}, {0, 1}, {0, 1}})->ArgsProduct({{1920}, {1080}, {0, 1}, {0, 1}})
+BENCHMARK(BM_AssistCompletion)->ASSIST_REFINED->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AssistCarriedEvidence)->ASSIST_SIZES->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_AssistGraph)->ASSIST_SIZES->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AssistGraph)->ASSIST_REFINED->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Yardstick_CarryProposal)->ASSIST_SIZES->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -40,12 +40,18 @@ bool StillTheSame(const NeighbourLabels& used, const std::string& labelDir, cons
 
 namespace {
 
-// The pyramid regions at the start thresholds, whatever the chosen setting: fine cells along the frame's edges.
-cv::Mat PyramidRegions(const cv::Mat& picture, PresegEngine& pyramid, const std::stop_token& stop) {
+// Thresholds of the finer pyramid regions that cut the cells label assist is unsure of: half the start ones.
+constexpr int kFinerPyrSeg1 = kStartPyrSeg1 / 2;
+constexpr int kFinerPyrSeg2 = kStartPyrSeg2 / 2;
+
+// The pyramid regions at the start thresholds, whatever the chosen setting: fine cells along the frame's edges;
+// or at other thresholds.
+cv::Mat PyramidRegions(const cv::Mat& picture, PresegEngine& pyramid, const std::stop_token& stop,
+                       int pyrSeg1 = kStartPyrSeg1, int pyrSeg2 = kStartPyrSeg2) {
   PresegParams params;
   params.algorithm = kPyramidPreseg;
-  params.pyrSeg1 = kStartPyrSeg1;
-  params.pyrSeg2 = kStartPyrSeg2;
+  params.pyrSeg1 = pyrSeg1;
+  params.pyrSeg2 = pyrSeg2;
   Random unused;  // the pyramid draws nothing from the sequence
   const PreparedSegmentation segmented = pyramid.Segment(picture, params, unused, stop);
   return RegionMap(segmented.colour).ids();
@@ -80,6 +86,7 @@ std::shared_ptr<LabelAssist> BuildLabelAssist(const cv::Mat& picture, const Regi
   AssistInputs inputs{picture, {}, {}};
   if (chosen != nullptr) inputs.partitions.push_back(chosen->ids());
   inputs.partitions.push_back(PyramidRegions(picture, pyramid, stop));
+  inputs.finer = PyramidRegions(picture, pyramid, stop, kFinerPyrSeg1, kFinerPyrSeg2);
   if (CanCarry(picture.size())) inputs.carried = CarriedFrom(picture, neighbours, neighbourPictures, colours, carrier);
   if (!proposal.empty()) AddProposedLabels(inputs.carried, proposal);
   ThrowIfCancelled(stop);

@@ -56,6 +56,7 @@ cv::Mat LabelNumbers(const cv::Mat& labels, Palette& palette) {
 // What speaks for each label in each cell, and how many of the cell's pixels are painted.
 struct Evidence {
   std::vector<std::vector<float>> perLabel;  // [label][cell]
+  std::vector<std::vector<float>> perLabelPiece;  // [label][piece], with an UnsureRefinement
   std::vector<int> paintedPixels;
   // One row per cell, one column per label.
   cv::Mat Matrix(int cellCount) const;
@@ -67,31 +68,37 @@ struct Evidence {
   }
 };
 
-// Painted pixels, and the reliable carried ones where nothing is painted, summed per cell and label. A painted
-// pixel counts whatever its colour; a carried black one is no label.
-Evidence GatherEvidence(const RegionGraph& graph, const cv::Mat& labels, const cv::Mat& painted,
-                        const cv::Mat& carriedEvidence, Palette& palette) {
+// Painted pixels, and the reliable carried ones where nothing is painted, summed per cell and label, and per piece
+// of `refinement` when there is one. A painted pixel counts whatever its colour; a carried black one is no label.
+Evidence GatherEvidence(const RegionGraph& graph, const UnsureRefinement* refinement, const cv::Mat& labels,
+                        const cv::Mat& painted, const cv::Mat& carriedEvidence, Palette& palette) {
   const int cellCount = graph.nodeCount();
+  const int pieceCount = refinement != nullptr ? refinement->pieceCount() : 0;
   Evidence evidence;
   evidence.paintedPixels.assign(cellCount, 0);
   const cv::Mat& cells = graph.nodes();
   const cv::Vec3b black(0, 0, 0);
-  auto add = [&](int cell, const cv::Vec3b& colour, float weight) {
+  auto add = [&](int cell, int piece, const cv::Vec3b& colour, float weight) {
     const int label = palette.IndexOf(colour);
-    if (label >= static_cast<int>(evidence.perLabel.size())) evidence.perLabel.emplace_back(cellCount, 0.0f);
+    if (label >= static_cast<int>(evidence.perLabel.size())) {
+      evidence.perLabel.emplace_back(cellCount, 0.0f);
+      evidence.perLabelPiece.emplace_back(pieceCount, 0.0f);
+    }
     evidence.perLabel[label][cell] += weight;
+    if (piece >= 0) evidence.perLabelPiece[label][piece] += weight;
   };
   for (int y = 0; y < labels.rows; ++y) {
     const cv::Vec3b* colour = labels.ptr<cv::Vec3b>(y);
     const uchar* paint = painted.ptr<uchar>(y);
     const cv::Vec3b* carried = carriedEvidence.ptr<cv::Vec3b>(y);
     const int* cell = cells.ptr<int>(y);
+    const int* piece = refinement != nullptr ? refinement->pieces().ptr<int>(y) : nullptr;
     for (int x = 0; x < labels.cols; ++x) {
       if (paint[x] != 0) {
-        add(cell[x], colour[x], kPaintedWeight);
+        add(cell[x], piece != nullptr ? piece[x] : -1, colour[x], kPaintedWeight);
         ++evidence.paintedPixels[cell[x]];
       } else if (carried[x] != black) {
-        add(cell[x], carried[x], kCarriedWeight);
+        add(cell[x], piece != nullptr ? piece[x] : -1, carried[x], kCarriedWeight);
       }
     }
   }
@@ -163,25 +170,31 @@ LabelAssist::LabelAssist(const AssistInputs& inputs) {
   const int count = OverlayPartitions(partitions, cells);
   graph_ = std::make_unique<RegionGraph>(inputs.frame, cells, count);
   walker_ = std::make_unique<SeededWalker>(*graph_);
+  if (!inputs.finer.empty()) refinement_ = std::make_unique<UnsureRefinement>(inputs.frame, cells, inputs.finer);
 }
 
 LabelAssist::Completion LabelAssist::Complete(const cv::Mat& labels, const cv::Mat& painted) {
   CV_Assert(labels.type() == CV_8UC3 && labels.size() == evidence_.size());
   CV_Assert(painted.type() == CV_8U && painted.size() == evidence_.size());
   Palette palette;
-  Evidence evidence = GatherEvidence(*graph_, labels, painted, evidence_, palette);
+  Evidence evidence = GatherEvidence(*graph_, refinement_.get(), labels, painted, evidence_, palette);
   AddLookAlikes(*graph_, evidence);
   const WalkedLabels walked = walker_->Walk(evidence.Matrix(graph_->nodeCount()));
   const cv::Mat& cells = graph_->nodes();
+  const std::vector<int> refined =
+      refinement_ != nullptr ? refinement_->Refine(walked, evidence.perLabelPiece) : std::vector<int>();
   Completion completion{cv::Mat::zeros(labels.size(), CV_8UC3), cv::Mat()};
   for (int y = 0; y < labels.rows; ++y) {
     const cv::Vec3b* colour = labels.ptr<cv::Vec3b>(y);
     const uchar* paint = painted.ptr<uchar>(y);
     const int* cell = cells.ptr<int>(y);
+    const int* piece = refinement_ != nullptr ? refinement_->pieces().ptr<int>(y) : nullptr;
     cv::Vec3b* out = completion.labels.ptr<cv::Vec3b>(y);
     for (int x = 0; x < labels.cols; ++x) {
       if (paint[x] != 0) {
         out[x] = colour[x];
+      } else if (piece != nullptr && refined[piece[x]] >= 0) {
+        out[x] = palette.Colour(refined[piece[x]]);
       } else if (walked.labels[cell[x]] >= 0) {
         out[x] = palette.Colour(walked.labels[cell[x]]);
       }

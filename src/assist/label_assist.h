@@ -6,8 +6,9 @@
 // form a RegionGraph. Each completion gives the regions their evidence (painted pixels, whatever their colour,
 // black included; the reliable carried ones with a tenth of that weight; and, for a region nothing else speaks
 // for, the label of a painted region of nearly the same mean colour, weaker still) and lets a SeededWalker label
-// them; every unpainted pixel takes its region's label, and a confidence (see CompletionConfidence). Painted
-// pixels never change and are sure. Not thread-safe; the object owns copies of what it needs.
+// them; the regions it is unsure of are cut finer and walked again (see UnsureRefinement); every unpainted pixel
+// takes its region's label, and a confidence (see CompletionConfidence). Painted pixels never change and are
+// sure. Not thread-safe; the object owns copies of what it needs.
 #ifndef LABELER_ASSIST_LABEL_ASSIST_H_
 #define LABELER_ASSIST_LABEL_ASSIST_H_
 
@@ -18,6 +19,7 @@
 #include "assist/carried_evidence.h"
 #include "assist/region_graph.h"
 #include "assist/seeded_walker.h"
+#include "assist/unsure_refinement.h"
 
 namespace labeler {
 
@@ -25,6 +27,7 @@ struct AssistInputs {
   cv::Mat frame;                    // 8-bit colour
   std::vector<cv::Mat> partitions;  // region numbers (32-bit integers) of the presegmentations used; at least one
   CarriedLabels carried;            // from the neighbouring frames; may be empty
+  cv::Mat finer{};                  // region numbers of a finer presegmentation, for the unsure cells; may be empty
 };
 
 class LabelAssist {
@@ -46,6 +49,7 @@ class LabelAssist {
   cv::Mat evidence_;  // the reliable carried labels
   std::unique_ptr<RegionGraph> graph_;
   std::unique_ptr<SeededWalker> walker_;
+  std::unique_ptr<UnsureRefinement> refinement_;  // with a finer presegmentation
 };
 
 }  // namespace labeler

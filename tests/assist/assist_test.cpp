@@ -104,6 +104,25 @@ TEST(LabelAssist, ALookNearExamplesOfTwoLabelsIsNoEvidence) {
   EXPECT_EQ(completed.at<cv::Vec3b>(21, 41), kCar);
 }
 
+// One cell over a dark and a light half, painted road on the left and car on the right: the walk can give it one
+// label only, unsure; cut along a finer presegmentation's regions, each half takes its own stroke's label.
+TEST(LabelAssist, CellsItIsUnsureOfAreCutFinerAndWalkedAgain) {
+  cv::Mat frame(40, 100, CV_8UC3, cv::Scalar(60, 60, 60));
+  frame.colRange(50, 100).setTo(cv::Scalar(200, 200, 200));
+  const cv::Mat oneCell = cv::Mat::zeros(frame.size(), CV_32S);
+  cv::Mat halves = cv::Mat::zeros(frame.size(), CV_32S);
+  halves.colRange(50, 100).setTo(1);
+  Strokes strokes(frame.size());
+  strokes.Disc({20, 20}, 3, kRoad);
+  strokes.Disc({80, 20}, 4, kCar);
+  cv::Mat expected(frame.size(), CV_8UC3, cv::Scalar(kRoad));
+  expected.colRange(50, 100).setTo(cv::Scalar(kCar));
+  LabelAssist refined({frame, {oneCell}, {}, halves});
+  EXPECT_EQ(cv::norm(refined.Complete(strokes.labels, strokes.painted).labels, expected, cv::NORM_INF), 0);
+  LabelAssist coarse({frame, {oneCell}, {}});
+  EXPECT_EQ(coarse.Complete(strokes.labels, strokes.painted).labels.at<cv::Vec3b>(20, 35), kCar);  // the more paint
+}
+
 // Black is a label like any other once painted: a black stroke on the dark half of a frame and a car stroke on
 // its light half give each half its stroke's label, and what the labels hold where nothing is painted is no
 // evidence.
