@@ -156,6 +156,20 @@ cv::Mat Evidence::Matrix(int cellCount) const {
   return matrix;
 }
 
+// A refined piece is no surer than its own walk says: its cell's confidence speaks of the cell's label.
+void LowerToRefinedMargins(const cv::Mat& pieces, const WalkedLabels& refined, const cv::Mat& painted,
+                           cv::Mat& confidence) {
+  for (int y = 0; y < pieces.rows; ++y) {
+    const int* piece = pieces.ptr<int>(y);
+    const uchar* paint = painted.ptr<uchar>(y);
+    uchar* sure = confidence.ptr<uchar>(y);
+    for (int x = 0; x < pieces.cols; ++x) {
+      if (paint[x] != 0 || refined.labels[piece[x]] < 0) continue;
+      sure[x] = std::min(sure[x], cv::saturate_cast<uchar>(255.0f * refined.margins[piece[x]]));
+    }
+  }
+}
+
 }  // namespace
 
 LabelAssist::LabelAssist(const AssistInputs& inputs) {
@@ -181,8 +195,8 @@ LabelAssist::Completion LabelAssist::Complete(const cv::Mat& labels, const cv::M
   AddLookAlikes(*graph_, evidence);
   const WalkedLabels walked = walker_->Walk(evidence.Matrix(graph_->nodeCount()));
   const cv::Mat& cells = graph_->nodes();
-  const std::vector<int> refined =
-      refinement_ != nullptr ? refinement_->Refine(walked, evidence.perLabelPiece) : std::vector<int>();
+  const WalkedLabels refined =
+      refinement_ != nullptr ? refinement_->Refine(walked, evidence.perLabelPiece) : WalkedLabels();
   Completion completion{cv::Mat::zeros(labels.size(), CV_8UC3), cv::Mat()};
   for (int y = 0; y < labels.rows; ++y) {
     const cv::Vec3b* colour = labels.ptr<cv::Vec3b>(y);
@@ -193,14 +207,15 @@ LabelAssist::Completion LabelAssist::Complete(const cv::Mat& labels, const cv::M
     for (int x = 0; x < labels.cols; ++x) {
       if (paint[x] != 0) {
         out[x] = colour[x];
-      } else if (piece != nullptr && refined[piece[x]] >= 0) {
-        out[x] = palette.Colour(refined[piece[x]]);
+      } else if (piece != nullptr && refined.labels[piece[x]] >= 0) {
+        out[x] = palette.Colour(refined.labels[piece[x]]);
       } else if (walked.labels[cell[x]] >= 0) {
         out[x] = palette.Colour(walked.labels[cell[x]]);
       }
     }
   }
   completion.confidence = CompletionConfidence(*graph_, walked, completion.labels, painted);
+  if (refinement_ != nullptr) LowerToRefinedMargins(refinement_->pieces(), refined, painted, completion.confidence);
   return completion;
 }
 

@@ -7,7 +7,8 @@
 // black included; the reliable carried ones with a tenth of that weight; and, for a region nothing else speaks
 // for, the label of a painted region of nearly the same mean colour, weaker still) and lets a SeededWalker label
 // them; the regions it is unsure of are cut finer and walked again (see UnsureRefinement); every unpainted pixel
-// takes its region's label, and a confidence (see CompletionConfidence). Painted pixels never change and are
+// takes its region's label, or its piece's where one was walked again, and a confidence (see
+// CompletionConfidence, lowered to a refined piece's own margin). Painted pixels never change and are
 // sure. Not thread-safe; the object owns copies of what it needs.
 #ifndef LABELER_ASSIST_LABEL_ASSIST_H_
 #define LABELER_ASSIST_LABEL_ASSIST_H_

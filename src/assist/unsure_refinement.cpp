@@ -14,6 +14,8 @@ constexpr double kReached = 1e-3;
 }  // namespace
 
 UnsureRefinement::UnsureRefinement(const cv::Mat& frame, const cv::Mat& cells, const cv::Mat& finer) {
+  CV_Assert(cells.type() == CV_32S && finer.type() == CV_32S && cells.size() == frame.size() &&
+            finer.size() == frame.size());
   cv::Mat pieces;
   const int count = OverlayPartitions({cells, finer}, pieces);
   graph_ = std::make_unique<RegionGraph>(frame, pieces, count);
@@ -49,11 +51,11 @@ std::vector<bool> UnsureRefinement::RefinedCells(const WalkedLabels& walked) con
 
 // Unknowns are the pieces of unsure cells; an edge to a piece of a sure cell adds its weight to the diagonal and,
 // for that cell's label, to the right-hand side: the sure cells are seeds of their labels.
-std::vector<int> UnsureRefinement::Refine(const WalkedLabels& walked,
-                                          const std::vector<std::vector<float>>& evidence) const {
+WalkedLabels UnsureRefinement::Refine(const WalkedLabels& walked,
+                                      const std::vector<std::vector<float>>& evidence) const {
   const int labelCount = static_cast<int>(evidence.size());
   const int count = graph_->nodeCount();
-  std::vector<int> refined(count, -1);
+  WalkedLabels refined{std::vector<int>(count, -1), std::vector<float>(count, 0.0f)};
   std::vector<int> unknown(count, -1);
   int unknowns = 0;
   const std::vector<bool> refinedCells = RefinedCells(walked);
@@ -94,10 +96,17 @@ std::vector<int> UnsureRefinement::Refine(const WalkedLabels& walked,
   const Eigen::MatrixXd chances = solver.solve(sides);
   for (int piece = 0; piece < count; ++piece) {
     const int u = unknown[piece];
-    if (u < 0 || chances.row(u).sum() < kReached) continue;
+    if (u < 0) continue;
+    const double reached = chances.row(u).sum();
+    if (reached < kReached) continue;
     Eigen::Index best = 0;
-    chances.row(u).maxCoeff(&best);
-    refined[piece] = static_cast<int>(best);
+    const double most = chances.row(u).maxCoeff(&best);
+    double second = 0;
+    for (int label = 0; label < labelCount; ++label) {
+      if (label != best) second = std::max(second, chances(u, label));
+    }
+    refined.labels[piece] = static_cast<int>(best);
+    refined.margins[piece] = static_cast<float>(std::clamp((most - second) / reached, 0.0, 1.0));
   }
   return refined;
 }
