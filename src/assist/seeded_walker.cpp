@@ -6,12 +6,24 @@
 namespace labeler {
 namespace {
 
-// Keeps the matrix positive definite where a node has neither evidence nor edges, far below any real weight.
-constexpr double kLeak = 1e-6;
 // A node whose chances of meeting any evidence sum to less than this is cut off from it.
 constexpr double kReached = 1e-3;
 
 }  // namespace
+
+bool MostLikelyLabel(const Eigen::MatrixXd& chances, Eigen::Index row, int& label, float& margin) {
+  const double reached = chances.row(row).sum();
+  Eigen::Index best = 0;
+  const double most = chances.row(row).maxCoeff(&best);
+  if (reached < kReached || most <= 0) return false;
+  double second = 0;
+  for (Eigen::Index k = 0; k < chances.cols(); ++k) {
+    if (k != best) second = std::max(second, chances(row, k));
+  }
+  label = static_cast<int>(best);
+  margin = static_cast<float>(std::clamp((most - second) / reached, 0.0, 1.0));
+  return true;
+}
 
 SeededWalker::SeededWalker(const RegionGraph& graph) : graph_(graph), degree_(graph.nodeCount(), 0.0) {
   const int n = graph.nodeCount();
@@ -23,7 +35,7 @@ SeededWalker::SeededWalker(const RegionGraph& graph) : graph_(graph), degree_(gr
     degree_[edge.a] += edge.weight;
     degree_[edge.b] += edge.weight;
   }
-  for (int node = 0; node < n; ++node) entries.emplace_back(node, node, degree_[node] + kLeak);
+  for (int node = 0; node < n; ++node) entries.emplace_back(node, node, degree_[node] + kWalkLeak);
   system_.resize(n, n);
   system_.setFromTriplets(entries.begin(), entries.end());
   system_.makeCompressed();
@@ -42,7 +54,7 @@ WalkedLabels SeededWalker::Walk(const cv::Mat& evidence) {
     const float* row = evidence.ptr<float>(node);
     double total = 0;
     for (int k = 0; k < labels; ++k) total += row[k];
-    *diagonal_[node] = degree_[node] + total + kLeak;
+    *diagonal_[node] = degree_[node] + total + kWalkLeak;
   }
   solver_.factorize(system_);
   if (solver_.info() != Eigen::Success) throw std::runtime_error("the region graph's system could not be factorised");
@@ -52,16 +64,7 @@ WalkedLabels SeededWalker::Walk(const cv::Mat& evidence) {
   }
   const Eigen::MatrixXd chances = solver_.solve(sides);
   for (int node = 0; node < n; ++node) {
-    const double reached = chances.row(node).sum();
-    Eigen::Index best = 0;
-    const double most = chances.row(node).maxCoeff(&best);
-    if (reached < kReached || most <= 0) continue;
-    double second = 0;
-    for (int k = 0; k < labels; ++k) {
-      if (k != best) second = std::max(second, chances(node, k));
-    }
-    walked.labels[node] = static_cast<int>(best);
-    walked.margins[node] = static_cast<float>(std::clamp((most - second) / reached, 0.0, 1.0));
+    MostLikelyLabel(chances, node, walked.labels[node], walked.margins[node]);
   }
   return walked;
 }

@@ -25,6 +25,13 @@ struct WalkedLabels {
   std::vector<float> margins;  // per node: 0 (a tie, or no label) to 1 (no other label within reach)
 };
 
+// Keeps a walk's system positive definite where a node has neither evidence nor edges, far below any real weight.
+inline constexpr double kWalkLeak = 1e-6;
+
+// The most likely label of row `row` of a walk's `chances` (one column per label) and its margin, as Walk gives
+// them; false when the row's chances of meeting any evidence are too small to say.
+bool MostLikelyLabel(const Eigen::MatrixXd& chances, Eigen::Index row, int& label, float& margin);
+
 class SeededWalker {
  public:
   explicit SeededWalker(const RegionGraph& graph);

@@ -5,13 +5,6 @@
 #include <algorithm>
 
 namespace labeler {
-namespace {
-
-// As in SeededWalker: keeps the system positive definite, and tells a piece that nothing reaches.
-constexpr double kLeak = 1e-6;
-constexpr double kReached = 1e-3;
-
-}  // namespace
 
 UnsureRefinement::UnsureRefinement(const cv::Mat& frame, const cv::Mat& cells, const cv::Mat& finer) {
   CV_Assert(cells.type() == CV_32S && finer.type() == CV_32S && cells.size() == frame.size() &&
@@ -64,7 +57,7 @@ WalkedLabels UnsureRefinement::Refine(const WalkedLabels& walked,
   }
   if (unknowns == 0 || labelCount == 0) return refined;
   Eigen::MatrixXd sides = Eigen::MatrixXd::Zero(unknowns, labelCount);
-  std::vector<double> diagonal(unknowns, kLeak);
+  std::vector<double> diagonal(unknowns, kWalkLeak);
   for (int piece = 0; piece < count; ++piece) {
     const int u = unknown[piece];
     if (u < 0) continue;
@@ -97,16 +90,7 @@ WalkedLabels UnsureRefinement::Refine(const WalkedLabels& walked,
   for (int piece = 0; piece < count; ++piece) {
     const int u = unknown[piece];
     if (u < 0) continue;
-    const double reached = chances.row(u).sum();
-    if (reached < kReached) continue;
-    Eigen::Index best = 0;
-    const double most = chances.row(u).maxCoeff(&best);
-    double second = 0;
-    for (int label = 0; label < labelCount; ++label) {
-      if (label != best) second = std::max(second, chances(u, label));
-    }
-    refined.labels[piece] = static_cast<int>(best);
-    refined.margins[piece] = static_cast<float>(std::clamp((most - second) / reached, 0.0, 1.0));
+    MostLikelyLabel(chances, u, refined.labels[piece], refined.margins[piece]);
   }
   return refined;
 }
